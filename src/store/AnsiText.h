@@ -1,0 +1,15 @@
+#pragma once
+// The one conversion between stored single-byte ("ANSI", Windows-1252) text and QString.
+// The five bytes that Windows-1252 leaves unassigned map to the C1 controls of the same
+// value, so every byte 0-255 round-trips.
+#include <QString>
+#include <string>
+
+namespace postlark {
+
+QString AnsiToQString(const std::string& bytes);
+
+// Characters without a single-byte form become '?'.
+std::string QStringToAnsi(const QString& text);
+
+} // namespace postlark
