@@ -1,0 +1,85 @@
+#include "store/AccountRecord.h"
+
+#include "store/SettingsStore.h"
+
+#include <vector>
+
+namespace postlark {
+
+namespace {
+
+constexpr std::array<std::string AccountRecord::*, 5> kMembers = {
+    &AccountRecord::EmailAddress, &AccountRecord::POP, &AccountRecord::UserName,
+    &AccountRecord::Password, &AccountRecord::Program};
+
+using Change = SettingsStore::Change;
+
+} // namespace
+
+std::string& AccountRecord::Field(std::size_t position) {
+    return this->*kMembers.at(position);
+}
+
+const std::string& AccountRecord::Field(std::size_t position) const {
+    return this->*kMembers.at(position);
+}
+
+std::string AccountKey(std::string_view field, long index) {
+    return std::string(field) + SettingsStore::IntegerText(index);
+}
+
+AccountRecord ReadAccount(long index, const std::string& defaultText) {
+    AccountRecord record;
+    for (std::size_t f = 0; f < AccountFields.size(); ++f) {
+        const bool hasDefault = f < 3; // EmailAddress, POP, UserName
+        record.Field(f) = SettingsStore::GetValue(AccountKey(AccountFields[f], index),
+                                                  hasDefault ? defaultText : std::string());
+    }
+    return record;
+}
+
+void AddAccount(long listCount, const AccountRecord& record) {
+    std::vector<Change> changes;
+    for (std::size_t f = 0; f < AccountFields.size(); ++f)
+        changes.push_back(Change::Set(AccountKey(AccountFields[f], listCount), record.Field(f)));
+    changes.push_back(Change::Set(NumAcctsKey, SettingsStore::IntegerText(listCount + 1)));
+    SettingsStore::Apply(changes);
+}
+
+void ModifyAccount(long index, const AccountRecord& record) {
+    std::vector<Change> changes;
+    for (std::size_t f = 0; f < AccountFields.size(); ++f) {
+        if (AccountFields[f] != "Password")
+            changes.push_back(Change::Set(AccountKey(AccountFields[f], index), record.Field(f)));
+    }
+    SettingsStore::Apply(changes);
+}
+
+void ChangePassword(long index, const std::string& storedPassword) {
+    SettingsStore::SaveValue(AccountKey("Password", index), storedPassword);
+}
+
+void DeleteAccount(long index, long listCount) {
+    if (index < 0 || index >= listCount)
+        return;
+    const long last = listCount - 1;
+    // The end state of deleting the five values of `index` and then, for each later account
+    // in ascending order, copying its fields (missing ones as empty text) one number down and
+    // deleting its own values: accounts index..last-1 hold the old index+1..last, the five
+    // values of `last` are gone.
+    SettingsStore::Update([&](const SettingsStore::Lookup& stored) {
+        std::vector<Change> changes;
+        for (long i = index; i < last; ++i) {
+            for (const std::string_view field : AccountFields) {
+                changes.push_back(Change::Set(AccountKey(field, i),
+                                              stored(AccountKey(field, i + 1)).value_or("")));
+            }
+        }
+        for (const std::string_view field : AccountFields)
+            changes.push_back(Change::Delete(AccountKey(field, last)));
+        changes.push_back(Change::Set(NumAcctsKey, SettingsStore::IntegerText(last)));
+        return changes;
+    });
+}
+
+} // namespace postlark

@@ -1,0 +1,66 @@
+#pragma once
+// The per-user settings store: one flat key/value section ("Settings") of the application
+// "Postlark", kept in $XDG_CONFIG_HOME/Postlark/settings.ini. Every call reads the file anew,
+// so a value saved anywhere (another window, another running copy) is seen by the next read.
+// Every write replaces the whole file atomically under an exclusive lock, so two running
+// copies never lose each other's keys and a crash leaves either the old or the new content.
+//
+// Keys and values are single-byte text: every byte 0-255 is kept as given.
+// Write failures raise RuntimeError 75 ("Path/File access error"); reads never fail.
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace postlark {
+
+class SettingsStore {
+public:
+    // One step of a transaction: set the key to the value, or delete the key when the value
+    // is empty (std::nullopt).
+    struct Change {
+        std::string Key;
+        std::optional<std::string> Value;
+
+        static Change Set(std::string key, std::string value) {
+            return {std::move(key), std::move(value)};
+        }
+        static Change Delete(std::string key) { return {std::move(key), std::nullopt}; }
+    };
+
+    // Read-only view of the stored values handed to an Update callback.
+    using Lookup = std::function<std::optional<std::string>(const std::string& key)>;
+
+    // The stored text, or the default when the key is absent.
+    static std::string GetValue(const std::string& key, const std::string& defaultValue = "");
+    // Creates or replaces the value.
+    static void SaveValue(const std::string& key, const std::string& text);
+    // Removes the value; removing an absent key does nothing.
+    static void DeleteValue(const std::string& key);
+
+    // Number readers: a value that is absent or does not read as a number gives the default.
+    static double GetNumber(const std::string& key, double defaultValue);
+    static long GetInteger(const std::string& key, long defaultValue);
+    // A flag is on only when its numeric value equals 1 ("2" and "abc" are off).
+    static bool IsFlagOn(const std::string& key, bool defaultOn);
+    // Saves an integer in the one form the program writes numbers (see IntegerText).
+    static void SaveInteger(const std::string& key, long number);
+
+    // Applies all changes as one atomic replacement of the store.
+    static void Apply(const std::vector<Change>& changes);
+    // Reads the store and applies the changes computed from it, both under the lock, so no
+    // other writer can slip in between the read and the write.
+    static void Update(const std::function<std::vector<Change>(const Lookup& stored)>& compute);
+
+    // Number forms shared by every reader and writer of the store.
+    static std::optional<double> ParseNumber(std::string_view text);
+    static std::string IntegerText(long number);
+
+    // The folder and file that hold the store (created on the first save); empty when the
+    // user has no home folder.
+    static std::string FolderPath();
+    static std::string FilePath();
+};
+
+} // namespace postlark

@@ -1,0 +1,300 @@
+#include "store/SettingsStore.h"
+
+#include "platform/RuntimeError.h"
+#include "support/TestEnvironment.h"
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace postlark;
+
+namespace {
+
+std::string ReadRaw(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteRaw(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+// Starts the store_writer helper with the given arguments; its stdout goes to *output.
+pid_t StartWriter(const std::vector<std::string>& args, int* output) {
+    int pipeFds[2];
+    EXPECT_EQ(::pipe(pipeFds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    std::vector<std::string> all{POSTLARK_STORE_WRITER};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : all)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    *output = pipeFds[0];
+    return pid;
+}
+
+// Runs the helper to completion; returns its output, or "<failed>" if it did not exit with 0.
+std::string RunWriter(const std::vector<std::string>& args) {
+    int output = -1;
+    const pid_t pid = StartWriter(args, &output);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(output, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(output);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "<failed>";
+}
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    test::TestEnvironment env;
+};
+
+} // namespace
+
+TEST_F(SettingsStoreTest, EveryByteRoundTripsInKeysAndValues) {
+    std::string allBytes;
+    for (int b = 0; b < 256; ++b)
+        allBytes += static_cast<char>(b);
+    std::string passwordLike; // the look of an enciphered password
+    for (int b = 100; b < 200; ++b)
+        passwordLike += static_cast<char>(b);
+    const std::string special = "a=b[c];d#e\\x41\r\n\rend\n";
+
+    SettingsStore::SaveValue(allBytes, allBytes);
+    SettingsStore::SaveValue("Password0", passwordLike);
+    SettingsStore::SaveValue("Special", special);
+    SettingsStore::SaveValue(" spaced ", "  both ends  ");
+    SettingsStore::SaveValue("Empty", "");
+
+    // Each byte also at the start of a key, where '[', ';' or '#' would start a header or a
+    // comment if written raw.
+    std::vector<SettingsStore::Change> changes;
+    for (int b = 0; b < 256; ++b)
+        changes.push_back(
+            SettingsStore::Change::Set(std::string(1, char(b)) + "k", std::string(3, char(b))));
+    SettingsStore::Apply(changes);
+
+    EXPECT_EQ(SettingsStore::GetValue(allBytes, "absent"), allBytes);
+    EXPECT_EQ(SettingsStore::GetValue("Password0", "absent"), passwordLike);
+    EXPECT_EQ(SettingsStore::GetValue("Special", "absent"), special);
+    EXPECT_EQ(SettingsStore::GetValue(" spaced ", "absent"), "  both ends  ");
+    EXPECT_EQ(SettingsStore::GetValue("Empty", "absent"), "");
+    for (int b = 0; b < 256; ++b)
+        EXPECT_EQ(SettingsStore::GetValue(std::string(1, char(b)) + "k", "absent"),
+                  std::string(3, char(b)))
+            << "byte " << b;
+    EXPECT_EQ(SettingsStore::GetValue("k", "absent"), "absent");
+}
+
+TEST_F(SettingsStoreTest, FileAndFolderStayOwnerOnly) {
+    const mode_t oldMask = ::umask(0);
+    SettingsStore::SaveValue("A", "1");
+    EXPECT_EQ(ModeOf(SettingsStore::FolderPath()), 0700u);
+    EXPECT_EQ(ModeOf(SettingsStore::FilePath()), 0600u);
+
+    ::chmod(SettingsStore::FolderPath().c_str(), 0755);
+    ::chmod(SettingsStore::FilePath().c_str(), 0644);
+    SettingsStore::SaveValue("B", "2");
+    EXPECT_EQ(ModeOf(SettingsStore::FolderPath()), 0700u);
+    EXPECT_EQ(ModeOf(SettingsStore::FilePath()), 0600u);
+
+    ::umask(0277); // a umask that would leave the owner without write access
+    SettingsStore::SaveValue("C", "3");
+    SettingsStore::SaveValue("D", "4");
+    ::umask(oldMask);
+    EXPECT_EQ(ModeOf(SettingsStore::FilePath()), 0600u);
+    EXPECT_EQ(SettingsStore::GetValue("C"), "3");
+    EXPECT_EQ(SettingsStore::GetValue("D"), "4");
+}
+
+TEST_F(SettingsStoreTest, AbsentKeysGiveDefaultsAndDeletingThemChangesNothing) {
+    EXPECT_EQ(SettingsStore::GetValue("NumAccts", "0"), "0");
+    EXPECT_NO_THROW(SettingsStore::DeleteValue("Nothing"));
+    EXPECT_NE(::access(SettingsStore::FilePath().c_str(), F_OK), 0) << "no file for a no-op";
+
+    SettingsStore::SaveValue("A", "1");
+    const std::string before = ReadRaw(SettingsStore::FilePath());
+    SettingsStore::DeleteValue("Nothing");
+    EXPECT_EQ(ReadRaw(SettingsStore::FilePath()), before);
+
+    SettingsStore::DeleteValue("A");
+    EXPECT_EQ(SettingsStore::GetValue("A", "gone"), "gone");
+}
+
+TEST_F(SettingsStoreTest, ApplyLandsSetsAndDeletesInOrder) {
+    SettingsStore::SaveValue("Old", "x");
+    SettingsStore::Apply({SettingsStore::Change::Set("New", "1"),
+                          SettingsStore::Change::Delete("Old"),
+                          SettingsStore::Change::Set("New", "2")});
+    EXPECT_EQ(SettingsStore::GetValue("New"), "2");
+    EXPECT_EQ(SettingsStore::GetValue("Old", "gone"), "gone");
+}
+
+TEST_F(SettingsStoreTest, NumbersThatDoNotParseGiveTheDefault) {
+    SettingsStore::SaveValue("Text", "abc");
+    SettingsStore::SaveValue("Empty", "");
+    SettingsStore::SaveValue("Spaced", " 12 ");
+    SettingsStore::SaveValue("Fraction", "2.7");
+    SettingsStore::SaveValue("Huge", "1e400");
+    SettingsStore::SaveValue("Trailing", "5x");
+    SettingsStore::SaveValue("Hex", "0x10");
+    SettingsStore::SaveValue("Position", "1234.5");
+
+    EXPECT_EQ(SettingsStore::GetInteger("Text", 7), 7);
+    EXPECT_EQ(SettingsStore::GetInteger("Empty", 7), 7);
+    EXPECT_EQ(SettingsStore::GetInteger("Spaced", 7), 12);
+    EXPECT_EQ(SettingsStore::GetInteger("Fraction", 7), 3);
+    EXPECT_EQ(SettingsStore::GetInteger("Huge", 7), 7);
+    EXPECT_EQ(SettingsStore::GetInteger("Trailing", 7), 7);
+    EXPECT_EQ(SettingsStore::GetInteger("Hex", 7), 7);
+    EXPECT_EQ(SettingsStore::GetInteger("Absent", 7), 7);
+    EXPECT_DOUBLE_EQ(SettingsStore::GetNumber("Position", 1000), 1234.5);
+    EXPECT_DOUBLE_EQ(SettingsStore::GetNumber("Text", 1000), 1000);
+
+    SettingsStore::SaveInteger("Count", 12);
+    EXPECT_EQ(SettingsStore::GetValue("Count"), "12");
+    EXPECT_EQ(SettingsStore::IntegerText(0), "0");
+}
+
+TEST_F(SettingsStoreTest, FlagIsOnOnlyWhenItsValueIsOne) {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"1", true}, {"1.0", true}, {"0", false}, {"2", false}, {"-1", false}, {"abc", false}};
+    for (const auto& [text, on] : cases) {
+        SettingsStore::SaveValue("AlertSound", text);
+        EXPECT_EQ(SettingsStore::IsFlagOn("AlertSound", false), on) << text;
+    }
+    EXPECT_FALSE(SettingsStore::IsFlagOn("Absent", false));
+    EXPECT_TRUE(SettingsStore::IsFlagOn("Absent", true));
+}
+
+TEST_F(SettingsStoreTest, GarbledLinesAreSkippedAndDroppedOnTheNextSave) {
+    ::mkdir(SettingsStore::FolderPath().c_str(), 0700);
+    WriteRaw(SettingsStore::FilePath(), "stray=before header\n"
+                                        "[settings]\r\n"
+                                        "A=1\r\n"
+                                        "no equals sign\n"
+                                        "Broken=bad\\xZ1\n"
+                                        "Cut=end\\x4\n"
+                                        "; comment=x\n"
+                                        "B=\\x41raw\xE9\n"
+                                        "[Other]\n"
+                                        "C=3");
+    EXPECT_EQ(SettingsStore::GetValue("A"), "1");
+    EXPECT_EQ(SettingsStore::GetValue("B"), "Araw\xE9");
+    for (const char* key : {"stray", "Broken", "Cut", "; comment", "C", "no equals sign"})
+        EXPECT_EQ(SettingsStore::GetValue(key, "absent"), "absent") << key;
+
+    SettingsStore::SaveValue("D", "4");
+    EXPECT_EQ(SettingsStore::GetValue("A"), "1");
+    EXPECT_EQ(SettingsStore::GetValue("B"), "Araw\xE9");
+    EXPECT_EQ(SettingsStore::GetValue("D"), "4");
+}
+
+TEST_F(SettingsStoreTest, EmptyConfigHomeFallsBackToHomeConfig) {
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const std::string home = env.path().toStdString() + "/home";
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", "", 1);
+    EXPECT_EQ(SettingsStore::FilePath(), home + "/.config/Postlark/settings.ini");
+    SettingsStore::SaveValue("A", "1");
+    EXPECT_EQ(::access((home + "/.config/Postlark/settings.ini").c_str(), F_OK), 0);
+    ::setenv("HOME", oldHome.c_str(), 1);
+}
+
+TEST_F(SettingsStoreTest, WriterKilledAtAnyMomentLeavesOldOrNewFile) {
+    std::string a, b; // large values full of bytes that need escaping (no NUL: they go in argv)
+    for (int i = 0; i < 60000; ++i) {
+        a += static_cast<char>(1 + i % 255);
+        b += static_cast<char>(1 + (i * 7 + 3) % 255);
+    }
+    const std::string path = SettingsStore::FilePath();
+    SettingsStore::SaveValue("Keep", "saved before");
+    SettingsStore::SaveValue("Big", b);
+    const std::string fileB = ReadRaw(path);
+    SettingsStore::SaveValue("Big", a);
+    const std::string fileA = ReadRaw(path);
+
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> delayMicroseconds(0, 3000);
+    int sawA = 0, sawB = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int kill = 0; kill < 200; ++kill) {
+        int output = -1;
+        const pid_t pid = StartWriter({"flip", "Big", a, b}, &output);
+        char ready = 0;
+        ASSERT_EQ(::read(output, &ready, 1), 1) << "writer did not start";
+        ::close(output);
+        ::usleep(static_cast<useconds_t>(delayMicroseconds(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "writer stopped by itself after kill " << kill;
+
+        const std::string file = ReadRaw(path);
+        ASSERT_TRUE(file == fileA || file == fileB)
+            << "torn or foreign content after kill " << kill << ", " << file.size() << " bytes";
+        ASSERT_EQ(SettingsStore::GetValue("Keep"), "saved before");
+        (file == fileA ? sawA : sawB)++;
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    }
+    EXPECT_GT(sawB, 0) << "the writer never completed a save before being killed";
+
+    SettingsStore::SaveValue("After", "ok"); // a leftover temporary file is no obstacle
+    EXPECT_EQ(SettingsStore::GetValue("After"), "ok");
+    EXPECT_EQ(ModeOf(path), 0600u);
+}
+
+TEST_F(SettingsStoreTest, TwoProcessesSavingAtOnceLoseNoKeys) {
+    int outP = -1, outQ = -1;
+    const pid_t p = StartWriter({"fill", "P", "100"}, &outP);
+    const pid_t q = StartWriter({"fill", "Q", "100"}, &outQ);
+    for (const pid_t pid : {p, q}) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ::close(outP);
+    ::close(outQ);
+    for (int i = 0; i < 100; ++i) {
+        for (const std::string prefix : {"P", "Q"}) {
+            const std::string key = prefix + std::to_string(i);
+            EXPECT_EQ(SettingsStore::GetValue(key, "lost"), key);
+        }
+    }
+}
+
+TEST_F(SettingsStoreTest, ValueSavedByOneProcessIsReadByTheOtherNext) {
+    SettingsStore::SaveValue("Shared", "from the test");
+    EXPECT_EQ(RunWriter({"get", "Shared"}), "from the test");
+    ASSERT_EQ(RunWriter({"set", "Shared", "from the helper"}), "");
+    EXPECT_EQ(SettingsStore::GetValue("Shared"), "from the helper");
+}
