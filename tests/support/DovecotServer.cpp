@@ -1,0 +1,288 @@
+#include "support/DovecotServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace postlark::test {
+
+namespace {
+
+const QString kDovecot = QStringLiteral("/usr/sbin/dovecot");
+constexpr int kStartTimeoutMs = 10000;
+constexpr int kStartAttempts = 3;
+
+bool WriteFile(const QString& path, const QByteArray& content, QFile::Permissions permissions) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(content) != content.size())
+        return false;
+    file.close();
+    return file.setPermissions(permissions);
+}
+
+constexpr QFile::Permissions kReadableByAll =
+    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+
+// Free ports on 127.0.0.1, all held open together so that they differ.
+QList<quint16> FreePorts(int count) {
+    QList<QTcpServer*> servers;
+    QList<quint16> ports;
+    for (int i = 0; i < count; ++i) {
+        auto* server = new QTcpServer;
+        if (server->listen(QHostAddress::LocalHost, 0))
+            ports << server->serverPort();
+        servers << server;
+    }
+    qDeleteAll(servers);
+    return ports;
+}
+
+bool ChownTree(const QString& path, uid_t uid, gid_t gid) {
+    if (::chown(QFile::encodeName(path).constData(), uid, gid) != 0)
+        return false;
+    if (!QFileInfo(path).isDir())
+        return true;
+    const QFileInfoList entries =
+        QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo& entry : entries) {
+        if (!ChownTree(entry.filePath(), uid, gid))
+            return false;
+    }
+    return true;
+}
+
+QByteArray Message(const DovecotUser& user, int number) {
+    return QStringLiteral("From: Postlark Test <sender@example.com>\n"
+                          "To: %1@example.com\n"
+                          "Subject: Test message %2\n"
+                          "Date: Mon, 01 Jan 2024 10:00:00 +0000\n"
+                          "Message-ID: <%2.%1@postlark.test>\n"
+                          "\n"
+                          "This is test message %2.\n")
+        .arg(user.name)
+        .arg(number)
+        .toUtf8();
+}
+
+} // namespace
+
+DovecotServer::DovecotServer(Options options) : options_(std::move(options)) {}
+
+DovecotServer::DovecotServer(QList<DovecotUser> users)
+    : DovecotServer(Options{std::move(users), false, {}, {}}) {}
+
+DovecotServer::~DovecotServer() {
+    stop();
+}
+
+bool DovecotServer::Available(QString* why) {
+    QString reason;
+    if (!QFileInfo(kDovecot).isExecutable())
+        reason = QStringLiteral("%1 is not installed (Debian packages dovecot-core, "
+                                "dovecot-pop3d)")
+                     .arg(kDovecot);
+    else if (::geteuid() != 0)
+        reason = QStringLiteral("a Dovecot test server needs root");
+    else if (!::getpwnam("dovecot") || !::getpwnam("dovenull"))
+        reason = QStringLiteral("the users dovecot and dovenull do not exist");
+    if (why)
+        *why = reason;
+    return reason.isEmpty();
+}
+
+bool DovecotServer::writeMailbox(const DovecotUser& user, QString* error) {
+    const QString home = dir_.filePath(QStringLiteral("mail/") + user.name);
+    const QString maildir = home + QStringLiteral("/Maildir");
+    for (const char* sub : {"new", "cur", "tmp"}) {
+        if (!QDir().mkpath(maildir + u'/' + QLatin1String(sub))) {
+            *error = QStringLiteral("cannot create the maildir of %1").arg(user.name);
+            return false;
+        }
+    }
+    for (int i = 1; i <= user.messages; ++i) {
+        const QString name = QStringLiteral("%1/new/1700000000.M%2P%3.postlark-test")
+                                 .arg(maildir)
+                                 .arg(i)
+                                 .arg(::getpid());
+        if (!WriteFile(name, Message(user, i), kReadableByAll)) {
+            *error = QStringLiteral("cannot write a message for %1").arg(user.name);
+            return false;
+        }
+    }
+    const passwd* account = ::getpwnam("dovecot");
+    if (!account || !ChownTree(home, account->pw_uid, account->pw_gid)) {
+        *error = QStringLiteral("cannot give the maildir of %1 to dovecot").arg(user.name);
+        return false;
+    }
+    return true;
+}
+
+bool DovecotServer::writeFiles(QString* error) {
+    // dovecot and dovenull must be able to traverse the folder.
+    ::chmod(QFile::encodeName(dir_.path()).constData(), 0755);
+    QDir().mkpath(dir_.filePath(QStringLiteral("run")));
+    QDir().mkpath(dir_.filePath(QStringLiteral("mail")));
+
+    QByteArray users;
+    for (const DovecotUser& user : options_.users) {
+        users += (user.name + QStringLiteral(":{PLAIN}") + user.password + u'\n').toUtf8();
+        if (!QFileInfo::exists(dir_.filePath(QStringLiteral("mail/") + user.name)) &&
+            !writeMailbox(user, error))
+            return false;
+    }
+    if (!WriteFile(dir_.filePath(QStringLiteral("users")), users, kReadableByAll)) {
+        *error = QStringLiteral("cannot write the users file");
+        return false;
+    }
+
+    const QString base = dir_.path();
+    // %u is dovecot's own variable; arg() only replaces %1.
+    QString config = QStringLiteral("protocols = pop3\n"
+                                    "listen = 127.0.0.1\n"
+                                    "base_dir = %1/run\n"
+                                    "state_dir = %1/run\n"
+                                    "log_path = %1/dovecot.log\n"
+                                    "disable_plaintext_auth = no\n"
+                                    "auth_mechanisms = plain\n"
+                                    "auth_failure_delay = 0\n"
+                                    "default_internal_user = dovecot\n"
+                                    "default_internal_group = dovecot\n"
+                                    "default_login_user = dovenull\n"
+                                    "first_valid_uid = 1\n"
+                                    "passdb {\n"
+                                    "  driver = passwd-file\n"
+                                    "  args = scheme=PLAIN username_format=%u %1/users\n"
+                                    "}\n"
+                                    "userdb {\n"
+                                    "  driver = static\n"
+                                    "  args = uid=dovecot gid=dovecot home=%1/mail/%u\n"
+                                    "}\n"
+                                    "mail_location = maildir:%1/mail/%u/Maildir\n")
+                         .arg(base);
+    if (options_.tls) {
+        config += QStringLiteral("ssl = yes\n"
+                                 "ssl_cert = <%1\n"
+                                 "ssl_key = <%2\n")
+                      .arg(options_.certFile, options_.keyFile);
+    } else {
+        config += QStringLiteral("ssl = no\n");
+    }
+    // No growing delay after failed logins from the same address, so that tests with a wrong
+    // password do not slow down the ones after them.
+    config += QStringLiteral("service anvil {\n"
+                             "  unix_listener anvil-auth-penalty {\n"
+                             "    mode = 0\n"
+                             "  }\n"
+                             "}\n"
+                             "service pop3-login {\n"
+                             "  inet_listener pop3 {\n"
+                             "    port = %1\n"
+                             "  }\n"
+                             "  inet_listener pop3s {\n"
+                             "    port = %2\n"
+                             "    ssl = yes\n"
+                             "  }\n"
+                             "}\n")
+                  .arg(port_)
+                  .arg(options_.tls ? tlsPort_ : 0);
+    if (!WriteFile(dir_.filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
+                   kReadableByAll)) {
+        *error = QStringLiteral("cannot write the configuration");
+        return false;
+    }
+    return true;
+}
+
+bool DovecotServer::waitUntilListening(quint16 port) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < kStartTimeoutMs) {
+        if (process_.state() != QProcess::Running)
+            return false;
+        QTcpSocket probe;
+        probe.connectToHost(host(), port);
+        if (probe.waitForConnected(200)) {
+            probe.abort();
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+bool DovecotServer::start(QString* error) {
+    QString why;
+    if (!Available(&why) || !dir_.isValid()) {
+        if (error)
+            *error = why.isEmpty() ? QStringLiteral("no temporary folder") : why;
+        return false;
+    }
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        stop();
+        const QList<quint16> ports = FreePorts(2);
+        if (ports.size() != 2)
+            continue;
+        port_ = ports[0];
+        tlsPort_ = options_.tls ? ports[1] : 0;
+        QString problem;
+        if (!writeFiles(&problem)) {
+            if (error)
+                *error = problem;
+            return false;
+        }
+        QFile::remove(dir_.filePath(QStringLiteral("dovecot.log")));
+        process_.setStandardOutputFile(dir_.filePath(QStringLiteral("stdout.log")));
+        process_.setStandardErrorFile(dir_.filePath(QStringLiteral("stderr.log")));
+        process_.start(kDovecot, {QStringLiteral("-F"), QStringLiteral("-c"),
+                                  dir_.filePath(QStringLiteral("dovecot.conf"))});
+        if (process_.waitForStarted(5000) && waitUntilListening(port_) &&
+            (!options_.tls || waitUntilListening(tlsPort_)))
+            return true;
+        // Another program may have taken a port between choosing and binding: try again.
+        if (!logTail().contains(QStringLiteral("Address already in use")))
+            break;
+    }
+    if (error)
+        *error = QStringLiteral("Dovecot did not start:\n") + logTail();
+    stop();
+    return false;
+}
+
+void DovecotServer::requestStop() {
+    if (process_.state() != QProcess::NotRunning)
+        process_.terminate(); // SIGTERM: dovecot stops its own processes
+}
+
+void DovecotServer::stop() {
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    requestStop();
+    if (!process_.waitForFinished(5000)) {
+        process_.kill();
+        process_.waitForFinished(2000);
+    }
+}
+
+QString DovecotServer::logTail(int lines) const {
+    QString text;
+    for (const char* name : {"stderr.log", "dovecot.log"}) {
+        QFile file(dir_.filePath(QLatin1String(name)));
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+    }
+    QStringList all = text.split(u'\n', Qt::SkipEmptyParts);
+    if (all.size() > lines)
+        all = all.mid(all.size() - lines);
+    return all.join(u'\n');
+}
+
+} // namespace postlark::test

@@ -1,0 +1,61 @@
+#pragma once
+// A real Dovecot POP3 server for tests: its own configuration, users and maildirs in a
+// temporary folder, listening on 127.0.0.1 at free ports. Needs the dovecot binary and root.
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace postlark::test {
+
+struct DovecotUser {
+    QString name;
+    QString password;
+    int messages = 0; // small messages placed in the mailbox before start
+};
+
+class DovecotServer {
+public:
+    struct Options {
+        QList<DovecotUser> users;
+        // With TLS, a second listener speaks TLS from the first byte (tlsPort()).
+        bool tls = false;
+        QString certFile;
+        QString keyFile;
+    };
+
+    explicit DovecotServer(Options options);
+    explicit DovecotServer(QList<DovecotUser> users);
+    ~DovecotServer();
+    DovecotServer(const DovecotServer&) = delete;
+    DovecotServer& operator=(const DovecotServer&) = delete;
+
+    // Whether tests can run a server here; otherwise `why` says what is missing.
+    static bool Available(QString* why);
+
+    // Starts the server and waits until it accepts connections (at most about 10 s).
+    // On failure returns false and puts the end of the server's log into `error`.
+    bool start(QString* error = nullptr);
+    // Stops the server and waits for it (about a second). requestStop() only asks, so that
+    // several servers can shut down side by side before their destructors wait.
+    void stop();
+    void requestStop();
+
+    static QString host() { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const { return port_; }
+    quint16 tlsPort() const { return tlsPort_; }
+    QString logTail(int lines = 30) const;
+
+private:
+    bool writeFiles(QString* error);
+    bool writeMailbox(const DovecotUser& user, QString* error);
+    bool waitUntilListening(quint16 port);
+
+    Options options_;
+    QTemporaryDir dir_;
+    QProcess process_;
+    quint16 port_ = 0;
+    quint16 tlsPort_ = 0;
+};
+
+} // namespace postlark::test
