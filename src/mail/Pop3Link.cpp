@@ -1,0 +1,79 @@
+#include "mail/Pop3Link.h"
+
+#include "mail/Pop3Probe.h"
+#include "platform/Winsock.h"
+
+#include <QEventLoop>
+#include <QPointer>
+
+namespace postlark {
+
+namespace {
+
+bool Finished(int state) {
+    return state == Winsock::sckClosed || state == Winsock::sckError;
+}
+
+} // namespace
+
+Pop3Link::Pop3Link(Winsock& socket) : socket_(socket) {}
+
+Pop3Link::~Pop3Link() {
+    QObject::disconnect(arrival_);
+    QObject::disconnect(peerClosed_);
+    QObject::disconnect(error_);
+}
+
+void Pop3Link::Attach(Pop3Probe& probe) {
+    QObject::disconnect(arrival_);
+    QObject::disconnect(peerClosed_);
+    QObject::disconnect(error_);
+    Pop3Probe* target = &probe;
+    probe_ = target;
+    arrival_ = QObject::connect(&socket_, &Winsock::DataArrival, &socket_,
+                                [target](qint64) { target->OnPop3Reply(); });
+    peerClosed_ = QObject::connect(&socket_, &Winsock::PeerClosed, &socket_,
+                                   [target] { target->OnConnectionLost(); });
+    error_ = QObject::connect(&socket_, &Winsock::ErrorOccurred, &socket_,
+                              [target](int, const QString&) { target->OnConnectionLost(); });
+}
+
+void Pop3Link::Begin(std::int16_t account, const QString& server) {
+    probe_->CurrentAccount = account;
+    socket_.Close();
+    socket_.LocalPort = 0;
+    socket_.Connect(server, 110);
+    probe_->Pop3State = 0;
+    if (socket_.State() == Winsock::sckError)
+        probe_->OnConnectionLost();
+}
+
+QByteArray Pop3Link::GetData() {
+    return socket_.GetData();
+}
+
+void Pop3Link::SendData(const QByteArray& data) {
+    socket_.SendData(data);
+}
+
+void Pop3Link::Close() {
+    socket_.Close();
+}
+
+void WaitWhileConnected(Winsock& socket) {
+    if (Finished(socket.State()))
+        return;
+    QEventLoop loop;
+    QPointer<Winsock> guard(&socket);
+    const auto connection =
+        QObject::connect(&socket, &Winsock::StateChanged, &loop, [&](int state) {
+            if (Finished(state))
+                loop.quit();
+        });
+    QObject::connect(&socket, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (guard)
+        QObject::disconnect(connection);
+}
+
+} // namespace postlark

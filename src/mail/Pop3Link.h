@@ -1,0 +1,45 @@
+#pragma once
+// Ties the POP3 probe to the program's socket: data arrivals run the reply handler, a lost
+// connection ends the account's dialogue.
+#include "mail/IPop3Socket.h"
+
+#include <QMetaObject>
+#include <QString>
+
+#include <cstdint>
+
+namespace postlark {
+
+class Pop3Probe;
+class Winsock;
+
+class Pop3Link : public IPop3Socket {
+public:
+    explicit Pop3Link(Winsock& socket);
+    ~Pop3Link() override;
+    Pop3Link(const Pop3Link&) = delete;
+    Pop3Link& operator=(const Pop3Link&) = delete;
+
+    // Routes the socket's events to the probe from now on.
+    void Attach(Pop3Probe& probe);
+
+    // Starts the dialogue for one account: drops any connection, connects to the account's
+    // server field and resets the dialogue state. A field the socket refuses at once fails
+    // the account straight away.
+    void Begin(std::int16_t account, const QString& server);
+
+    QByteArray GetData() override;
+    void SendData(const QByteArray& data) override;
+    void Close() override;
+
+private:
+    Winsock& socket_;
+    Pop3Probe* probe_ = nullptr;
+    QMetaObject::Connection arrival_, peerClosed_, error_;
+};
+
+// Sleeps in a nested event loop, handling every kind of event meanwhile, until the socket
+// reads closed (0) or error (9).
+void WaitWhileConnected(Winsock& socket);
+
+} // namespace postlark

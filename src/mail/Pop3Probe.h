@@ -1,0 +1,48 @@
+#pragma once
+// The POP3 dialogue for one account at a time: USER, PASS, STAT, QUIT, driven by the
+// server's replies. It records one result code and one message count per account.
+#include "mail/IPop3Socket.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace postlark {
+
+// Per-account outcome of a check.
+enum CheckResult : std::int16_t {
+    ResultFailed = -2,
+    ResultBadPassword = -1,
+    ResultNoMail = 0,
+    ResultNewMail = 1,
+};
+
+class Pop3Probe {
+public:
+    Pop3Probe(IPop3Socket& socket, std::string applicationKey);
+
+    // Re-creates the result arrays for a run over `accountCount` accounts.
+    void ResetResults(int accountCount);
+
+    // Handles one arrival of data as the server's reply to the last command.
+    void OnPop3Reply();
+    // The connection failed or the server closed it; ends the account's dialogue.
+    void OnConnectionLost();
+
+    std::int16_t CurrentAccount = 0;
+    std::int32_t Pop3State = 0;
+    std::int16_t MessageCount = 0;
+    std::vector<std::int16_t> CheckResults;
+    std::vector<std::string> MessageCounts;
+
+private:
+    void HandlePositiveReply(const QByteArray& reply);
+    void SendCommand(const std::string& verb, const std::string& argument);
+    void Finish(std::int16_t result);
+    std::int16_t& ResultSlot();
+
+    IPop3Socket& socket_;
+    std::string key_;
+};
+
+} // namespace postlark

@@ -1,0 +1,58 @@
+#pragma once
+// Runs the POP3 probe for one stored account over a real socket, the way a check run does:
+// connect, then sleep in an event loop until the socket reads closed or error.
+#include "mail/Pop3Link.h"
+#include "mail/Pop3Probe.h"
+#include "platform/Winsock.h"
+#include "store/AccountRecord.h"
+#include "store/ApplicationKey.h"
+#include "store/PassCryptModule.h"
+#include "support/TestEnvironment.h"
+
+#include <QTimer>
+
+namespace postlark::test {
+
+class ProbeHarness {
+public:
+    ProbeHarness() : link_(socket_), probe_(link_, BuildApplicationKey()) { link_.Attach(probe_); }
+
+    // Stores account 0 with the password enciphered by the application key.
+    void StoreAccount(const std::string& server, const std::string& user,
+                      const std::string& password) {
+        std::string key = BuildApplicationKey();
+        StoreAccountRaw(server, user, PassCryptModule::EncryptText(password, key));
+    }
+    void StoreAccountRaw(const std::string& server, const std::string& user,
+                         const std::string& storedPassword) {
+        AddAccount(0, AccountRecord{"someone@example.invalid", server, user, storedPassword, ""});
+    }
+
+    // Probes account 0 at `server`; gives up (and fails) after 15 s.
+    void Run(const QString& server) {
+        probe_.ResetResults(1);
+        link_.Begin(0, server);
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, &guard, [this] {
+            timedOut_ = true;
+            socket_.Close();
+        });
+        guard.start(15000);
+        WaitWhileConnected(socket_);
+    }
+
+    int Result() const { return probe_.CheckResults.at(0); }
+    std::string Count() const { return probe_.MessageCounts.at(0); }
+    bool TimedOut() const { return timedOut_; }
+    Winsock& Socket() { return socket_; }
+
+private:
+    TestEnvironment env_;
+    Winsock socket_;
+    Pop3Link link_;
+    Pop3Probe probe_;
+    bool timedOut_ = false;
+};
+
+} // namespace postlark::test
