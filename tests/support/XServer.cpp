@@ -1,0 +1,156 @@
+#include "support/XServer.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTimer>
+
+namespace postlark::test {
+
+namespace {
+
+constexpr int kStartTimeoutMs = 10000;
+
+void Stop(QProcess& process) {
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
+} // namespace
+
+XServer::XServer(Options options) {
+    failure_ = missingPrograms(options);
+    if (!failure_.isEmpty())
+        return;
+    if (startServer() && (!options.windowManager || startWindowManager()))
+        (void)(!options.trayHost || startTrayHost());
+}
+
+XServer::~XServer() {
+    for (auto it = clients_.rbegin(); it != clients_.rend(); ++it)
+        Stop(**it);
+    if (server_)
+        Stop(*server_);
+}
+
+QString XServer::missingPrograms(Options options) {
+    QStringList needed{"Xvfb", "xwininfo", "xprop"};
+    if (options.windowManager)
+        needed << "openbox";
+    if (options.trayHost)
+        needed << "trayer";
+    QStringList missing;
+    for (const QString& program : needed) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            missing << program;
+    }
+    return missing.isEmpty() ? QString() : "not installed: " + missing.join(", ");
+}
+
+QProcessEnvironment XServer::environment() const {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display_);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/postlark-test-no-bus");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("XAUTHORITY");
+    return env;
+}
+
+QString XServer::run(const QString& program, const QStringList& arguments) const {
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(program, arguments);
+    if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        process.kill();
+        process.waitForFinished(1000);
+        return {};
+    }
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+bool XServer::waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.hasExpired(timeoutMs))
+            return false;
+        QEventLoop pause;
+        QTimer::singleShot(50, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+    return true;
+}
+
+bool XServer::startServer() {
+    // -displayfd: the server picks a free display number and writes it to our stdout.
+    server_ = std::make_unique<QProcess>();
+    server_->setProcessChannelMode(QProcess::SeparateChannels);
+    server_->setStandardErrorFile(QProcess::nullDevice());
+    server_->start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+    QByteArray output;
+    const bool started = waitUntil(
+        [&] {
+            output += server_->readAllStandardOutput();
+            return output.contains('\n') || server_->state() == QProcess::NotRunning;
+        },
+        kStartTimeoutMs);
+    bool ok = false;
+    const int number = output.trimmed().toInt(&ok);
+    if (!started || !ok) {
+        failure_ = "Xvfb did not start";
+        return false;
+    }
+    display_ = ":" + QString::number(number);
+    return true;
+}
+
+QProcess* XServer::startClient(const QString& program, const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    process->start(program, arguments);
+    clients_.push_back(std::move(process));
+    return clients_.back().get();
+}
+
+bool XServer::startWindowManager() {
+    startClient("openbox", {"--sm-disable"});
+    // A running window manager names itself on the root window.
+    const bool up = waitUntil(
+        [&] {
+            return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
+        },
+        kStartTimeoutMs);
+    if (!up)
+        failure_ = "openbox did not start";
+    return up;
+}
+
+bool XServer::startTrayHost() {
+    startClient("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
+                           "200", "--heighttype", "pixel", "--height", "32"});
+    static const QRegularExpression panel(R"(^\s*(0x[0-9a-f]+) "panel": \("panel" "trayer"\))",
+                                          QRegularExpression::MultilineOption);
+    const bool up = waitUntil(
+        [&] {
+            const auto match = panel.match(run("xwininfo", {"-root", "-tree"}));
+            if (match.hasMatch())
+                trayWindow_ = match.captured(1);
+            return match.hasMatch();
+        },
+        kStartTimeoutMs);
+    if (!up)
+        failure_ = "trayer did not start";
+    return up;
+}
+
+} // namespace postlark::test
