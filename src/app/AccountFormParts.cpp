@@ -1,0 +1,61 @@
+#include "app/AccountFormParts.h"
+
+#include "platform/CommonDialog.h"
+#include "platform/MsgBox.h"
+#include "platform/RuntimeError.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace postlark {
+
+QLineEdit* AddLabelledField(QGridLayout& grid, int row, const QString& label,
+                            const QString& objectName, int columns) {
+    auto* field = new QLineEdit;
+    field->setObjectName(objectName);
+    field->setMinimumWidth(220);
+    auto* caption = new QLabel(label);
+    caption->setWordWrap(true);
+    caption->setBuddy(field);
+    grid.addWidget(caption, row, 0);
+    grid.addWidget(field, row, 1, 1, columns);
+    return field;
+}
+
+void ShowAsPassword(QLineEdit& field) {
+    field.setEchoMode(QLineEdit::Password);
+    field.setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+}
+
+void ShowRequiredFieldsMessage() {
+    MsgBox(QString::fromLatin1(RequiredFieldsMessage), vbOKOnly, QString::fromLatin1(ProgramTitle));
+}
+
+void BrowseForProgram(CommonDialog& dialog, QLineEdit& programText) {
+    dialog.CancelError = true;
+    dialog.Filter = QString::fromLatin1(ProgramFilter);
+    dialog.DialogTitle = QString::fromLatin1(ProgramBrowseTitle);
+    try {
+        dialog.ShowOpen();
+        programText.setText(dialog.FileName);
+    } catch (const RuntimeError& error) {
+        if (error.Number != cdlCancel)
+            throw;
+        programText.clear();
+    }
+}
+
+bool StoreOrReport(const std::function<void()>& write) {
+    try {
+        write();
+        return true;
+    } catch (const RuntimeError& error) {
+        MsgBox(QStringLiteral("The account could not be saved: %1")
+                   .arg(QString::fromStdString(error.Description)),
+               vbExclamation, QString::fromLatin1(ProgramTitle));
+        return false;
+    }
+}
+
+} // namespace postlark

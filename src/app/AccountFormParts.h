@@ -1,0 +1,44 @@
+#pragma once
+// Pieces shared by the Add Account and Modify Account dialogs.
+#include <QString>
+#include <functional>
+
+class QGridLayout;
+class QLineEdit;
+
+namespace postlark {
+
+class CommonDialog;
+
+inline constexpr const char* RequiredFieldsMessage =
+    "Please make sure that all fields are filled in.  (The program field is not required).";
+inline constexpr const char* ProgramToolTip =
+    "Full path to program or URL to a website - don't forget the http:// if using an URL.";
+inline constexpr const char* ProgramLabel = "Location of program or URL associated with account:";
+
+// The Browse dialog's filter: the applications entry first, then every file, so that
+// programs without an ".exe" name can be chosen too.
+inline constexpr const char* ProgramFilter = "Applications (*.exe)|*.exe|All files (*)|*";
+inline constexpr const char* ProgramBrowseTitle =
+    "Please choose a program to be associated with this account";
+
+// Adds a label and a text field named objectName at the given row; the field spans
+// `columns` columns.
+QLineEdit* AddLabelledField(QGridLayout& grid, int row, const QString& label,
+                            const QString& objectName, int columns = 1);
+
+// Shows every character typed into the field as "*".
+void ShowAsPassword(QLineEdit& field);
+
+// Tells the user that a required field is empty.
+void ShowRequiredFieldsMessage();
+
+// Lets the user choose a program file; its full path goes into the field. A cancel empties
+// the field.
+void BrowseForProgram(CommonDialog& dialog, QLineEdit& programText);
+
+// Runs a store write. A failure is shown to the user and reported as false; the store is
+// then as it was, since each account write lands whole or not at all.
+bool StoreOrReport(const std::function<void()>& write);
+
+} // namespace postlark

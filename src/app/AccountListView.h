@@ -1,0 +1,16 @@
+#pragma once
+// What the account dialogs need from the main window's account list: how many rows it has
+// (the number the next new account gets) and a refill from the store after a change.
+namespace postlark {
+
+class AccountListView {
+public:
+    virtual ~AccountListView() = default;
+
+    // Number of rows in the account list.
+    virtual int AccountRowCount() const = 0;
+    // Empties the list and fills it again from the store.
+    virtual void ReDraw() = 0;
+};
+
+} // namespace postlark

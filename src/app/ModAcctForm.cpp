@@ -1,0 +1,141 @@
+#include "app/ModAcctForm.h"
+
+#include "app/AccountFormParts.h"
+#include "app/AccountListView.h"
+#include "app/ModPassForm.h"
+#include "store/AccountRecord.h"
+#include "store/AnsiText.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace postlark {
+
+namespace {
+
+QPushButton* NewButton(const char* caption, const char* name) {
+    auto* button = new QPushButton(QString::fromLatin1(caption));
+    button->setObjectName(QString::fromLatin1(name));
+    return button;
+}
+
+} // namespace
+
+ModAcctForm::ModAcctForm(QWidget* owner, AccountListView& accounts, std::string applicationKey)
+    : QDialog(owner), accounts_(accounts), applicationKey_(std::move(applicationKey)),
+      CommonDialog1(this) {
+    setObjectName(QStringLiteral("ModAcctForm"));
+    setWindowTitle(QStringLiteral("Modify Account"));
+    setModal(true);
+
+    auto* grid = new QGridLayout(this);
+    EmailAddressText = AddLabelledField(*grid, 0, "Email Address:", "EmailAddressText", 2);
+    POPText = AddLabelledField(*grid, 1, "POP3 Server Name:", "POPText", 2);
+    UserNameText = AddLabelledField(*grid, 2, "User Name:", "UserNameText", 2);
+
+    CommandChange = NewButton("Change &Password...", "CommandChange");
+    grid->addWidget(new QLabel(QStringLiteral("Password:")), 3, 0);
+    grid->addWidget(CommandChange, 3, 1, Qt::AlignLeft);
+
+    ProgramText = AddLabelledField(*grid, 4, QString::fromLatin1(ProgramLabel), "ProgramText");
+    ProgramText->setToolTip(QString::fromLatin1(ProgramToolTip));
+    ClearButton = NewButton("&Clear", "ClearButton");
+    BrowseButton = NewButton("&Browse...", "BrowseButton");
+    auto* programButtons = new QHBoxLayout;
+    programButtons->addWidget(ClearButton);
+    programButtons->addWidget(BrowseButton);
+    grid->addLayout(programButtons, 4, 2);
+
+    ModButton = NewButton("&Modify", "ModButton");
+    ModButton->setDefault(true);
+    CancelButton = NewButton("&Cancel", "CancelButton");
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ModButton);
+    buttons->addWidget(CancelButton);
+    grid->addLayout(buttons, 5, 0, 1, 3);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    QWidget::setTabOrder(EmailAddressText, POPText);
+    QWidget::setTabOrder(POPText, UserNameText);
+    QWidget::setTabOrder(UserNameText, CommandChange);
+    QWidget::setTabOrder(CommandChange, ProgramText);
+    QWidget::setTabOrder(ProgramText, ClearButton);
+    QWidget::setTabOrder(ClearButton, BrowseButton);
+    QWidget::setTabOrder(BrowseButton, ModButton);
+    QWidget::setTabOrder(ModButton, CancelButton);
+    EmailAddressText->setFocus();
+
+    connect(ModButton, &QPushButton::clicked, this, &ModAcctForm::ModButton_Click);
+    connect(ClearButton, &QPushButton::clicked, this, &ModAcctForm::ClearButton_Click);
+    connect(CommandChange, &QPushButton::clicked, this, &ModAcctForm::CommandChange_Click);
+    connect(BrowseButton, &QPushButton::clicked, this, &ModAcctForm::BrowseButton_Click);
+    connect(CancelButton, &QPushButton::clicked, this, &ModAcctForm::CancelButton_Click);
+}
+
+int ModAcctForm::ModifyShow(std::int16_t index) {
+    LoadAccount(index);
+    return exec();
+}
+
+void ModAcctForm::LoadAccount(std::int16_t index) {
+    AccountIndex = index;
+    const AccountRecord record = ReadAccount(index, BadRead);
+    EmailAddressText->setText(AnsiToQString(record.EmailAddress));
+    POPText->setText(AnsiToQString(record.POP));
+    UserNameText->setText(AnsiToQString(record.UserName));
+    ProgramText->setText(AnsiToQString(record.Program));
+}
+
+void ModAcctForm::ModButton_Click() {
+    if (EmailAddressText->text().isEmpty() || POPText->text().isEmpty() ||
+        UserNameText->text().isEmpty()) {
+        ShowRequiredFieldsMessage();
+        return;
+    }
+    AccountRecord record;
+    record.EmailAddress = QStringToAnsi(EmailAddressText->text());
+    record.POP = QStringToAnsi(POPText->text());
+    record.UserName = QStringToAnsi(UserNameText->text());
+    record.Program = QStringToAnsi(ProgramText->text());
+    if (!StoreOrReport([&] { ModifyAccount(AccountIndex, record); }))
+        return;
+    accounts_.ReDraw();
+    accept();
+}
+
+void ModAcctForm::ClearButton_Click() {
+    ProgramText->clear();
+}
+
+void ModAcctForm::CommandChange_Click() {
+    ModPassForm passwordForm(this, applicationKey_);
+    // The new password is stored as soon as it is confirmed; cancelling this dialog could
+    // no longer undo that, so it can then only be left by Modify or its close box.
+    if (passwordForm.ShowMe(AccountIndex))
+        CancelButton->setEnabled(false);
+}
+
+void ModAcctForm::BrowseButton_Click() {
+    BrowseForProgram(CommonDialog1, *ProgramText);
+}
+
+void ModAcctForm::CancelButton_Click() {
+    reject();
+}
+
+void ModAcctForm::keyPressEvent(QKeyEvent* event) {
+    // Esc presses the Cancel button, and does nothing while that button is disabled.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (CancelButton->isEnabled())
+            CancelButton->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace postlark

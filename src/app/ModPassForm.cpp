@@ -1,0 +1,63 @@
+#include "app/ModPassForm.h"
+
+#include "app/AccountFormParts.h"
+#include "store/AccountRecord.h"
+#include "store/AnsiText.h"
+#include "store/PassCryptModule.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace postlark {
+
+ModPassForm::ModPassForm(QWidget* owner, std::string applicationKey)
+    : QDialog(owner), applicationKey_(std::move(applicationKey)) {
+    setObjectName(QStringLiteral("ModPassForm"));
+    setWindowTitle(QStringLiteral("Modify Password"));
+    setModal(true);
+
+    auto* grid = new QGridLayout(this);
+    PassText = AddLabelledField(*grid, 0, "New Password:", "PassText");
+    grid->itemAtPosition(0, 0)->widget()->setObjectName(QStringLiteral("LabelPassword"));
+    ShowAsPassword(*PassText);
+
+    cmdOK = new QPushButton(QStringLiteral("&OK"));
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setDefault(true);
+    cmdCancel = new QPushButton(QStringLiteral("&Cancel"));
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdOK);
+    buttons->addWidget(cmdCancel);
+    grid->addLayout(buttons, 1, 0, 1, 2);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    QWidget::setTabOrder(PassText, cmdOK);
+    QWidget::setTabOrder(cmdOK, cmdCancel);
+    PassText->setFocus();
+
+    connect(cmdOK, &QPushButton::clicked, this, &ModPassForm::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &ModPassForm::cmdCancel_Click);
+}
+
+bool ModPassForm::ShowMe(std::int16_t index) {
+    AccountIndex = index;
+    return exec() == QDialog::Accepted;
+}
+
+void ModPassForm::cmdOK_Click() {
+    std::string key = applicationKey_;
+    const std::string stored = PassCryptModule::EncryptText(QStringToAnsi(PassText->text()), key);
+    if (!StoreOrReport([&] { ChangePassword(AccountIndex, stored); }))
+        return;
+    accept();
+}
+
+void ModPassForm::cmdCancel_Click() {
+    reject();
+}
+
+} // namespace postlark

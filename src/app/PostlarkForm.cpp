@@ -1,0 +1,336 @@
+// The main window's controls, start-up and shut-down.
+#include "app/PostlarkForm.h"
+
+#include "platform/MsgBox.h"
+#include "platform/Screen.h"
+#include "platform/ShellNotify.h"
+#include "platform/SingleInstance.h"
+#include "platform/WindowLayer.h"
+#include "platform/Winsock.h"
+#include "store/AnsiText.h"
+#include "store/ApplicationKey.h"
+#include "store/PassCryptModule.h"
+#include "store/SettingsStore.h"
+#include "winsupport/CSystrayIcon.h"
+#include "winsupport/ProgressBar.h"
+#include "winsupport/PropertyBag.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cmath>
+#include <limits>
+
+// The icons live in a static library, so their resources are registered by hand.
+static void InitIconResources() {
+    Q_INIT_RESOURCE(postlark);
+}
+
+namespace postlark {
+
+namespace {
+
+constexpr int kClientWidth = 5535; // twips
+constexpr int kClientHeight = 3870;
+constexpr win::UINT kTrayCallback = 512; // the mouse-move message
+const char* const kTrayTip = "Postlark 1.5";
+
+// A stored whole number in the 16-bit range, or the default for anything else.
+std::int16_t StoredInt16(const std::string& key, std::int16_t defaultValue) {
+    const long value = SettingsStore::GetInteger(key, defaultValue);
+    if (value < std::numeric_limits<std::int16_t>::min() ||
+        value > std::numeric_limits<std::int16_t>::max())
+        return defaultValue;
+    return static_cast<std::int16_t>(value);
+}
+
+// A position written as a 32-bit floating-point number: "1000", "1234.5".
+std::string PositionText(double twips) {
+    return QString::number(double(float(twips)), 'g', 7).toStdString();
+}
+
+} // namespace
+
+PostlarkForm::PostlarkForm(QStringList arguments, QWidget* parent)
+    : QMainWindow(parent), arguments_(std::move(arguments)) {
+    setObjectName("PostlarkForm");
+    setWindowTitle("Postlark");
+    InitIconResources();
+    twipsX_ = win::TwipsPerPixelX();
+    twipsY_ = win::TwipsPerPixelY();
+    postlarkImage_ = win::RegisterIcon(QIcon(":/icons/postlark.svg"));
+    mailTray1_ = win::RegisterIcon(QIcon(":/icons/mailtray1.svg"));
+    mailTray2_ = win::RegisterIcon(QIcon(":/icons/mailtray2.svg"));
+    setWindowIcon(win::IconFromHandle(postlarkImage_));
+    BuildControls();
+    BuildMenus();
+    hWnd_ = win::RegisterWindow(this);
+    win::SetMouseMoveHandler(hWnd_, [this](int button, int shift, int x, int y) {
+        Form_MouseMove(button, shift, double(x) * twipsX_, double(y) * twipsY_);
+    });
+}
+
+PostlarkForm::~PostlarkForm() {
+    if (!unloaded_ && sysIcon_)
+        sysIcon_->HideIcon();
+}
+
+void PostlarkForm::PlaceTwips(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(left / twipsX_, top / twipsY_, width / twipsX_, height / twipsY_);
+}
+
+void PostlarkForm::BuildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName("ClientArea");
+    client->setFixedSize(kClientWidth / twipsX_, kClientHeight / twipsY_);
+    // The layout is measured in twips for an 8-point dialog font.
+    QFont small = client->font();
+    small.setPointSize(8);
+    client->setFont(small);
+    setCentralWidget(client);
+
+    accountList_ = new QTreeWidget(client);
+    accountList_->setObjectName("AccountList");
+    accountList_->setHeaderLabels({"Account Email", "New Mail?"});
+    accountList_->headerItem()->setData(0, Qt::UserRole, "Email");
+    accountList_->headerItem()->setData(1, Qt::UserRole, "YesNo");
+    accountList_->setRootIsDecorated(false);
+    accountList_->setUniformRowHeights(true);
+    accountList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    accountList_->setAllColumnsShowFocus(true);
+    PlaceTwips(accountList_, 120, 120, 5295, 2040);
+    accountList_->setColumnWidth(0, 3600 / twipsX_);
+    connect(accountList_, &QTreeWidget::itemDoubleClicked, this,
+            [this] { AccountList_DblClick(); });
+
+    progressBar1_ = new ProgressBar(client);
+    progressBar1_->setObjectName("ProgressBar1");
+    // The control's saved design: range 1 to 10000, the rest at its defaults.
+    PropertyBag design;
+    design.WriteProperty("Min", 1);
+    design.WriteProperty("Max", 10000);
+    progressBar1_->ReadProperties(design);
+    PlaceTwips(progressBar1_, 120, 2250, 5295, 255);
+
+    auto button = [&](QPushButton*& b, const char* name, const char* caption, const char* tip,
+                      int left, int top) {
+        b = new QPushButton(QString::fromUtf8(caption), client);
+        b->setObjectName(name);
+        if (*tip)
+            b->setToolTip(QString::fromUtf8(tip));
+        PlaceTwips(b, left, top, 1455, 375);
+    };
+    button(addAcct_, "AddAcct", "&Add Account", "Adds a new email account to check", 480, 2640);
+    button(delAcct_, "DelAcct", "&Delete Account", "Deletes the selected email account", 2040,
+           2640);
+    button(modAcct_, "ModAcct", "&Modify Account", "Modifies selected email account", 3720, 2640);
+    button(launchButton_, "LaunchButton", "&Launch Program",
+           "Launches program associated with email address", 480, 3120);
+    button(checkButton_, "CheckButton", "&Check Mail Now", "", 2040, 3120);
+    connect(addAcct_, &QPushButton::clicked, this, [this] { AddAcct_Click(); });
+    connect(delAcct_, &QPushButton::clicked, this, [this] { DelAcct_Click(); });
+    connect(modAcct_, &QPushButton::clicked, this, [this] { ModAcct_Click(); });
+
+    checkStartMin_ = new QCheckBox("&Minimize on Startup", client);
+    checkStartMin_->setObjectName("CheckStartMin");
+    PlaceTwips(checkStartMin_, 3720, 3120, 1815, 375);
+    checkStartMin_->setStyleSheet("QCheckBox { spacing: 2px; }");
+    connect(checkStartMin_, &QCheckBox::toggled, this, [this] { CheckStartMin_Click(); });
+
+    setTabOrder(addAcct_, delAcct_);
+    setTabOrder(delAcct_, modAcct_);
+    setTabOrder(modAcct_, launchButton_);
+    setTabOrder(launchButton_, checkButton_);
+
+    statusBar_ = new QStatusBar(client);
+    statusBar_->setObjectName("StatusBar");
+    statusBar_->setSizeGripEnabled(false);
+    statusBar_->setStyleSheet("QStatusBar { border-top: 1px solid palette(mid); }");
+    PlaceTwips(statusBar_, 0, 3540, kClientWidth, 330);
+
+    timerCheck_ = new QTimer(this);
+    timerCheck_->setObjectName("TimerCheck");
+    timerCheck_->setInterval(60000);
+    timerFlash_ = new QTimer(this);
+    timerFlash_->setObjectName("TimerFlash");
+    timerFlash_->setInterval(500);
+    trayRetry_ = new QTimer(this);
+    trayRetry_->setInterval(2000);
+    connect(trayRetry_, &QTimer::timeout, this, [this] { RetryTrayIcon(); });
+
+    winsock1_ = new Winsock(this);
+    winsock1_->setObjectName("Winsock1");
+}
+
+void PostlarkForm::BuildMenus() {
+    auto action = [&](QMenu* menu, QAction*& a, const char* name, const char* caption) {
+        a = menu->addAction(QString::fromUtf8(caption));
+        a->setObjectName(name);
+    };
+    menuFile_ = menuBar()->addMenu("&File");
+    menuFile_->setObjectName("menu_File");
+    action(menuFile_, menuChecknow_, "menu_Checknow", "&Check Mail Now");
+    action(menuFile_, menuShow_, "menu_Show", "&Show");
+    menuShow_->setCheckable(true);
+    menuShow_->setChecked(true);
+    action(menuFile_, menuSettings_, "menu_Settings", "&Settings...");
+    action(menuFile_, menuExit_, "menu_Exit", "E&xit");
+    menuHelp_ = menuBar()->addMenu("&Help");
+    menuHelp_->setObjectName("menu_Help");
+    action(menuHelp_, menuBackup_, "menu_backup", "&Backup Account Settings...");
+    action(menuHelp_, menuRestore_, "menu_restore", "&Restore Account Settings...");
+    action(menuHelp_, menuUpdates_, "menu_Updates", "&Check for updates");
+    action(menuHelp_, menuAbout_, "menu_About", "&About...");
+
+    // The settings, backup, updates and about commands are not available yet.
+    for (QAction* a : {menuSettings_, menuBackup_, menuRestore_, menuUpdates_, menuAbout_})
+        a->setEnabled(false);
+
+    // The check mark follows the window; the entry itself toggles the display state.
+    connect(menuShow_, &QAction::triggered, this, [this] {
+        menuShow_->setChecked(!menuShow_->isChecked());
+        menu_Show_Click();
+    });
+    connect(menuExit_, &QAction::triggered, this, [this] { menu_Exit_Click(); });
+}
+
+bool PostlarkForm::Form_Load() {
+    instance_ = std::make_unique<SingleInstance>();
+    if (instance_->AnotherCopyRunning()) {
+        const int answer =
+            MsgBox("A copy of Postlark is already running, if it is not on your taskbar, check "
+                   "the icon tray by the clock.  Would you like to start another instance?",
+                   vbYesNo + vbInformation, "Postlark");
+        if (answer == vbNo)
+            return false;
+    }
+    // (The connection probe is created here.)
+
+    if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1)
+        RestorePosition();
+    // (The system menu gets its extra entries here.)
+
+    if (SettingsStore::GetNumber("AutoCheck", 0) == 1) {
+        timerCheck_->start();
+        UpdateIntervalMins = StoredInt16("AutoCheckValue", 1);
+    }
+
+    applicationKey_ = BuildApplicationKey();
+    PassCryptModule::SetEventPump([] { QCoreApplication::processEvents(); });
+
+    sysIcon_ = new CSystrayIcon(this);
+    sysIcon_->Initialize(hWnd_, postlarkImage_, kTrayTip, kTrayCallback);
+
+    FlashPhase = true;
+    LoadAccountList();
+    ApplyProgressOptions();
+    ApplyCommandLine();
+    loaded_ = true;
+    return true;
+}
+
+void PostlarkForm::RestorePosition() {
+    double left = SettingsStore::GetNumber("MainLeft", 1000);
+    double top = 0;
+    if (left < win::ScreenWidthTwips()) {
+        top = SettingsStore::GetNumber("MainTop", 1000);
+        if (top >= win::ScreenHeightTwips())
+            left = top = 0;
+    } else {
+        left = 0;
+    }
+    move(int(std::lround(left / twipsX_)), int(std::lround(top / twipsY_)));
+}
+
+void PostlarkForm::ApplyProgressOptions() {
+    const double show = SettingsStore::GetNumber("ShowProgress", 1);
+    if (show == 1)
+        progressBar1_->setVisible(true);
+    else if (show == 0)
+        progressBar1_->setVisible(false);
+
+    const std::string style = SettingsStore::GetValue("ProgressStyle", "Block");
+    if (style == "Block")
+        progressBar1_->SetSmooth(false);
+    else if (style == "Smooth")
+        progressBar1_->SetSmooth(true);
+}
+
+void PostlarkForm::ApplyCommandLine() {
+    if (arguments_.join(' ') == "/registrystart") {
+        HideToTray();
+        return;
+    }
+    // (A backup file named on the command line is restored here.)
+
+    // Only 0 and 1 are states of the box; anything else stored reads as the default.
+    const std::int16_t startMin = StoredInt16("StartMinimized", 0);
+    checkStartMin_->setChecked(startMin == 1);
+    if (checkStartMin_->isChecked())
+        HideToTray();
+    else
+        show();
+}
+
+void PostlarkForm::LoadAccountList() {
+    const double stored = SettingsStore::GetNumber("NumAccts", 0);
+    if (!(stored > 0))
+        return;
+    // Account numbers are 16-bit; a larger count can only come from a damaged file.
+    const int count = int(std::min(std::floor(stored), 32767.0));
+    for (int p = 1; p <= count; ++p) {
+        const std::string address =
+            SettingsStore::GetValue("EmailAddress" + std::to_string(p - 1), "Bad Read");
+        auto* row = new QTreeWidgetItem(accountList_);
+        row->setText(0, AnsiToQString(address));
+    }
+}
+
+int PostlarkForm::AccountRowCount() const {
+    return accountList_->topLevelItemCount();
+}
+
+void PostlarkForm::ReDraw() {
+    accountList_->clear();
+    LoadAccountList();
+}
+
+void PostlarkForm::CheckStartMin_Click() {
+    SettingsStore::SaveValue("StartMinimized", checkStartMin_->isChecked() ? "1" : "0");
+}
+
+void PostlarkForm::menu_Exit_Click() {
+    close();
+}
+
+void PostlarkForm::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void PostlarkForm::Form_Unload() {
+    // A copy that never finished loading has nothing to store.
+    if (unloaded_ || !loaded_)
+        return;
+    unloaded_ = true;
+    trayRetry_->stop();
+    if (sysIcon_)
+        sysIcon_->HideIcon();
+    if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1 && !isMinimized()) {
+        const QPoint at = frameGeometry().topLeft();
+        SettingsStore::Apply(
+            {SettingsStore::Change::Set("MainLeft", PositionText(at.x() * twipsX_)),
+             SettingsStore::Change::Set("MainTop", PositionText(at.y() * twipsY_))});
+    }
+}
+
+} // namespace postlark

@@ -1,0 +1,129 @@
+#pragma once
+// The main window: the account list and its commands, the tray icon, start-up and shut-down.
+#include "app/AccountListView.h"
+#include "platform/Win32Types.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class QTreeWidget;
+
+namespace postlark {
+
+class CSystrayIcon;
+class ProgressBar;
+class SingleInstance;
+class Winsock;
+
+class PostlarkForm : public QMainWindow, public AccountListView {
+    Q_OBJECT
+public:
+    // `arguments` is the command line without the program name.
+    explicit PostlarkForm(QStringList arguments, QWidget* parent = nullptr);
+    ~PostlarkForm() override;
+
+    // Runs the start-up sequence. False when the user chose not to start a second copy;
+    // the program then ends without having read or written any setting.
+    bool Form_Load();
+
+    // AccountListView
+    int AccountRowCount() const override;
+    void ReDraw() override;
+
+    void menu_Show_Click();
+    void menu_Exit_Click();
+    void CheckStartMin_Click();
+    void DelAcct_Click();
+    void AddAcct_Click();
+    void ModAcct_Click();
+    void AccountList_DblClick();
+
+    // Called by the tray icon's callback message as a mouse move of this window.
+    void Form_MouseMove(int button, int shift, double x, double y);
+
+    CSystrayIcon& SysIcon() { return *sysIcon_; }
+    ProgressBar& ProgressBar1() { return *progressBar1_; }
+    const std::string& ApplicationKey() const { return applicationKey_; }
+    win::HWND Handle() const { return hWnd_; }
+
+    std::int16_t UpdateIntervalMins = 0;
+    bool FlashPhase = false;
+
+    // Twips per pixel of the screen the window was laid out on.
+    int TwipsX() const { return twipsX_; }
+    int TwipsY() const { return twipsY_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void PlaceTwips(QWidget* w, int left, int top, int width, int height);
+    void RestorePosition();
+    void LoadAccountList();
+    void ApplyProgressOptions();
+    void ApplyCommandLine();
+    void Form_Unload();
+
+    // Display states: shown (window visible, icon absent) and hidden (icon only).
+    void HideToTray();
+    void RetryTrayIcon();
+    void SetShowChecked(bool checked);
+    // The account that modify, delete and launch act on: the selected row, else the first.
+    int SelectedAccount() const;
+    bool ReportEmptyList();
+
+    QStringList arguments_;
+    std::string applicationKey_;
+    win::HWND hWnd_ = 0;
+    int twipsX_ = 15;
+    int twipsY_ = 15;
+    bool loaded_ = false;
+    bool unloaded_ = false;
+    bool trayNoticeShown_ = false;
+    int trayRetriesLeft_ = 0;
+    std::int32_t lastTrayCode_ = 0;
+
+    std::unique_ptr<SingleInstance> instance_;
+    CSystrayIcon* sysIcon_ = nullptr;
+    win::HICON postlarkImage_ = 0;
+    win::HICON mailTray1_ = 0;
+    win::HICON mailTray2_ = 0;
+
+    QTreeWidget* accountList_ = nullptr;
+    QPushButton* addAcct_ = nullptr;
+    QPushButton* delAcct_ = nullptr;
+    QPushButton* modAcct_ = nullptr;
+    QPushButton* launchButton_ = nullptr;
+    QPushButton* checkButton_ = nullptr;
+    QCheckBox* checkStartMin_ = nullptr;
+    QStatusBar* statusBar_ = nullptr;
+    ProgressBar* progressBar1_ = nullptr;
+    QTimer* timerCheck_ = nullptr;
+    QTimer* timerFlash_ = nullptr;
+    QTimer* trayRetry_ = nullptr;
+    Winsock* winsock1_ = nullptr;
+
+    QMenu* menuFile_ = nullptr;
+    QAction* menuChecknow_ = nullptr;
+    QAction* menuShow_ = nullptr;
+    QAction* menuSettings_ = nullptr;
+    QAction* menuExit_ = nullptr;
+    QMenu* menuHelp_ = nullptr;
+    QAction* menuBackup_ = nullptr;
+    QAction* menuRestore_ = nullptr;
+    QAction* menuUpdates_ = nullptr;
+    QAction* menuAbout_ = nullptr;
+};
+
+} // namespace postlark

@@ -1,0 +1,107 @@
+// The main window's two display states (shown, or hidden with its tray icon) and the tray
+// icon's mouse events.
+#include "app/PostlarkForm.h"
+
+#include "winsupport/CSystrayIcon.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTimer>
+#include <cmath>
+
+namespace postlark {
+
+namespace {
+
+constexpr int kTrayRetries = 30; // every 2 s: a minute for a tray host that starts late
+
+} // namespace
+
+void PostlarkForm::SetShowChecked(bool checked) {
+    menuShow_->setChecked(checked);
+}
+
+void PostlarkForm::menu_Show_Click() {
+    if (menuShow_->isChecked()) {
+        HideToTray();
+        return;
+    }
+    trayRetry_->stop();
+    sysIcon_->HideIcon();
+    showNormal();
+    activateWindow();
+    SetShowChecked(true);
+}
+
+// Hiding needs the tray icon as the way back. Without a notification area (none on this
+// desktop, or not yet at log-in) the window is minimized instead, and the icon is tried again
+// for a while; once it appears the window hides into it.
+void PostlarkForm::HideToTray() {
+    if (sysIcon_->ShowIcon() || sysIcon_->Visible()) {
+        trayRetry_->stop();
+        hide();
+        SetShowChecked(false);
+        return;
+    }
+    showMinimized();
+    SetShowChecked(true);
+    trayRetriesLeft_ = kTrayRetries;
+    trayRetry_->start();
+}
+
+void PostlarkForm::RetryTrayIcon() {
+    if (!isMinimized()) { // the user has taken the window back meanwhile
+        trayRetry_->stop();
+        return;
+    }
+    if (sysIcon_->ShowIcon() || sysIcon_->Visible()) {
+        trayRetry_->stop();
+        hide();
+        SetShowChecked(false);
+        return;
+    }
+    if (--trayRetriesLeft_ > 0)
+        return;
+    trayRetry_->stop();
+    if (!trayNoticeShown_) {
+        trayNoticeShown_ = true;
+        statusBar_->showMessage(
+            "No notification area was found, so Postlark stays minimized instead of hiding.");
+    }
+}
+
+void PostlarkForm::Form_MouseMove(int /*button*/, int /*shift*/, double x, double /*y*/) {
+    static bool busy = false;
+    lastTrayCode_ = static_cast<std::int32_t>(std::lround(x / twipsX_));
+    if (busy)
+        return;
+    busy = true;
+    switch (lastTrayCode_) {
+    case 513: // left button down: dismiss the new-mail alert
+        timerFlash_->stop();
+        sysIcon_->TipText("Postlark 1.5");
+        sysIcon_->IconHandle(postlarkImage_);
+        sysIcon_->Update();
+        if (menuShow_->isChecked())
+            sysIcon_->HideIcon();
+        break;
+    case 515: // double click: bring the window back
+        trayRetry_->stop();
+        SetShowChecked(true);
+        sysIcon_->HideIcon();
+        showNormal();
+        activateWindow();
+        setFocus();
+        break;
+    case 517: // right button up: the File menu at the mouse
+        menuFile_->exec(QCursor::pos());
+        break;
+    default:
+        break;
+    }
+    busy = false;
+}
+
+} // namespace postlark

@@ -1,0 +1,11 @@
+#pragma once
+// Screen measures in twips (1/1440 inch), as the window positions are stored.
+namespace postlark::win {
+
+int TwipsPerPixelX();
+int TwipsPerPixelY();
+// Size of the primary screen in twips.
+double ScreenWidthTwips();
+double ScreenHeightTwips();
+
+} // namespace postlark::win

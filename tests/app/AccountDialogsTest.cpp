@@ -1,0 +1,372 @@
+// The Add Account, Modify Account and Modify Password dialogs against a store in a
+// temporary folder, with their questions answered through the modal seam.
+#include "app/AccountListView.h"
+#include "app/AddAcctForm.h"
+#include "app/ModAcctForm.h"
+#include "app/ModPassForm.h"
+#include "platform/ModalAnswerer.h"
+#include "platform/MsgBox.h"
+#include "store/AccountRecord.h"
+#include "store/ApplicationKey.h"
+#include "store/PassCryptModule.h"
+#include "store/SettingsStore.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace postlark {
+namespace {
+
+const char* const Absent = "<absent>";
+const QString RequiredMessage =
+    "Please make sure that all fields are filled in.  (The program field is not required).";
+
+// The main window's list as the dialogs see it: its row count follows the store on ReDraw.
+class FakeList : public AccountListView {
+public:
+    int AccountRowCount() const override { return rows; }
+    void ReDraw() override {
+        ++redraws;
+        rows = static_cast<int>(SettingsStore::GetInteger(NumAcctsKey, 0));
+    }
+    int rows = 0;
+    int redraws = 0;
+};
+
+// Runs `action` on the next modal widget other than `except` to appear, from the event loop
+// of its exec(). Gives up after five seconds and closes whatever is modal.
+void WhenModal(std::function<void(QWidget*)> action, QWidget* except = nullptr) {
+    auto* timer = new QTimer;
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != except) {
+            timer->stop();
+            timer->deleteLater();
+            action(modal);
+            // An answer the dialog ignored must not hang the run.
+            QTimer::singleShot(5000, [guard = QPointer<QWidget>(modal)] {
+                if (guard && guard->isVisible()) {
+                    ADD_FAILURE() << "the dialog stayed open";
+                    guard->close();
+                }
+            });
+        } else if (started->elapsed() > 5000) {
+            timer->stop();
+            timer->deleteLater();
+            ADD_FAILURE() << "the expected dialog did not appear";
+            if (modal)
+                modal->close();
+        }
+    });
+    timer->start(10);
+}
+
+QLineEdit* Field(QWidget* form, const char* name) {
+    auto* field = form->findChild<QLineEdit*>(name);
+    EXPECT_NE(field, nullptr) << name;
+    return field;
+}
+
+QPushButton* Button(QWidget* form, const char* name) {
+    auto* button = form->findChild<QPushButton*>(name);
+    EXPECT_NE(button, nullptr) << name;
+    return button;
+}
+
+std::string Stored(const std::string& key) {
+    return SettingsStore::GetValue(key, Absent);
+}
+
+std::string Deciphered(const std::string& key) {
+    std::string applicationKey = BuildApplicationKey();
+    return PassCryptModule::DecryptText(Stored(key), applicationKey);
+}
+
+class AccountDialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetModalAnswerer([this](const ModalQuestion& question) {
+            if (question.kind == ModalQuestion::Kind::MessageBox)
+                return ModalAnswer::Button(vbOK);
+            return fileAnswer;
+        });
+    }
+    void TearDown() override { SetModalAnswerer({}); }
+
+    // Stores `count` accounts the way the Add dialog does.
+    void StoreAccounts(int count) {
+        std::string applicationKey = key;
+        for (int i = 0; i < count; ++i) {
+            const std::string n = std::to_string(i);
+            AddAccount(i, {"user" + n + "@example.org", "pop" + n + ".example.org", "user" + n,
+                           PassCryptModule::EncryptText("secret" + n, applicationKey),
+                           "/usr/bin/mailer" + n});
+        }
+        list.rows = count;
+    }
+
+    static void Fill(QWidget* form, const char* email, const char* pop, const char* user,
+                     const char* password, const char* program) {
+        Field(form, "EmailAddressText")->setText(email);
+        Field(form, "POPText")->setText(pop);
+        Field(form, "UserNameText")->setText(user);
+        Field(form, "PassText")->setText(password);
+        Field(form, "ProgramText")->setText(program);
+    }
+
+    test::TestEnvironment environment;
+    FakeList list;
+    std::string key = BuildApplicationKey();
+    ModalAnswer fileAnswer = ModalAnswer::Cancel();
+};
+
+TEST_F(AccountDialogsTest, AddWithAnyRequiredFieldEmptyShowsMessageAndStoresNothing) {
+    const char* required[] = {"EmailAddressText", "POPText", "UserNameText", "PassText"};
+    for (const char* empty : required) {
+        SetModalAnswerer([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+        AddAcctForm form(nullptr, list, key);
+        Fill(&form, "a@example.org", "pop.example.org", "a", "pw", "/usr/bin/mailer");
+        Field(&form, empty)->clear();
+        Button(&form, "AddButton")->click();
+
+        const auto& asked = ModalQuestionsAsked();
+        ASSERT_EQ(asked.size(), 1u) << empty;
+        EXPECT_EQ(asked[0].prompt, RequiredMessage);
+        EXPECT_EQ(asked[0].buttons, vbOKOnly); // no icon
+        EXPECT_EQ(asked[0].title, "Postlark");
+        EXPECT_EQ(form.result(), 0) << "the dialog stays open";
+        EXPECT_EQ(Field(&form, "EmailAddressText")->text().isEmpty(),
+                  std::string(empty) == "EmailAddressText")
+            << "the fields keep their contents";
+    }
+    EXPECT_EQ(Stored("NumAccts"), Absent);
+    for (const auto field : AccountFields)
+        EXPECT_EQ(Stored(AccountKey(field, 0)), Absent) << field;
+    EXPECT_EQ(list.redraws, 0);
+}
+
+TEST_F(AccountDialogsTest, AddAppendsAtRowCountWithEmptyProgramStoredAndPasswordEnciphered) {
+    StoreAccounts(3);
+    AddAcctForm form(nullptr, list, key);
+    Fill(&form, "new@example.org", "pop3s://mail.example.org", "New User ", "p4ss word", "");
+    Button(&form, "AddButton")->click();
+
+    EXPECT_TRUE(ModalQuestionsAsked().empty());
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(Stored("NumAccts"), "4");
+    EXPECT_EQ(Stored("EmailAddress3"), "new@example.org");
+    EXPECT_EQ(Stored("POP3"), "pop3s://mail.example.org");
+    EXPECT_EQ(Stored("UserName3"), "New User "); // stored exactly as typed
+    EXPECT_EQ(Stored("Program3"), "");           // present, and empty
+    EXPECT_NE(Stored("Password3"), "p4ss word");
+    EXPECT_EQ(Deciphered("Password3"), "p4ss word");
+    EXPECT_EQ(Stored("EmailAddress2"), "user2@example.org");
+    EXPECT_EQ(list.redraws, 1);
+    EXPECT_EQ(list.rows, 4);
+}
+
+TEST_F(AccountDialogsTest, StoreWriteFailureIsReportedAndTheDialogStaysOpen) {
+    // A file where the store's folder should be: every write fails.
+    QFile blocker(environment.configHome() + "/Postlark");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    AddAcctForm form(nullptr, list, key);
+    Fill(&form, "a@example.org", "pop.example.org", "a", "pw", "");
+    Button(&form, "AddButton")->click();
+
+    const auto& asked = ModalQuestionsAsked();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].buttons, vbExclamation);
+    EXPECT_EQ(asked[0].title, "Postlark");
+    EXPECT_FALSE(asked[0].prompt.contains("pw"));
+    EXPECT_EQ(form.result(), 0);
+    EXPECT_EQ(list.redraws, 0);
+    EXPECT_EQ(Field(&form, "EmailAddressText")->text(), "a@example.org");
+}
+
+TEST_F(AccountDialogsTest, DefaultButtonsStarredPasswordsAndTabOrder) {
+    AddAcctForm add(nullptr, list, key);
+    EXPECT_TRUE(Button(&add, "AddButton")->isDefault());
+    EXPECT_EQ(Field(&add, "ProgramText")->toolTip(),
+              "Full path to program or URL to a website - don't forget the http:// if using an "
+              "URL.");
+    Field(&add, "PassText")->setText("abc");
+    EXPECT_EQ(Field(&add, "PassText")->displayText(), "***");
+
+    // Tab order: the fields, then Browse, Add, Cancel.
+    QStringList order;
+    QWidget* widget = Field(&add, "EmailAddressText");
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            order << widget->objectName();
+        widget = widget->nextInFocusChain();
+    } while (widget != Field(&add, "EmailAddressText"));
+    EXPECT_EQ(order, QStringList({"EmailAddressText", "POPText", "UserNameText", "PassText",
+                                  "ProgramText", "BrowseButton", "AddButton", "CancelButton"}));
+
+    ModAcctForm modify(nullptr, list, key);
+    EXPECT_TRUE(Button(&modify, "ModButton")->isDefault());
+    EXPECT_EQ(modify.findChild<QLineEdit*>("PassText"), nullptr);
+
+    ModPassForm password(nullptr, key);
+    EXPECT_TRUE(Button(&password, "cmdOK")->isDefault());
+    Field(&password, "PassText")->setText("xy");
+    EXPECT_EQ(Field(&password, "PassText")->displayText(), "**");
+}
+
+TEST_F(AccountDialogsTest, ModifyShowsBadReadForMissingKeysAndStoresFourFields) {
+    StoreAccounts(2);
+    SettingsStore::DeleteValue("POP1");
+    SettingsStore::DeleteValue("Program1");
+    const std::string password = Stored("Password1");
+
+    ModAcctForm form(nullptr, list, key);
+    form.LoadAccount(1);
+    EXPECT_EQ(Field(&form, "EmailAddressText")->text(), "user1@example.org");
+    EXPECT_EQ(Field(&form, "POPText")->text(), "Bad Read");
+    EXPECT_EQ(Field(&form, "ProgramText")->text(), "");
+
+    // A required field emptied: the message, nothing stored.
+    Field(&form, "UserNameText")->clear();
+    Button(&form, "ModButton")->click();
+    ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+    EXPECT_EQ(ModalQuestionsAsked()[0].prompt, RequiredMessage);
+    EXPECT_EQ(Stored("UserName1"), "user1");
+    EXPECT_EQ(form.result(), 0);
+
+    Field(&form, "UserNameText")->setText("renamed");
+    Field(&form, "ProgramText")->setText("https://mail.example.org/");
+    Button(&form, "ModButton")->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(Stored("UserName1"), "renamed");
+    EXPECT_EQ(Stored("POP1"), "Bad Read");
+    EXPECT_EQ(Stored("Program1"), "https://mail.example.org/");
+    EXPECT_EQ(Stored("Password1"), password);
+    EXPECT_EQ(Stored("NumAccts"), "2");
+    EXPECT_EQ(Stored("UserName0"), "user0");
+    EXPECT_EQ(list.redraws, 1);
+}
+
+TEST_F(AccountDialogsTest, PasswordChangeThenCloseBoxKeepsNewPasswordAndOldFields) {
+    StoreAccounts(3);
+    ModAcctForm form(nullptr, list, key);
+    bool cancelDisabled = false;
+    WhenModal([&](QWidget* modify) {
+        Field(modify, "UserNameText")->setText("edited but not stored");
+        WhenModal(
+            [](QWidget* password) {
+                EXPECT_EQ(password->objectName(), "ModPassForm");
+                Field(password, "PassText")->setText("n3w pass");
+                Button(password, "cmdOK")->click();
+            },
+            modify);
+        Button(modify, "CommandChange")->click();
+        cancelDisabled = !Button(modify, "CancelButton")->isEnabled();
+        modify->close(); // the window's close box
+    });
+    EXPECT_EQ(form.ModifyShow(1), QDialog::Rejected);
+
+    EXPECT_TRUE(cancelDisabled);
+    EXPECT_EQ(Deciphered("Password1"), "n3w pass");
+    EXPECT_EQ(Stored("UserName1"), "user1");
+    EXPECT_EQ(Stored("EmailAddress1"), "user1@example.org");
+    EXPECT_EQ(Deciphered("Password0"), "secret0");
+    EXPECT_EQ(Deciphered("Password2"), "secret2");
+    EXPECT_EQ(list.redraws, 0);
+}
+
+TEST_F(AccountDialogsTest, PasswordChangeThenModifyStoresBothAndEscapeNoLongerCancels) {
+    StoreAccounts(2);
+    ModAcctForm form(nullptr, list, key);
+    bool openAfterEscape = false;
+    WhenModal([&](QWidget* modify) {
+        WhenModal(
+            [](QWidget* password) {
+                Field(password, "PassText")->setText("changed");
+                Button(password, "cmdOK")->click();
+            },
+            modify);
+        Button(modify, "CommandChange")->click();
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(modify, &escape);
+        openAfterEscape = modify->isVisible();
+        Field(modify, "EmailAddressText")->setText("moved@example.org");
+        Button(modify, "ModButton")->click();
+    });
+    EXPECT_EQ(form.ModifyShow(0), QDialog::Accepted);
+
+    EXPECT_TRUE(openAfterEscape);
+    EXPECT_EQ(Deciphered("Password0"), "changed");
+    EXPECT_EQ(Stored("EmailAddress0"), "moved@example.org");
+    EXPECT_EQ(Stored("UserName0"), "user0");
+    EXPECT_EQ(list.redraws, 1);
+}
+
+TEST_F(AccountDialogsTest, PasswordDialogCancelledLeavesPasswordAndCancelButton) {
+    StoreAccounts(1);
+    const std::string password = Stored("Password0");
+    ModAcctForm form(nullptr, list, key);
+    form.LoadAccount(0);
+    WhenModal([](QWidget* passwordForm) {
+        Field(passwordForm, "PassText")->setText("not this");
+        Button(passwordForm, "cmdCancel")->click();
+    });
+    Button(&form, "CommandChange")->click();
+    EXPECT_TRUE(Button(&form, "CancelButton")->isEnabled());
+    EXPECT_EQ(Stored("Password0"), password);
+}
+
+TEST_F(AccountDialogsTest, BrowsePicksAFileAndCancelEmptiesTheField) {
+    AddAcctForm add(nullptr, list, key);
+    Field(&add, "ProgramText")->setText("https://mail.example.org/");
+    fileAnswer = ModalAnswer::File("/usr/bin/thunderbird");
+    Button(&add, "BrowseButton")->click();
+    EXPECT_EQ(Field(&add, "ProgramText")->text(), "/usr/bin/thunderbird");
+
+    fileAnswer = ModalAnswer::Cancel();
+    Button(&add, "BrowseButton")->click();
+    EXPECT_EQ(Field(&add, "ProgramText")->text(), "");
+
+    const auto& asked = ModalQuestionsAsked();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].kind, ModalQuestion::Kind::OpenFile);
+    EXPECT_TRUE(asked[0].filter.startsWith("Applications (*.exe)|*.exe|"));
+    EXPECT_TRUE(asked[0].filter.contains("|*")) << "programs without .exe can be chosen";
+    EXPECT_EQ(asked[0].dialogTitle, "Please choose a program to be associated with this account");
+    EXPECT_TRUE(asked[0].cancelError);
+
+    StoreAccounts(1);
+    ModAcctForm modify(nullptr, list, key);
+    modify.LoadAccount(0);
+    Button(&modify, "BrowseButton")->click();
+    EXPECT_EQ(Field(&modify, "ProgramText")->text(), "");
+    EXPECT_EQ(Stored("Program0"), "/usr/bin/mailer0") << "nothing stored before Modify";
+}
+
+TEST_F(AccountDialogsTest, ClearThenCancelLeavesStoredProgram) {
+    StoreAccounts(1);
+    ModAcctForm form(nullptr, list, key);
+    form.LoadAccount(0);
+    Button(&form, "ClearButton")->click();
+    EXPECT_EQ(Field(&form, "ProgramText")->text(), "");
+    Button(&form, "CancelButton")->click();
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_EQ(Stored("Program0"), "/usr/bin/mailer0");
+    EXPECT_EQ(list.redraws, 0);
+}
+
+} // namespace
+} // namespace postlark

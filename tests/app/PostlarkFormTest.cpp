@@ -1,0 +1,299 @@
+// The main window against a store in a temporary folder: start-up effects, display states,
+// the account list and deleting accounts. Questions are answered through the modal seam.
+#include "app/PostlarkForm.h"
+#include "platform/ModalAnswerer.h"
+#include "platform/MsgBox.h"
+#include "platform/Screen.h"
+#include "platform/ShellNotify.h"
+#include "platform/SingleInstance.h"
+#include "platform/WindowLayer.h"
+#include "store/AccountRecord.h"
+#include "store/SettingsStore.h"
+#include "support/TestEnvironment.h"
+#include "winsupport/CSystrayIcon.h"
+#include "winsupport/ProgressBar.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace postlark {
+namespace {
+
+const char* const Absent = "<absent>";
+
+std::string Stored(const std::string& key) {
+    return SettingsStore::GetValue(key, Absent);
+}
+
+void StoreAccounts(int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::string n = std::to_string(i);
+        AddAccount(i, AccountRecord{"user" + n + "@example.org", "pop" + n, "user" + n, "enc" + n,
+                                    "prog" + n});
+    }
+}
+
+class PostlarkFormTest : public ::testing::Test {
+protected:
+    void SetUp() override { win::SetNotificationAreaOverride(true); }
+    void TearDown() override {
+        form_.reset();
+        win::SetNotificationAreaOverride(std::nullopt);
+    }
+
+    PostlarkForm& Load(QStringList arguments = {}) {
+        form_ = std::make_unique<PostlarkForm>(std::move(arguments));
+        EXPECT_TRUE(form_->Form_Load());
+        return *form_;
+    }
+    QTreeWidget* List() { return form_->findChild<QTreeWidget*>("AccountList"); }
+    QAction* ShowEntry() { return form_->findChild<QAction*>("menu_Show"); }
+    QStringList Rows() {
+        QStringList rows;
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            rows << List()->topLevelItem(i)->text(0);
+        return rows;
+    }
+    // Deletes the account in row `row` (counted from 0), answering Yes.
+    void DeleteRow(int row) {
+        List()->setCurrentItem(List()->topLevelItem(row));
+        ScopedModalAnswerer yes([](const ModalQuestion&) { return ModalAnswer::Button(vbYes); });
+        form_->DelAcct_Click();
+    }
+    QPoint PixelsOf(double leftTwips, double topTwips) {
+        return {int(leftTwips / win::TwipsPerPixelX()), int(topTwips / win::TwipsPerPixelY())};
+    }
+
+    test::TestEnvironment env_;
+    std::unique_ptr<PostlarkForm> form_;
+};
+
+TEST_F(PostlarkFormTest, StoredPositionIsUsedBelowTheScreenBoundsOnly) {
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    SettingsStore::SaveValue("MainLeft", "600");
+    SettingsStore::SaveValue("MainTop", "450");
+    EXPECT_EQ(Load().pos(), PixelsOf(600, 450));
+
+    SettingsStore::SaveValue("MainLeft", std::to_string(screen.width() * 15 + 15));
+    SettingsStore::SaveValue("MainTop", "450");
+    EXPECT_EQ(Load().pos(), QPoint(0, 0));
+
+    SettingsStore::SaveValue("MainLeft", "600");
+    SettingsStore::SaveValue("MainTop", std::to_string(screen.height() * 15));
+    EXPECT_EQ(Load().pos(), QPoint(0, 0));
+
+    SettingsStore::SaveValue("MainLeft", "-300");
+    SettingsStore::SaveValue("MainTop", "-150");
+    EXPECT_EQ(Load().pos(), PixelsOf(-300, -150));
+}
+
+TEST_F(PostlarkFormTest, ClosingStoresThePositionUnlessMinimizedOrNotRemembered) {
+    Load().move(PixelsOf(1500, 2250));
+    form_->close();
+    EXPECT_EQ(Stored("MainLeft"), "1500");
+    EXPECT_EQ(Stored("MainTop"), "2250");
+
+    Load().move(PixelsOf(3000, 3000));
+    form_->showMinimized();
+    form_->close();
+    EXPECT_EQ(Stored("MainLeft"), "1500");
+
+    SettingsStore::SaveValue("RememberWhereIWas", "0");
+    Load().move(PixelsOf(3000, 3000));
+    form_->close();
+    EXPECT_EQ(Stored("MainLeft"), "1500");
+}
+
+TEST_F(PostlarkFormTest, SecondCopyAnsweringNoWritesNothing) {
+    SingleInstance first;
+    ASSERT_FALSE(first.AnotherCopyRunning());
+    ScopedModalAnswerer no([](const ModalQuestion&) { return ModalAnswer::Button(vbNo); });
+    PostlarkForm form({});
+    EXPECT_FALSE(form.Form_Load());
+    ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+    EXPECT_EQ(ModalQuestionsAsked()[0].buttons, vbYesNo + vbInformation);
+    EXPECT_TRUE(ModalQuestionsAsked()[0].prompt.startsWith("A copy of Postlark is already"));
+    form.close();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(SettingsStore::FilePath())));
+}
+
+TEST_F(PostlarkFormTest, RegistryStartHidesToTheTrayWhateverStartMinimizedSays) {
+    SettingsStore::SaveValue("StartMinimized", "0");
+    Load({"/registrystart"});
+    EXPECT_FALSE(form_->isVisible());
+    EXPECT_TRUE(form_->SysIcon().Visible());
+    EXPECT_FALSE(ShowEntry()->isChecked());
+}
+
+TEST_F(PostlarkFormTest, StartMinimizedHidesToTheTrayAndOtherwiseTheWindowShows) {
+    SettingsStore::SaveValue("StartMinimized", "1");
+    Load();
+    EXPECT_FALSE(form_->isVisible());
+    EXPECT_TRUE(form_->SysIcon().Visible());
+    EXPECT_TRUE(form_->findChild<QAbstractButton*>("CheckStartMin")->isChecked());
+
+    SettingsStore::SaveValue("StartMinimized", "banana");
+    Load();
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_FALSE(form_->SysIcon().Visible());
+    EXPECT_TRUE(ShowEntry()->isChecked());
+}
+
+TEST_F(PostlarkFormTest, ProgressOptionsOutsideTheirFormsChangeNothing) {
+    SettingsStore::SaveValue("ShowProgress", "2");
+    SettingsStore::SaveValue("ProgressStyle", "smooth");
+    Load();
+    EXPECT_FALSE(form_->ProgressBar1().isHidden());
+    EXPECT_FALSE(form_->ProgressBar1().Smooth());
+
+    SettingsStore::SaveValue("ShowProgress", "0");
+    SettingsStore::SaveValue("ProgressStyle", "Smooth");
+    Load();
+    EXPECT_TRUE(form_->ProgressBar1().isHidden());
+    EXPECT_TRUE(form_->ProgressBar1().Smooth());
+    EXPECT_EQ(form_->ProgressBar1().Min(), 1);
+    EXPECT_EQ(form_->ProgressBar1().Max(), 10000);
+}
+
+TEST_F(PostlarkFormTest, AutoCheckIntervalThatIsNotANumberFallsBackToTheDefault) {
+    SettingsStore::SaveValue("AutoCheck", "1");
+    SettingsStore::SaveValue("AutoCheckValue", "15");
+    Load();
+    EXPECT_EQ(form_->UpdateIntervalMins, 15);
+    EXPECT_TRUE(form_->findChild<QTimer*>("TimerCheck")->isActive());
+
+    SettingsStore::SaveValue("AutoCheckValue", "99999");
+    EXPECT_EQ(Load().UpdateIntervalMins, 1);
+    SettingsStore::SaveValue("AutoCheckValue", "soon");
+    EXPECT_EQ(Load().UpdateIntervalMins, 1);
+}
+
+TEST_F(PostlarkFormTest, ShowTogglesWindowTrayIconAndCheckMark) {
+    Load();
+    ShowEntry()->trigger();
+    EXPECT_FALSE(form_->isVisible());
+    EXPECT_TRUE(form_->SysIcon().Visible());
+    EXPECT_FALSE(ShowEntry()->isChecked());
+
+    ShowEntry()->trigger();
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_FALSE(form_->SysIcon().Visible());
+    EXPECT_TRUE(ShowEntry()->isChecked());
+}
+
+TEST_F(PostlarkFormTest, WithoutANotificationAreaHidingMinimizesInstead) {
+    win::SetNotificationAreaOverride(false);
+    Load();
+    ShowEntry()->trigger();
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_TRUE(form_->isMinimized());
+    EXPECT_TRUE(ShowEntry()->isChecked());
+
+    // The tray host turns up later: the next retry hides the window into it.
+    win::SetNotificationAreaOverride(true);
+    QEventLoop wait;
+    QTimer::singleShot(3000, &wait, &QEventLoop::quit);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+        if (!form_->isVisible())
+            wait.quit();
+    });
+    poll.start(20);
+    wait.exec();
+    EXPECT_FALSE(form_->isVisible());
+    EXPECT_TRUE(form_->SysIcon().Visible());
+    EXPECT_FALSE(ShowEntry()->isChecked());
+}
+
+TEST_F(PostlarkFormTest, TrayDoubleClickBringsTheHiddenWindowBack) {
+    SettingsStore::SaveValue("StartMinimized", "1");
+    Load();
+    ASSERT_FALSE(form_->isVisible());
+    win::SendMessageA(form_->Handle(), 512, 1, 513);
+    win::SendMessageA(form_->Handle(), 512, 1, 515);
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_FALSE(form_->SysIcon().Visible());
+    EXPECT_TRUE(ShowEntry()->isChecked());
+}
+
+TEST_F(PostlarkFormTest, ListShowsBadReadForAMissingAddress) {
+    SettingsStore::SaveValue("NumAccts", "2");
+    SettingsStore::SaveValue("EmailAddress0", "only@example.org");
+    Load();
+    EXPECT_EQ(Rows(), QStringList({"only@example.org", "Bad Read"}));
+
+    SettingsStore::SaveValue("NumAccts", "0");
+    form_->ReDraw();
+    EXPECT_TRUE(Rows().isEmpty());
+}
+
+TEST_F(PostlarkFormTest, DeletingTheFirstOfThreeRenumbersTheRest) {
+    StoreAccounts(3);
+    Load();
+    DeleteRow(0);
+    EXPECT_EQ(Rows(), QStringList({"user1@example.org", "user2@example.org"}));
+    EXPECT_EQ(Stored("NumAccts"), "2");
+    for (const char* field : {"EmailAddress", "POP", "UserName", "Password", "Program"}) {
+        EXPECT_EQ(Stored(AccountKey(field, 0)), Stored(AccountKey(field, 0)));
+        EXPECT_EQ(Stored(AccountKey(field, 2)), Absent) << field;
+    }
+    EXPECT_EQ(Stored("POP0"), "pop1");
+    EXPECT_EQ(Stored("Password1"), "enc2");
+    EXPECT_EQ(Stored("Program1"), "prog2");
+    EXPECT_EQ(List()->currentItem()->text(0), "user1@example.org");
+}
+
+TEST_F(PostlarkFormTest, DeletingTheLastAndTheOnlyAccount) {
+    StoreAccounts(3);
+    Load();
+    DeleteRow(2);
+    EXPECT_EQ(Stored("NumAccts"), "2");
+    EXPECT_EQ(Stored("EmailAddress2"), Absent);
+    EXPECT_EQ(Stored("Program1"), "prog1");
+    EXPECT_EQ(List()->currentItem()->text(0), "user1@example.org");
+
+    SettingsStore::SaveValue("NumAccts", "1");
+    form_->ReDraw();
+    DeleteRow(0);
+    EXPECT_EQ(Stored("NumAccts"), "0");
+    for (const char* field : {"EmailAddress", "POP", "UserName", "Password", "Program"})
+        EXPECT_EQ(Stored(AccountKey(field, 0)), Absent) << field;
+    EXPECT_TRUE(Rows().isEmpty());
+}
+
+TEST_F(PostlarkFormTest, DeleteDeclinedOrOnAnEmptyListChangesNothing) {
+    Load();
+    {
+        ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+        form_->DelAcct_Click();
+        ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+        EXPECT_EQ(ModalQuestionsAsked()[0].prompt, "No email accounts in list.");
+    }
+    StoreAccounts(2);
+    form_->ReDraw();
+    ScopedModalAnswerer no([](const ModalQuestion&) { return ModalAnswer::Button(vbNo); });
+    form_->DelAcct_Click();
+    EXPECT_EQ(Stored("NumAccts"), "2");
+    EXPECT_EQ(Rows().size(), 2);
+}
+
+TEST_F(PostlarkFormTest, WithoutASelectionDeleteActsOnTheFirstRow) {
+    StoreAccounts(2);
+    Load();
+    List()->clearSelection();
+    List()->setCurrentItem(nullptr);
+    ScopedModalAnswerer yes([](const ModalQuestion&) { return ModalAnswer::Button(vbYes); });
+    form_->DelAcct_Click();
+    EXPECT_EQ(Rows(), QStringList({"user1@example.org"}));
+}
+
+} // namespace
+} // namespace postlark

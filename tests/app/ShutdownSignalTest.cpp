@@ -1,0 +1,66 @@
+// The real program ended by SIGTERM or SIGINT goes through its orderly shut-down: the icon
+// goes and the window position is stored, exactly as when the window is closed.
+#include "platform/SingleInstance.h"
+#include "store/SettingsStore.h"
+#include "support/TestEnvironment.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTimer>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace postlark {
+namespace {
+
+// Whether some process holds a lock on the file (read from /proc/locks, without touching it).
+bool FileIsLocked(const QString& path) {
+    QFile locks("/proc/locks");
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !locks.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray inode = ":" + QByteArray::number(qulonglong(info.st_ino)) + " ";
+    return locks.readAll().contains(inode);
+}
+
+void Sleep(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+class ShutdownSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(ShutdownSignal, StoresTheWindowPositionLikeClosing) {
+    test::TestEnvironment env;
+    // Not multiples of the pixel size: a stored value proves the program wrote it back.
+    SettingsStore::SaveValue("MainLeft", "1507");
+    SettingsStore::SaveValue("MainTop", "2249");
+
+    QProcess program;
+    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
+    vars.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(vars);
+    program.start(POSTLARK_BINARY, {});
+    ASSERT_TRUE(program.waitForStarted());
+
+    const QString lock = SingleInstance::LockPath();
+    for (int i = 0; i < 200 && !FileIsLocked(lock); ++i)
+        Sleep(25);
+    ASSERT_TRUE(FileIsLocked(lock)) << "the program did not start";
+    Sleep(500); // start-up finishes right after the lock is taken
+
+    ::kill(static_cast<pid_t>(program.processId()), GetParam());
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(SettingsStore::GetValue("MainLeft", ""), "1500");
+    EXPECT_EQ(SettingsStore::GetValue("MainTop", ""), "2250");
+}
+
+INSTANTIATE_TEST_SUITE_P(TermAndInt, ShutdownSignal, ::testing::Values(SIGTERM, SIGINT));
+
+} // namespace
+} // namespace postlark
