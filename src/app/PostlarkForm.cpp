@@ -1,6 +1,9 @@
 // The main window's controls, start-up and shut-down.
 #include "app/PostlarkForm.h"
 
+#include "mail/CheckRun.h"
+#include "mail/Pop3Link.h"
+#include "mail/Pop3Probe.h"
 #include "platform/MsgBox.h"
 #include "platform/Screen.h"
 #include "platform/ShellNotify.h"
@@ -138,6 +141,8 @@ void PostlarkForm::BuildControls() {
     connect(addAcct_, &QPushButton::clicked, this, [this] { AddAcct_Click(); });
     connect(delAcct_, &QPushButton::clicked, this, [this] { DelAcct_Click(); });
     connect(modAcct_, &QPushButton::clicked, this, [this] { ModAcct_Click(); });
+    connect(launchButton_, &QPushButton::clicked, this, [this] { LaunchButton_Click(); });
+    connect(checkButton_, &QPushButton::clicked, this, [this] { CheckButton_Click(); });
 
     checkStartMin_ = new QCheckBox("&Minimize on Startup", client);
     checkStartMin_->setObjectName("CheckStartMin");
@@ -162,6 +167,7 @@ void PostlarkForm::BuildControls() {
     timerFlash_ = new QTimer(this);
     timerFlash_->setObjectName("TimerFlash");
     timerFlash_->setInterval(500);
+    connect(timerFlash_, &QTimer::timeout, this, [this] { TimerFlash_Timer(); });
     trayRetry_ = new QTimer(this);
     trayRetry_->setInterval(2000);
     connect(trayRetry_, &QTimer::timeout, this, [this] { RetryTrayIcon(); });
@@ -200,6 +206,7 @@ void PostlarkForm::BuildMenus() {
         menu_Show_Click();
     });
     connect(menuExit_, &QAction::triggered, this, [this] { menu_Exit_Click(); });
+    connect(menuChecknow_, &QAction::triggered, this, [this] { menu_Checknow_Click(); });
 }
 
 bool PostlarkForm::Form_Load() {
@@ -225,6 +232,10 @@ bool PostlarkForm::Form_Load() {
 
     applicationKey_ = BuildApplicationKey();
     PassCryptModule::SetEventPump([] { QCoreApplication::processEvents(); });
+    link_ = std::make_unique<Pop3Link>(*winsock1_);
+    probe_ = std::make_unique<Pop3Probe>(*link_, applicationKey_);
+    link_->Attach(*probe_);
+    checkRun_ = std::make_unique<CheckRun>(*this, *winsock1_, *link_, *probe_);
 
     sysIcon_ = new CSystrayIcon(this);
     sysIcon_->Initialize(hWnd_, postlarkImage_, kTrayTip, kTrayCallback);
@@ -322,7 +333,9 @@ void PostlarkForm::Form_Unload() {
     if (unloaded_ || !loaded_)
         return;
     unloaded_ = true;
+    winsock1_->Close(); // ends the wait of a check run in progress
     trayRetry_->stop();
+    timerFlash_->stop();
     if (sysIcon_)
         sysIcon_->HideIcon();
     if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1 && !isMinimized()) {

@@ -1,6 +1,8 @@
 #pragma once
 // The main window: the account list and its commands, the tray icon, start-up and shut-down.
 #include "app/AccountListView.h"
+#include "mail/AlertTarget.h"
+#include "mail/CheckRunView.h"
 #include "platform/Win32Types.h"
 
 #include <QMainWindow>
@@ -19,12 +21,18 @@ class QTreeWidget;
 
 namespace postlark {
 
+class CheckRun;
 class CSystrayIcon;
+class Pop3Link;
+class Pop3Probe;
 class ProgressBar;
 class SingleInstance;
 class Winsock;
 
-class PostlarkForm : public QMainWindow, public AccountListView {
+class PostlarkForm : public QMainWindow,
+                     public AccountListView,
+                     public CheckRunView,
+                     public AlertTarget {
     Q_OBJECT
 public:
     // `arguments` is the command line without the program name.
@@ -39,13 +47,37 @@ public:
     int AccountRowCount() const override;
     void ReDraw() override;
 
-    void menu_Show_Click();
+    void menu_Show_Click() override;
     void menu_Exit_Click();
     void CheckStartMin_Click();
     void DelAcct_Click();
     void AddAcct_Click();
     void ModAcct_Click();
     void AccountList_DblClick();
+    void CheckButton_Click();
+    void menu_Checknow_Click();
+    void LaunchButton_Click();
+    void TimerFlash_Timer();
+
+    // CheckRunView
+    void SetStatusText(const QString& text) override;
+    void BeginRunControls() override;
+    void EnableLaunchAndCheck() override;
+    void EndRunControls() override;
+    std::int32_t ProgressPosition() const override;
+    void SetProgressPosition(std::int32_t position) override;
+    void SetNewMailText(int row, const QString& text) override;
+    void GotMail() override;
+    bool Unloading() const override { return unloaded_; }
+
+    // AlertTarget
+    QString AccountRowText(int row) const override;
+    win::HWND Handle() const override { return hWnd_; }
+    void StartTrayAlert(const QString& tip) override;
+    bool TrayIconVisible() const override;
+
+    // The results of the last check run.
+    const Pop3Probe& Probe() const { return *probe_; }
 
     // Called by the tray icon's callback message as a mouse move of this window.
     void Form_MouseMove(int button, int shift, double x, double y);
@@ -53,7 +85,6 @@ public:
     CSystrayIcon& SysIcon() { return *sysIcon_; }
     ProgressBar& ProgressBar1() { return *progressBar1_; }
     const std::string& ApplicationKey() const { return applicationKey_; }
-    win::HWND Handle() const { return hWnd_; }
 
     std::int16_t UpdateIntervalMins = 0;
     bool FlashPhase = false;
@@ -95,6 +126,9 @@ private:
     std::int32_t lastTrayCode_ = 0;
 
     std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<Pop3Link> link_;
+    std::unique_ptr<Pop3Probe> probe_;
+    std::unique_ptr<CheckRun> checkRun_;
     CSystrayIcon* sysIcon_ = nullptr;
     win::HICON postlarkImage_ = 0;
     win::HICON mailTray1_ = 0;

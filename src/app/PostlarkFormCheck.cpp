@@ -1,0 +1,120 @@
+// The main window's part in checking mail: the check and skip commands, the window side of
+// a check run, the new-mail alerts and the launcher.
+#include "app/PostlarkForm.h"
+
+#include "mail/Alerts.h"
+#include "mail/CheckRun.h"
+#include "mail/Pop3Probe.h"
+#include "mail/ShellExecuteMessages.h"
+#include "platform/MsgBox.h"
+#include "platform/ShellExecute.h"
+#include "platform/Winsock.h"
+#include "store/AccountRecord.h"
+#include "store/AnsiText.h"
+#include "store/SettingsStore.h"
+#include "winsupport/CSystrayIcon.h"
+#include "winsupport/ProgressBar.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace postlark {
+
+namespace {
+const char* const kSkipCaption = "&Skip Account";
+} // namespace
+
+void PostlarkForm::CheckButton_Click() {
+    // The caption is what tells a run in progress from an idle window.
+    if (checkButton_->text() == kSkipCaption)
+        winsock1_->Close();
+    else
+        menu_Checknow_Click();
+}
+
+void PostlarkForm::menu_Checknow_Click() {
+    checkRun_->Run();
+}
+
+void PostlarkForm::SetStatusText(const QString& text) {
+    statusBar_->showMessage(text);
+}
+
+void PostlarkForm::BeginRunControls() {
+    for (QPushButton* b : {addAcct_, delAcct_, modAcct_, launchButton_})
+        b->setEnabled(false);
+    checkButton_->setText(kSkipCaption);
+    menuChecknow_->setEnabled(false);
+}
+
+void PostlarkForm::EnableLaunchAndCheck() {
+    launchButton_->setEnabled(true);
+    checkButton_->setEnabled(true);
+    menuChecknow_->setEnabled(true);
+}
+
+void PostlarkForm::EndRunControls() {
+    for (QPushButton* b : {addAcct_, delAcct_, modAcct_})
+        b->setEnabled(true);
+    checkButton_->setText("&Check Mail Now");
+}
+
+std::int32_t PostlarkForm::ProgressPosition() const {
+    return progressBar1_->Position();
+}
+
+void PostlarkForm::SetProgressPosition(std::int32_t position) {
+    progressBar1_->SetPosition(position);
+}
+
+void PostlarkForm::SetNewMailText(int row, const QString& text) {
+    if (QTreeWidgetItem* item = accountList_->topLevelItem(row))
+        item->setText(1, text);
+}
+
+void PostlarkForm::GotMail() {
+    ::postlark::GotMail(*this, probe_->CheckResults);
+}
+
+QString PostlarkForm::AccountRowText(int row) const {
+    const QTreeWidgetItem* item = accountList_->topLevelItem(row);
+    return item ? item->text(0) : QString();
+}
+
+void PostlarkForm::StartTrayAlert(const QString& tip) {
+    timerFlash_->start();
+    sysIcon_->TipText(tip);
+    if (!sysIcon_->Visible())
+        sysIcon_->ShowIcon();
+}
+
+bool PostlarkForm::TrayIconVisible() const {
+    return sysIcon_->Visible();
+}
+
+void PostlarkForm::TimerFlash_Timer() {
+    sysIcon_->IconHandle(FlashPhase ? mailTray2_ : mailTray1_);
+    FlashPhase = !FlashPhase;
+    sysIcon_->Update();
+}
+
+void PostlarkForm::LaunchButton_Click() {
+    if (ReportEmptyList())
+        return;
+    const QString program =
+        AnsiToQString(SettingsStore::GetValue(AccountKey("Program", SelectedAccount()), ""));
+    if (program.isEmpty()) {
+        MsgBox("This email account does not have a program associated with it.", vbInformation,
+               "Postlark");
+        return;
+    }
+    const auto code = win::ShellExecuteA(hWnd_, "open", program, "", "", 1);
+    const QString message = ShellExecuteMessages(code, program);
+    if (!message.isEmpty())
+        MsgBox(message, vbOKOnly, "Postlark");
+}
+
+} // namespace postlark

@@ -1,0 +1,25 @@
+#pragma once
+// What the new-mail alerts need from the main window.
+#include "platform/Win32Types.h"
+
+#include <QString>
+
+namespace postlark {
+
+class AlertTarget {
+public:
+    virtual ~AlertTarget() = default;
+
+    virtual int AccountRowCount() const = 0;
+    // The text of a row of the account list (counted from 0): the account's address.
+    virtual QString AccountRowText(int row) const = 0;
+    virtual win::HWND Handle() const = 0;
+    // Starts the flashing icon with the given tip, showing the icon if it is not shown.
+    virtual void StartTrayAlert(const QString& tip) = 0;
+    virtual bool TrayIconVisible() const = 0;
+    // The "&Show" command: switches between the shown and hidden display states.
+    virtual void menu_Show_Click() = 0;
+    virtual void SetStatusText(const QString& text) = 0;
+};
+
+} // namespace postlark

@@ -1,0 +1,70 @@
+#include "mail/Alerts.h"
+
+#include "mail/AlertTarget.h"
+#include "mail/CheckRun.h"
+#include "mail/ShellExecuteMessages.h"
+#include "platform/MsgBox.h"
+#include "platform/PlaySound.h"
+#include "platform/ShellExecute.h"
+#include "platform/WindowCalls.h"
+#include "store/AccountRecord.h"
+#include "store/AnsiText.h"
+#include "store/SettingsStore.h"
+
+namespace postlark {
+
+namespace {
+
+bool AlertOn(const char* key, double defaultValue) {
+    return SettingsStore::GetNumber(key, defaultValue) == 1;
+}
+
+bool HasMail(const std::vector<std::int16_t>& results, int i) {
+    return i < static_cast<int>(results.size()) && results[static_cast<size_t>(i)] == 1;
+}
+
+// Opens each account's program once, however many accounts with mail share it.
+void LaunchPrograms(const AlertTarget& target, const std::vector<std::int16_t>& results) {
+    QString launched;
+    for (int i = 0; i < target.AccountRowCount(); ++i) {
+        if (!HasMail(results, i))
+            continue;
+        const QString program =
+            AnsiToQString(SettingsStore::GetValue(AccountKey("Program", i), ""));
+        if (program.isEmpty() || launched.contains(program, Qt::CaseInsensitive))
+            continue;
+        const auto code = win::ShellExecuteA(target.Handle(), "open", program, "", "", 1);
+        const QString message = ShellExecuteMessages(code, program);
+        if (!message.isEmpty())
+            MsgBox(message, vbOKOnly, "Postlark");
+        launched += program + ", ";
+    }
+}
+
+} // namespace
+
+void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results) {
+    if (AlertOn("AlertLaunch", 0))
+        LaunchPrograms(target, results);
+
+    QString accounts;
+    for (int i = 0; i < target.AccountRowCount(); ++i)
+        if (HasMail(results, i))
+            accounts += target.AccountRowText(i) + "\r\n";
+
+    if (AlertOn("AlertTray", 0))
+        target.StartTrayAlert("You have new mail waiting!  (Left click to dismiss this icon.)");
+    if (AlertOn("AlertSound", 0))
+        win::PlaySoundA("MailBeep", 0, win::SND_ALIAS | win::SND_ASYNC);
+    if (AlertOn("AlertPopUp", 0)) {
+        if (target.TrayIconVisible())
+            target.menu_Show_Click();
+        win::SetForegroundWindow(target.Handle());
+    }
+    target.SetStatusText(CheckRun::LastCheckText(", new messages."));
+    if (AlertOn("AlertMsg", 1))
+        MsgBox("You have new mail in accounts:\r\n" + accounts, vbInformation,
+               "Mail Notification - Postlark");
+}
+
+} // namespace postlark

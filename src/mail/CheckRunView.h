@@ -1,0 +1,31 @@
+#pragma once
+// What a check run needs from the main window: its account list, buttons, progress bar,
+// status bar and the alerts.
+#include <QString>
+#include <cstdint>
+
+namespace postlark {
+
+class CheckRunView {
+public:
+    virtual ~CheckRunView() = default;
+
+    virtual int AccountRowCount() const = 0;
+    virtual void SetStatusText(const QString& text) = 0;
+    // The account commands are disabled and the check button becomes the Skip button.
+    virtual void BeginRunControls() = 0;
+    // The launch and check commands come back once the results are in the list.
+    virtual void EnableLaunchAndCheck() = 0;
+    // Every command is back and the check button reads as before.
+    virtual void EndRunControls() = 0;
+    virtual std::int32_t ProgressPosition() const = 0;
+    virtual void SetProgressPosition(std::int32_t position) = 0;
+    // The "New Mail?" column of a row (counted from 0).
+    virtual void SetNewMailText(int row, const QString& text) = 0;
+    // Raises the new-mail alerts; writes the status bar itself.
+    virtual void GotMail() = 0;
+    // True once the window has begun to unload: a run in progress stops at once.
+    virtual bool Unloading() const = 0;
+};
+
+} // namespace postlark

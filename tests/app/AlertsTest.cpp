@@ -1,0 +1,200 @@
+// The new-mail alerts after a check run in which every account has mail, the flashing icon
+// and its dismissal, and the launcher.
+#include "app/PostlarkForm.h"
+#include "platform/ModalAnswerer.h"
+#include "platform/MsgBox.h"
+#include "platform/ShellNotify.h"
+#include "platform/WindowLayer.h"
+#include "store/AccountRecord.h"
+#include "store/ApplicationKey.h"
+#include "store/PassCryptModule.h"
+#include "store/SettingsStore.h"
+#include "support/ScriptedServer.h"
+#include "support/TestEnvironment.h"
+#include "winsupport/CSystrayIcon.h"
+
+#include <QAction>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace postlark {
+namespace {
+
+using test::ScriptedServer;
+
+const QString kMailTip = "You have new mail waiting!  (Left click to dismiss this icon.)";
+
+// A server with one message for whoever logs in.
+ScriptedServer::Script OneMessage() {
+    return ScriptedServer::Script()
+        .send("+OK\r\n")
+        .sendAfterLine("+OK\r\n")
+        .sendAfterLine("+OK\r\n")
+        .sendAfterLine("+OK 1 100\r\n")
+        .sendAfterLine("+OK\r\n")
+        .closeConnection();
+}
+
+void Sleep(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+class AlertsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        win::SetNotificationAreaOverride(true);
+        SettingsStore::SaveValue("AlertMsg", "0");
+    }
+    void TearDown() override {
+        form_.reset();
+        win::SetNotificationAreaOverride(std::nullopt);
+    }
+    // Stores accounts on the mail server, with the given programs.
+    void StoreAccounts(const QStringList& programs) {
+        std::string key = BuildApplicationKey();
+        for (int i = 0; i < programs.size(); ++i)
+            AddAccount(i, AccountRecord{"a" + std::to_string(i) + "@example.org",
+                                        "127.0.0.1:" + std::to_string(server_.port()), "u",
+                                        PassCryptModule::EncryptText("pw", key),
+                                        programs[i].toStdString()});
+    }
+    PostlarkForm& Load() {
+        form_ = std::make_unique<PostlarkForm>(QStringList{});
+        EXPECT_TRUE(form_->Form_Load());
+        return *form_;
+    }
+    std::vector<ModalQuestion> Check() {
+        ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+        form_->CheckButton_Click();
+        return ModalQuestionsAsked();
+    }
+    // A program that appends a line to a marker file each time it runs.
+    QString MarkerProgram() {
+        const QString path = env_.path() + "/launch.sh";
+        QFile script(path);
+        script.open(QIODevice::WriteOnly);
+        script.write(("#!/bin/sh\necho run >> '" + Marker() + "'\n").toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    }
+    QString Marker() { return env_.path() + "/marker"; }
+    QTimer* Flash() { return form_->findChild<QTimer*>("TimerFlash"); }
+    QAction* ShowEntry() { return form_->findChild<QAction*>("menu_Show"); }
+
+    test::TestEnvironment env_;
+    ScriptedServer server_{OneMessage()};
+    std::unique_ptr<PostlarkForm> form_;
+};
+
+TEST_F(AlertsTest, AProgramSharedByTwoAccountsIsLaunchedOnce) {
+    SettingsStore::SaveValue("AlertLaunch", "1");
+    const QString program = MarkerProgram();
+    StoreAccounts({program, program, ""});
+    Load();
+    EXPECT_TRUE(Check().empty());
+    for (int i = 0; i < 100 && !QFile::exists(Marker()); ++i)
+        Sleep(20);
+    Sleep(300); // time for a second launch to show up, if there were one
+    QFile marker(Marker());
+    ASSERT_TRUE(marker.open(QIODevice::ReadOnly));
+    EXPECT_EQ(marker.readAll(), "run\n");
+}
+
+TEST_F(AlertsTest, AFailedLaunchIsExplainedAndTheOtherAlertsStillRun) {
+    SettingsStore::SaveValue("AlertLaunch", "1");
+    SettingsStore::SaveValue("AlertMsg", "1");
+    const QString missing = env_.path() + "/no-such-program";
+    StoreAccounts({missing});
+    Load();
+    const auto asked = Check();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].prompt, "The specified file was not found.  File: " + missing);
+    EXPECT_EQ(asked[0].buttons, vbOKOnly);
+    EXPECT_EQ(asked[0].title, "Postlark");
+    EXPECT_EQ(asked[1].title, "Mail Notification - Postlark");
+    EXPECT_TRUE(
+        form_->findChild<QStatusBar*>("StatusBar")->currentMessage().endsWith(", new messages."));
+}
+
+TEST_F(AlertsTest, TrayAlertWhileHiddenReusesTheIconWithTheMailTip) {
+    SettingsStore::SaveValue("AlertTray", "1");
+    SettingsStore::SaveValue("StartMinimized", "1");
+    StoreAccounts({""});
+    Load();
+    ASSERT_TRUE(form_->SysIcon().Visible());
+    win::SetShellNotifyLogging(true);
+    Check();
+    for (const auto& call : win::ShellNotifyLog())
+        EXPECT_NE(call.message, win::NIM_ADD);
+    win::SetShellNotifyLogging(false);
+    EXPECT_EQ(form_->SysIcon().TipText(), kMailTip);
+    EXPECT_TRUE(Flash()->isActive());
+
+    // Each tick shows the other envelope frame.
+    const auto still = form_->SysIcon().IconHandle();
+    form_->TimerFlash_Timer();
+    const auto first = form_->SysIcon().IconHandle();
+    form_->TimerFlash_Timer();
+    const auto second = form_->SysIcon().IconHandle();
+    form_->TimerFlash_Timer();
+    EXPECT_NE(first, still);
+    EXPECT_NE(second, still);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(form_->SysIcon().IconHandle(), first);
+}
+
+TEST_F(AlertsTest, PopUpWhileHiddenShowsTheWindow) {
+    SettingsStore::SaveValue("AlertPopUp", "1");
+    SettingsStore::SaveValue("StartMinimized", "1");
+    StoreAccounts({""});
+    Load();
+    ASSERT_FALSE(form_->isVisible());
+    Check();
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_FALSE(form_->SysIcon().Visible());
+    EXPECT_TRUE(ShowEntry()->isChecked());
+}
+
+TEST_F(AlertsTest, LeftClickOnTheFlashingIconDismissesTheAlert) {
+    SettingsStore::SaveValue("AlertTray", "1");
+    StoreAccounts({""});
+    Load();
+    Check();
+    ASSERT_TRUE(form_->SysIcon().Visible());
+    ASSERT_TRUE(Flash()->isActive());
+
+    // The tray's left press arrives as a mouse move at X = 513 pixels.
+    win::SendMessageA(form_->Handle(), 512, 1, 513);
+    EXPECT_FALSE(Flash()->isActive());
+    EXPECT_EQ(form_->SysIcon().TipText(), "Postlark 1.5");
+    EXPECT_FALSE(form_->SysIcon().Visible()); // the window is shown, so the icon goes
+    EXPECT_TRUE(form_->isVisible());
+}
+
+TEST_F(AlertsTest, LaunchButtonExplainsAMissingProgram) {
+    StoreAccounts({"", env_.path() + "/nowhere/prog"});
+    Load();
+    auto* list = form_->findChild<QTreeWidget*>("AccountList");
+    ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    form_->LaunchButton_Click(); // first row: no program
+    list->setCurrentItem(list->topLevelItem(1));
+    form_->LaunchButton_Click();
+    const auto& asked = ModalQuestionsAsked();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].prompt, "This email account does not have a program associated with it.");
+    EXPECT_EQ(asked[0].buttons, vbInformation);
+    EXPECT_EQ(asked[1].prompt,
+              "The specified path was not found.  File: " + env_.path() + "/nowhere/prog");
+}
+
+} // namespace
+} // namespace postlark
