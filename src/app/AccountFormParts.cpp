@@ -3,6 +3,7 @@
 #include "platform/CommonDialog.h"
 #include "platform/MsgBox.h"
 #include "platform/RuntimeError.h"
+#include "store/AnsiText.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -56,6 +57,18 @@ bool StoreOrReport(const std::function<void()>& write) {
                vbExclamation, QString::fromLatin1(ProgramTitle));
         return false;
     }
+}
+
+bool FieldsStorableOrReport(std::initializer_list<const QLineEdit*> fields) {
+    for (const QLineEdit* field : fields) {
+        if (!FitsAnsi(field->text())) {
+            MsgBox("A field holds characters that cannot be stored. Please use only Western "
+                   "European letters, digits and signs.",
+                   vbExclamation, ProgramTitle);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace postlark

@@ -2,6 +2,7 @@
 // Pieces shared by the Add Account and Modify Account dialogs.
 #include <QString>
 #include <functional>
+#include <initializer_list>
 
 class QGridLayout;
 class QLineEdit;
@@ -32,6 +33,10 @@ void ShowAsPassword(QLineEdit& field);
 
 // Tells the user that a required field is empty.
 void ShowRequiredFieldsMessage();
+
+// Tells the user when a field holds characters that cannot be stored (stored text is
+// single-byte); true when every field can be stored as typed.
+bool FieldsStorableOrReport(std::initializer_list<const QLineEdit*> fields);
 
 // Lets the user choose a program file; its full path goes into the field. A cancel empties
 // the field.

@@ -65,6 +65,8 @@ void AddAcctForm::AddButton_Click() {
         ShowRequiredFieldsMessage();
         return;
     }
+    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, PassText, ProgramText}))
+        return;
     const long n = accounts_.AccountRowCount();
     AccountRecord record;
     record.EmailAddress = QStringToAnsi(EmailAddressText->text());

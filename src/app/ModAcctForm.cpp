@@ -97,6 +97,8 @@ void ModAcctForm::ModButton_Click() {
         ShowRequiredFieldsMessage();
         return;
     }
+    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, ProgramText}))
+        return;
     AccountRecord record;
     record.EmailAddress = QStringToAnsi(EmailAddressText->text());
     record.POP = QStringToAnsi(POPText->text());

@@ -49,6 +49,8 @@ bool ModPassForm::ShowMe(std::int16_t index) {
 }
 
 void ModPassForm::cmdOK_Click() {
+    if (!FieldsStorableOrReport({PassText}))
+        return;
     std::string key = applicationKey_;
     const std::string stored = PassCryptModule::EncryptText(QStringToAnsi(PassText->text()), key);
     if (!StoreOrReport([&] { ChangePassword(AccountIndex, stored); }))

@@ -35,6 +35,13 @@ QString AnsiToQString(const std::string& bytes) {
     return out;
 }
 
+bool FitsAnsi(const QString& text) {
+    for (QChar c : text)
+        if (UnicodeToByte(c.unicode()) < 0)
+            return false;
+    return true;
+}
+
 std::string QStringToAnsi(const QString& text) {
     std::string out;
     out.reserve(static_cast<size_t>(text.size()));

@@ -9,6 +9,9 @@ namespace postlark {
 
 QString AnsiToQString(const std::string& bytes);
 
+// Whether every character of the text has a single-byte form.
+bool FitsAnsi(const QString& text);
+
 // Characters without a single-byte form become '?'.
 std::string QStringToAnsi(const QString& text);
 

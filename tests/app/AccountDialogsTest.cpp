@@ -157,6 +157,18 @@ TEST_F(AccountDialogsTest, AddWithAnyRequiredFieldEmptyShowsMessageAndStoresNoth
     EXPECT_EQ(list.redraws, 0);
 }
 
+TEST_F(AccountDialogsTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
+    SetModalAnswerer([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    AddAcctForm form(nullptr, list, key);
+    Fill(&form, "a@example.org", "pop.example.org", "a", "pw", "");
+    Field(&form, "PassText")->setText(QString::fromUtf8("\xE5\xAF\x86\xE7\xA0\x81"));
+    Button(&form, "AddButton")->click();
+    ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+    EXPECT_EQ(ModalQuestionsAsked()[0].buttons, vbExclamation);
+    EXPECT_EQ(Stored("NumAccts"), Absent);
+    EXPECT_EQ(form.result(), 0);
+}
+
 TEST_F(AccountDialogsTest, AddAppendsAtRowCountWithEmptyProgramStoredAndPasswordEnciphered) {
     StoreAccounts(3);
     AddAcctForm form(nullptr, list, key);
