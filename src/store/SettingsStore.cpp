@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
 
 namespace postlark {
@@ -113,9 +114,9 @@ void SetEntry(Entries& entries, std::string key, std::string value) {
         entries.emplace_back(std::move(key), std::move(value));
 }
 
-// Entries of the Settings section in file order; a later line for the same key wins.
-Entries Parse(std::string_view text) {
-    Entries entries;
+// Calls visit(key text, value text) for each line of the Settings section, in file order;
+// both texts are still escaped.
+template <typename Visit> void ForEachLine(std::string_view text, Visit&& visit) {
     bool inSection = false;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
@@ -130,14 +131,42 @@ Entries Parse(std::string_view text) {
             continue;
         }
         const std::size_t equals = line.find('=');
-        if (!inSection || equals == std::string_view::npos)
-            continue;
-        auto key = Unescape(line.substr(0, equals));
-        auto value = Unescape(line.substr(equals + 1));
-        if (key && value)
-            SetEntry(entries, std::move(*key), std::move(*value));
+        if (inSection && equals != std::string_view::npos)
+            visit(line.substr(0, equals), line.substr(equals + 1));
     }
+}
+
+// Entries of the Settings section in file order; a later line for the same key wins.
+Entries Parse(std::string_view text) {
+    Entries entries;
+    std::unordered_map<std::string, std::size_t> index; // key -> position in entries
+    ForEachLine(text, [&](std::string_view keyText, std::string_view valueText) {
+        auto key = Unescape(keyText);
+        auto value = Unescape(valueText);
+        if (!key || !value)
+            return;
+        const auto [it, added] = index.try_emplace(*key, entries.size());
+        if (added)
+            entries.emplace_back(std::move(*key), std::move(*value));
+        else
+            entries[it->second].second = std::move(*value);
+    });
     return entries;
+}
+
+// The value of one key, without building the whole table: a read is one pass over the text.
+std::optional<std::string> FindValue(std::string_view text, const std::string& key) {
+    std::optional<std::string> found;
+    ForEachLine(text, [&](std::string_view keyText, std::string_view valueText) {
+        const bool same = keyText.find('\\') == std::string_view::npos
+                              ? keyText == key
+                              : Unescape(keyText) == std::optional<std::string>(key);
+        if (!same)
+            return;
+        if (auto value = Unescape(valueText))
+            found = std::move(value);
+    });
+    return found;
 }
 
 std::string Serialize(const Entries& entries) {
@@ -292,10 +321,7 @@ std::optional<std::string> ReadStored(const std::string& key) {
     const auto text = ReadStoreFile(SettingsStore::FilePath(), error);
     if (!text) // an unreadable store reads as empty: every reader gets its default
         return std::nullopt;
-    Entries entries = Parse(*text);
-    if (auto it = Find(entries, key); it != entries.end())
-        return std::move(it->second);
-    return std::nullopt;
+    return FindValue(*text, key);
 }
 
 } // namespace

@@ -206,8 +206,12 @@ TEST_F(SettingsStoreTest, GarbledLinesAreSkippedAndDroppedOnTheNextSave) {
                                         "Cut=end\\x4\n"
                                         "; comment=x\n"
                                         "B=\\x41raw\xE9\n"
+                                        "E=first\n"
+                                        "\\x45=second\n"
+                                        "E=bad\\xQQ\n"
                                         "[Other]\n"
                                         "C=3");
+    EXPECT_EQ(SettingsStore::GetValue("E"), "second"); // the last readable line wins
     EXPECT_EQ(SettingsStore::GetValue("A"), "1");
     EXPECT_EQ(SettingsStore::GetValue("B"), "Araw\xE9");
     for (const char* key : {"stray", "Broken", "Cut", "; comment", "C", "no equals sign"})
@@ -217,6 +221,7 @@ TEST_F(SettingsStoreTest, GarbledLinesAreSkippedAndDroppedOnTheNextSave) {
     EXPECT_EQ(SettingsStore::GetValue("A"), "1");
     EXPECT_EQ(SettingsStore::GetValue("B"), "Araw\xE9");
     EXPECT_EQ(SettingsStore::GetValue("D"), "4");
+    EXPECT_EQ(SettingsStore::GetValue("E"), "second");
 }
 
 TEST_F(SettingsStoreTest, EmptyConfigHomeFallsBackToHomeConfig) {
