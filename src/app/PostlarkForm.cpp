@@ -249,16 +249,16 @@ bool PostlarkForm::Form_Load() {
 }
 
 void PostlarkForm::RestorePosition() {
-    double left = SettingsStore::GetNumber("MainLeft", 1000);
-    double top = 0;
-    if (left < win::ScreenWidthTwips()) {
-        top = SettingsStore::GetNumber("MainTop", 1000);
-        if (top >= win::ScreenHeightTwips())
-            left = top = 0;
-    } else {
-        left = 0;
+    const double left = SettingsStore::GetNumber("MainLeft", 1000);
+    const double top =
+        left < win::ScreenWidthTwips() ? SettingsStore::GetNumber("MainTop", 1000) : 0;
+    if (left >= win::ScreenWidthTwips() || top >= win::ScreenHeightTwips()) {
+        move(0, 0); // off the screen: the top left corner, frame included
+        return;
     }
-    move(int(std::lround(left / twipsX_)), int(std::lround(top / twipsY_)));
+    // The stored corner is the client area's (see Form_Unload); setGeometry places exactly that.
+    setGeometry(
+        QRect(QPoint(int(std::lround(left / twipsX_)), int(std::lround(top / twipsY_))), size()));
 }
 
 void PostlarkForm::ApplyProgressOptions() {
@@ -339,7 +339,9 @@ void PostlarkForm::Form_Unload() {
     if (sysIcon_)
         sysIcon_->HideIcon();
     if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1 && !isMinimized()) {
-        const QPoint at = frameGeometry().topLeft();
+        // The client area's corner, frame excluded: restoring it with setGeometry reopens the
+        // window exactly where it was, whatever the window manager's frame, instead of creeping.
+        const QPoint at = geometry().topLeft();
         SettingsStore::Apply(
             {SettingsStore::Change::Set("MainLeft", PositionText(at.x() * twipsX_)),
              SettingsStore::Change::Set("MainTop", PositionText(at.y() * twipsY_))});

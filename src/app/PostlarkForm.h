@@ -124,6 +124,7 @@ private:
     bool trayNoticeShown_ = false;
     int trayRetriesLeft_ = 0;
     std::int32_t lastTrayCode_ = 0;
+    bool trayBusy_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<Pop3Link> link_;

@@ -73,11 +73,11 @@ void PostlarkForm::RetryTrayIcon() {
 }
 
 void PostlarkForm::Form_MouseMove(int /*button*/, int /*shift*/, double x, double /*y*/) {
-    static bool busy = false;
     lastTrayCode_ = static_cast<std::int32_t>(std::lround(x / twipsX_));
-    if (busy)
+    // A menu or message opened from here runs its own event loop; events meanwhile are dropped.
+    if (trayBusy_)
         return;
-    busy = true;
+    trayBusy_ = true;
     switch (lastTrayCode_) {
     case 513: // left button down: dismiss the new-mail alert
         timerFlash_->stop();
@@ -101,7 +101,7 @@ void PostlarkForm::Form_MouseMove(int /*button*/, int /*shift*/, double x, doubl
     default:
         break;
     }
-    busy = false;
+    trayBusy_ = false;
 }
 
 } // namespace postlark

@@ -80,7 +80,7 @@ TEST_F(PostlarkFormTest, StoredPositionIsUsedBelowTheScreenBoundsOnly) {
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     SettingsStore::SaveValue("MainLeft", "600");
     SettingsStore::SaveValue("MainTop", "450");
-    EXPECT_EQ(Load().pos(), PixelsOf(600, 450));
+    EXPECT_EQ(Load().geometry().topLeft(), PixelsOf(600, 450));
 
     SettingsStore::SaveValue("MainLeft", std::to_string(screen.width() * 15 + 15));
     SettingsStore::SaveValue("MainTop", "450");
@@ -92,22 +92,25 @@ TEST_F(PostlarkFormTest, StoredPositionIsUsedBelowTheScreenBoundsOnly) {
 
     SettingsStore::SaveValue("MainLeft", "-300");
     SettingsStore::SaveValue("MainTop", "-150");
-    EXPECT_EQ(Load().pos(), PixelsOf(-300, -150));
+    EXPECT_EQ(Load().geometry().topLeft(), PixelsOf(-300, -150));
 }
 
 TEST_F(PostlarkFormTest, ClosingStoresThePositionUnlessMinimizedOrNotRemembered) {
-    Load().move(PixelsOf(1500, 2250));
+    Load();
+    form_->setGeometry(QRect(PixelsOf(1500, 2250), form_->size()));
     form_->close();
     EXPECT_EQ(Stored("MainLeft"), "1500");
     EXPECT_EQ(Stored("MainTop"), "2250");
 
-    Load().move(PixelsOf(3000, 3000));
+    Load();
+    form_->setGeometry(QRect(PixelsOf(3000, 3000), form_->size()));
     form_->showMinimized();
     form_->close();
     EXPECT_EQ(Stored("MainLeft"), "1500");
 
     SettingsStore::SaveValue("RememberWhereIWas", "0");
-    Load().move(PixelsOf(3000, 3000));
+    Load();
+    form_->setGeometry(QRect(PixelsOf(3000, 3000), form_->size()));
     form_->close();
     EXPECT_EQ(Stored("MainLeft"), "1500");
 }
