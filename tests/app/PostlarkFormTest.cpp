@@ -108,11 +108,21 @@ TEST_F(PostlarkFormTest, ClosingStoresThePositionUnlessMinimizedOrNotRemembered)
     form_->close();
     EXPECT_EQ(Stored("MainLeft"), "1500");
 
+    // Exit from the tray menu while hidden: still stored, and the icon goes.
+    Load();
+    form_->setGeometry(QRect(PixelsOf(1200, 1800), form_->size()));
+    ShowEntry()->trigger();
+    ASSERT_TRUE(form_->SysIcon().Visible());
+    form_->findChild<QAction*>("menu_Exit")->trigger();
+    EXPECT_EQ(Stored("MainLeft"), "1200");
+    EXPECT_EQ(Stored("MainTop"), "1800");
+    EXPECT_FALSE(form_->SysIcon().Visible());
+
     SettingsStore::SaveValue("RememberWhereIWas", "0");
     Load();
     form_->setGeometry(QRect(PixelsOf(3000, 3000), form_->size()));
     form_->close();
-    EXPECT_EQ(Stored("MainLeft"), "1500");
+    EXPECT_EQ(Stored("MainLeft"), "1200");
 }
 
 TEST_F(PostlarkFormTest, SecondCopyAnsweringNoWritesNothing) {
