@@ -2,8 +2,8 @@
 // Points the per-user folders (XDG_CONFIG_HOME, XDG_RUNTIME_DIR) at fresh temporary folders
 // for the lifetime of the object, so no test touches the real home directory.
 #include <QByteArray>
-#include <QTemporaryDir>
 #include <QString>
+#include <QTemporaryDir>
 
 namespace postlark::test {
 
