@@ -60,11 +60,12 @@ LRESULT ProgressWindow::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         // Past the end the bar starts over from the beginning.
         std::int64_t next = std::int64_t{pos_} + step_;
         const std::int64_t span = std::int64_t{high_} - low_;
+        // Whole spans at once, so a step far larger than the range costs no time.
         if (span > 0) {
-            while (next > high_)
-                next -= span;
-            while (next < low_)
-                next += span;
+            if (next > high_)
+                next -= (next - high_ + span - 1) / span * span;
+            else if (next < low_)
+                next += (low_ - next + span - 1) / span * span;
         }
         return setPos(next);
     }

@@ -3,14 +3,14 @@
 #include "platform/CommonControls.h"
 #include "platform/ProgressClass.h"
 #include "platform/RuntimeError.h"
+#include "platform/Screen.h"
 #include "platform/WindowCalls.h"
 #include "platform/WindowCreate.h"
 #include "platform/WindowLayer.h"
 
 #include <QApplication>
 #include <QEvent>
-#include <QScreen>
-#include <cmath>
+#include <algorithm>
 #include <limits>
 
 namespace postlark {
@@ -222,18 +222,16 @@ std::int32_t ProgressBar::TranslateColour(std::int32_t oleColour) const {
     return static_cast<std::int32_t>(colour);
 }
 
-// The control's inner size in twips, converted with whole twips per pixel.
+// The control's inner size in twips, converted back with the screen's whole twips per pixel.
+// Twips are counted with that same whole number everywhere in the program, so the child fills
+// the control exactly at any screen resolution.
 QSize ProgressBar::ChildPixelSize() const {
-    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-    const double dpiX = s ? s->logicalDotsPerInchX() : 96.0;
-    const double dpiY = s ? s->logicalDotsPerInchY() : 96.0;
-    const double tppX = 1440.0 / dpiX;
-    const double tppY = 1440.0 / dpiY;
+    const long tppX = std::max(1, TwipsPerPixelX());
+    const long tppY = std::max(1, TwipsPerPixelY());
     const QRect inner = contentsRect();
-    const long widthTwips = std::lround(inner.width() * tppX);
-    const long heightTwips = std::lround(inner.height() * tppY);
-    return QSize(static_cast<int>(widthTwips / std::max(1L, std::lround(tppX))),
-                 static_cast<int>(heightTwips / std::max(1L, std::lround(tppY))));
+    const long widthTwips = long{inner.width()} * tppX;
+    const long heightTwips = long{inner.height()} * tppY;
+    return QSize(static_cast<int>(widthTwips / tppX), static_cast<int>(heightTwips / tppY));
 }
 
 void ProgressBar::Resize() {

@@ -7,10 +7,12 @@
 #include "platform/WindowLayer.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QImage>
 #include <QPalette>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace postlark::win;
 
@@ -105,6 +107,36 @@ TEST_F(WindowProgressClassTest, RangePositionAndStepMessages) {
     SendMessageA(h, PBM_STEPIT, 0, 0); // past the end it starts over
     EXPECT_EQ(SendMessageA(h, PBM_GETPOS, 0, 0), 10);
     EXPECT_EQ(Bar(h)->value(), 10);
+}
+
+TEST_F(WindowProgressClassTest, StepItWrapsAtOnceWhateverTheStep) {
+    const HWND h = Create(0);
+    QElapsedTimer clock;
+    clock.start();
+    SendMessageA(h, PBM_SETRANGE32, 0, 1);
+    SendMessageA(h, PBM_SETSTEP, static_cast<WPARAM>(std::numeric_limits<std::int32_t>::max()), 0);
+    SendMessageA(h, PBM_STEPIT, 0, 0);
+    EXPECT_EQ(SendMessageA(h, PBM_GETPOS, 0, 0), 1);
+    SendMessageA(h, PBM_SETSTEP,
+                 static_cast<WPARAM>(std::intptr_t{std::numeric_limits<std::int32_t>::min()}), 0);
+    SendMessageA(h, PBM_STEPIT, 0, 0); // below the start it comes round from the end
+    EXPECT_EQ(SendMessageA(h, PBM_GETPOS, 0, 0), 0);
+    EXPECT_LT(clock.elapsed(), 200);
+
+    // Same results as stepping round one span at a time.
+    SendMessageA(h, PBM_SETRANGE32, 10, 20);
+    SendMessageA(h, PBM_SETPOS, 18, 0);
+    SendMessageA(h, PBM_SETSTEP, 25, 0);
+    SendMessageA(h, PBM_STEPIT, 0, 0); // 43 -> 33 -> 23 -> 13
+    EXPECT_EQ(SendMessageA(h, PBM_GETPOS, 0, 0), 13);
+    SendMessageA(h, PBM_SETPOS, 20, 0);
+    SendMessageA(h, PBM_SETSTEP, 10, 0);
+    SendMessageA(h, PBM_STEPIT, 0, 0); // 30 -> 20
+    EXPECT_EQ(SendMessageA(h, PBM_GETPOS, 0, 0), 20);
+    SendMessageA(h, PBM_SETPOS, 12, 0);
+    SendMessageA(h, PBM_SETSTEP, static_cast<WPARAM>(std::intptr_t{-13}), 0);
+    SendMessageA(h, PBM_STEPIT, 0, 0); // -1 -> 9 -> 19
+    EXPECT_EQ(SendMessageA(h, PBM_GETPOS, 0, 0), 19);
 }
 
 TEST_F(WindowProgressClassTest, SmoothBarIsDrawnInItsColoursAndBlocksLeaveGaps) {

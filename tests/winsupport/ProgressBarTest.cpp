@@ -7,7 +7,13 @@
 #include "platform/WindowLayer.h"
 #include "platform/WindowMessageLog.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <set>
@@ -208,4 +214,43 @@ TEST_F(ProgressBarTest, PropertiesRoundTripThroughTheBag) {
     bar->WriteProperties(written);
     EXPECT_EQ(written.Names(), (QStringList{"BorderStyle", "Smooth", "Min", "Max"}));
     EXPECT_EQ(written.ReadProperty("Max").toInt(), 10000);
+}
+
+// The child fills the control at any screen resolution, not only where a pixel is a whole
+// number of twips. A running program cannot change its resolution, so the test runs itself
+// again on a 168-dpi offscreen screen (8.57 twips per pixel).
+TEST(ProgressBarResolution, ChildFillsTheControlAtAnyResolution) {
+    if (qEnvironmentVariableIsSet("POSTLARK_PROGRESS_DPI_RUN")) {
+        ASSERT_EQ(QGuiApplication::primaryScreen()->logicalDotsPerInchX(), 168.0);
+        QWidget form;
+        auto* bar = new ProgressBar(&form);
+        bar->resize(150, 20);
+        bar->InitProperties();
+        ASSERT_NE(Child(*bar), nullptr);
+        EXPECT_EQ(Child(*bar)->geometry(), QRect(0, 0, 150, 20));
+        bar->SetBorderStyle(2);
+        EXPECT_EQ(Child(*bar)->geometry(), QRect(2, 2, 146, 16));
+        return;
+    }
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile config(dir.filePath("screen.json"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": 1600, "height": 1200,
+                     "logicalDpi": 168, "logicalBaseDpi": 96, "dpr": 1}]})");
+    config.close();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("POSTLARK_PROGRESS_DPI_RUN", "1");
+    env.insert("QT_ENABLE_HIGHDPI_SCALING", "0");
+    env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName());
+    QProcess run;
+    run.setProcessEnvironment(env);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(QCoreApplication::applicationFilePath(),
+              {"--gtest_filter=ProgressBarResolution.ChildFillsTheControlAtAnyResolution"});
+    ASSERT_TRUE(run.waitForFinished(30000));
+    const QString output = QString::fromLocal8Bit(run.readAll());
+    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }
