@@ -2,6 +2,7 @@
 
 #include "store/SettingsStore.h"
 
+#include <cmath>
 #include <vector>
 
 namespace postlark {
@@ -38,12 +39,24 @@ AccountRecord ReadAccount(long index, const std::string& defaultText) {
     return record;
 }
 
-void AddAccount(long listCount, const AccountRecord& record) {
-    std::vector<Change> changes;
-    for (std::size_t f = 0; f < AccountFields.size(); ++f)
-        changes.push_back(Change::Set(AccountKey(AccountFields[f], listCount), record.Field(f)));
-    changes.push_back(Change::Set(NumAcctsKey, SettingsStore::IntegerText(listCount + 1)));
-    SettingsStore::Apply(changes);
+long AddAccount(long listCount, const AccountRecord& record) {
+    long index = listCount;
+    SettingsStore::Update([&](const SettingsStore::Lookup& stored) {
+        // Normally the list and the stored count agree. When another running copy has added
+        // or removed an account meanwhile, the stored count is the free number: taking the
+        // list's would overwrite that copy's new account.
+        if (const auto text = stored(NumAcctsKey)) {
+            const auto count = SettingsStore::ParseNumber(*text);
+            if (count && *count >= 0 && *count < 32767 && *count == std::floor(*count))
+                index = static_cast<long>(*count);
+        }
+        std::vector<Change> changes;
+        for (std::size_t f = 0; f < AccountFields.size(); ++f)
+            changes.push_back(Change::Set(AccountKey(AccountFields[f], index), record.Field(f)));
+        changes.push_back(Change::Set(NumAcctsKey, SettingsStore::IntegerText(index + 1)));
+        return changes;
+    });
+    return index;
 }
 
 void ModifyAccount(long index, const AccountRecord& record) {

@@ -39,9 +39,11 @@ inline constexpr const char* BadRead = "Bad Read";
 // Password and Program to empty text.
 AccountRecord ReadAccount(long index, const std::string& defaultText);
 
-// Stores the record as account `listCount` (the number of accounts in the list) and sets
-// NumAccts to listCount + 1. An empty Program is stored as an empty value.
-void AddAccount(long listCount, const AccountRecord& record);
+// Stores the record as the next account and sets NumAccts one higher, in one write; returns
+// the account's number. The next number is `listCount` (the number of accounts in the list)
+// unless the stored NumAccts says otherwise (another running copy changed the accounts).
+// An empty Program is stored as an empty value.
+long AddAccount(long listCount, const AccountRecord& record);
 
 // Stores EmailAddress, POP, UserName and Program of account `index`; Password and NumAccts
 // are left alone.

@@ -62,6 +62,19 @@ TEST_F(AccountRecordTest, AddToEmptyListWritesAccountZeroAndCount) {
     EXPECT_EQ(SettingsStore::GetValue(NumAcctsKey), "1");
 }
 
+TEST_F(AccountRecordTest, AddFromAStaleListNeverOverwritesAnotherCopysAccount) {
+    AddAccount(0, Record("a"));
+    AddAccount(1, Record("b"));               // added by another running copy
+    EXPECT_EQ(AddAccount(1, Record("c")), 2); // this copy's list still has one row
+    EXPECT_EQ(StoredRecord(1), Record("b"));
+    EXPECT_EQ(StoredRecord(2), Record("c"));
+    EXPECT_EQ(SettingsStore::GetValue(NumAcctsKey), "3");
+
+    SettingsStore::SaveValue(NumAcctsKey, "many");
+    EXPECT_EQ(AddAccount(3, Record("d")), 3); // an unreadable count falls back to the list
+    EXPECT_EQ(SettingsStore::GetValue(NumAcctsKey), "4");
+}
+
 TEST_F(AccountRecordTest, ReadGivesTheCallersDefaultForMissingFields) {
     SettingsStore::SaveValue("POP0", "pop.example.org");
     const AccountRecord record = ReadAccount(0, BadRead);
