@@ -6,6 +6,7 @@
 #include "platform/MsgBox.h"
 #include "platform/RuntimeError.h"
 #include "store/AccountRecord.h"
+#include "store/SettingsStore.h"
 
 #include <QTreeWidget>
 
@@ -41,6 +42,9 @@ void PostlarkForm::DelAcct_Click() {
         return;
     }
     delete accountList_->takeTopLevelItem(n);
+    // Another running copy may have changed the accounts meanwhile: show what is stored.
+    if (SettingsStore::GetNumber("NumAccts", 0) != AccountRowCount())
+        ReDraw();
     const int remaining = AccountRowCount();
     if (remaining > 0) {
         QTreeWidgetItem* next = accountList_->topLevelItem(std::min(n, remaining - 1));

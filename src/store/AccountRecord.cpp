@@ -3,11 +3,21 @@
 #include "store/SettingsStore.h"
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace postlark {
 
 namespace {
+
+// The stored account count when it is a whole number an account list can hold.
+std::optional<long> StoredCount(const SettingsStore::Lookup& stored) {
+    const auto text = stored(NumAcctsKey);
+    const auto count = text ? SettingsStore::ParseNumber(*text) : std::nullopt;
+    if (!count || *count < 0 || *count > 32767 || *count != std::floor(*count))
+        return std::nullopt;
+    return static_cast<long>(*count);
+}
 
 constexpr std::array<std::string AccountRecord::*, 5> kMembers = {
     &AccountRecord::EmailAddress, &AccountRecord::POP, &AccountRecord::UserName,
@@ -45,11 +55,7 @@ long AddAccount(long listCount, const AccountRecord& record) {
         // Normally the list and the stored count agree. When another running copy has added
         // or removed an account meanwhile, the stored count is the free number: taking the
         // list's would overwrite that copy's new account.
-        if (const auto text = stored(NumAcctsKey)) {
-            const auto count = SettingsStore::ParseNumber(*text);
-            if (count && *count >= 0 && *count < 32767 && *count == std::floor(*count))
-                index = static_cast<long>(*count);
-        }
+        index = StoredCount(stored).value_or(listCount);
         std::vector<Change> changes;
         for (std::size_t f = 0; f < AccountFields.size(); ++f)
             changes.push_back(Change::Set(AccountKey(AccountFields[f], index), record.Field(f)));
@@ -75,13 +81,16 @@ void ChangePassword(long index, const std::string& storedPassword) {
 void DeleteAccount(long index, long listCount) {
     if (index < 0 || index >= listCount)
         return;
-    const long last = listCount - 1;
     // The end state of deleting the five values of `index` and then, for each later account
     // in ascending order, copying its fields (missing ones as empty text) one number down and
     // deleting its own values: accounts index..last-1 hold the old index+1..last, the five
-    // values of `last` are gone.
+    // values of `last` are gone. As when adding, the stored count wins over a stale list, so
+    // an account another running copy added is moved down too instead of being cut off.
     SettingsStore::Update([&](const SettingsStore::Lookup& stored) {
+        const long last = StoredCount(stored).value_or(listCount) - 1;
         std::vector<Change> changes;
+        if (index > last)
+            return changes;
         for (long i = index; i < last; ++i) {
             for (const std::string_view field : AccountFields) {
                 changes.push_back(Change::Set(AccountKey(field, i),

@@ -75,6 +75,15 @@ TEST_F(AccountRecordTest, AddFromAStaleListNeverOverwritesAnotherCopysAccount) {
     EXPECT_EQ(SettingsStore::GetValue(NumAcctsKey), "4");
 }
 
+TEST_F(AccountRecordTest, DeleteFromAStaleListKeepsAnotherCopysNewAccount) {
+    for (long i = 0; i < 3; ++i)
+        AddAccount(i, Record(std::string(1, char('a' + i))));
+    DeleteAccount(0, 2); // this copy's list still shows two rows
+    EXPECT_EQ(StoredRecord(0), Record("b"));
+    EXPECT_EQ(StoredRecord(1), Record("c"));
+    EXPECT_EQ(SettingsStore::GetValue(NumAcctsKey), "2");
+}
+
 TEST_F(AccountRecordTest, ReadGivesTheCallersDefaultForMissingFields) {
     SettingsStore::SaveValue("POP0", "pop.example.org");
     const AccountRecord record = ReadAccount(0, BadRead);
