@@ -1,6 +1,7 @@
 // A real minimize under a real window manager (openbox on a private Xvfb display, driven by
 // xdotool) reaches a subclass handler as WM_SYSCOMMAND/SC_MINIMIZE. The window runs in a child
 // process (tools/minimize_probe.cpp); this process drives it and looks at the X server.
+#include "support/ProbeProcess.h"
 #include "support/XServer.h"
 
 #include <QElapsedTimer>
@@ -11,29 +12,15 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+using postlark::test::Ask;
+using postlark::test::NextLine;
+using postlark::test::Pause;
 using postlark::test::XServer;
 
 namespace {
 
-constexpr int kTimeoutMs = 10000;
+constexpr int kTimeoutMs = postlark::test::kProbeTimeoutMs;
 const XServer::Options kOptions{.windowManager = true, .trayHost = false};
-
-QString NextLine(QProcess& probe) {
-    if (!XServer::waitUntil([&] { return probe.canReadLine(); }, kTimeoutMs))
-        return {};
-    return QString::fromLocal8Bit(probe.readLine()).trimmed();
-}
-
-QString Ask(QProcess& probe, const char* command) {
-    probe.write(QByteArray(command) + "\n");
-    return NextLine(probe);
-}
-
-void Pause(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    XServer::waitUntil([&] { return clock.hasExpired(ms); }, ms + 1000);
-}
 
 class SubclassMinimizeTest : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 // in the tray after ShowIcon, report real clicks to its window, and be gone after HideIcon. The
 // icon runs in a child process on the private display; this process only drives it and looks at the
 // tray's window tree.
+#include "support/ProbeProcess.h"
 #include "support/XServer.h"
 
 #include <QElapsedTimer>
@@ -11,29 +12,14 @@
 
 #include <gtest/gtest.h>
 
+using postlark::test::Ask;
+using postlark::test::NextLine;
+using postlark::test::Pause;
 using postlark::test::XServer;
 
 namespace {
 
-constexpr int kTimeoutMs = 10000;
-
-// The next line the probe prints, or empty when none came in time.
-QString NextLine(QProcess& probe) {
-    if (!XServer::waitUntil([&] { return probe.canReadLine(); }, kTimeoutMs))
-        return {};
-    return QString::fromLocal8Bit(probe.readLine()).trimmed();
-}
-
-QString Ask(QProcess& probe, const char* command) {
-    probe.write(QByteArray(command) + "\n");
-    return NextLine(probe);
-}
-
-void Pause(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    XServer::waitUntil([&] { return clock.hasExpired(ms); }, ms + 1000);
-}
+constexpr int kTimeoutMs = postlark::test::kProbeTimeoutMs;
 
 bool InTray(const XServer& x, const QString& window) {
     const QRegularExpression id("\\b" + QRegularExpression::escape(window) + "\\b");
