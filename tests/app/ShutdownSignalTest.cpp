@@ -2,6 +2,7 @@
 // goes and the window position is stored, exactly as when the window is closed.
 #include "platform/SingleInstance.h"
 #include "store/SettingsStore.h"
+#include "support/ChildExit.h"
 #include "support/TestEnvironment.h"
 
 #include <QEventLoop>
@@ -54,8 +55,7 @@ TEST_P(ShutdownSignal, StoresTheWindowPositionLikeClosing) {
 
     ::kill(static_cast<pid_t>(program.processId()), GetParam());
     ASSERT_TRUE(program.waitForFinished(10000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(test::ExitedCleanly(program));
     EXPECT_EQ(SettingsStore::GetValue("MainLeft", ""), "1500");
     EXPECT_EQ(SettingsStore::GetValue("MainTop", ""), "2250");
 }

@@ -1,6 +1,7 @@
 #include "store/SettingsStore.h"
 
 #include "platform/RuntimeError.h"
+#include "support/ChildExit.h"
 #include "support/TestEnvironment.h"
 
 #include <chrono>
@@ -70,7 +71,9 @@ std::string RunWriter(const std::vector<std::string>& args) {
     ::close(output);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "<failed>";
+    const auto clean = test::ExitedCleanly(status);
+    EXPECT_TRUE(clean);
+    return clean ? text : "<failed>";
 }
 
 class SettingsStoreTest : public ::testing::Test {
@@ -262,7 +265,8 @@ TEST_F(SettingsStoreTest, WriterKilledAtAnyMomentLeavesOldOrNewFile) {
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "writer stopped by itself after kill " << kill;
+        ASSERT_TRUE(WIFSIGNALED(status))
+            << "writer " << test::DescribeWaitStatus(status) << " before kill " << kill;
 
         const std::string file = ReadRaw(path);
         ASSERT_TRUE(file == fileA || file == fileB)
@@ -285,7 +289,7 @@ TEST_F(SettingsStoreTest, TwoProcessesSavingAtOnceLoseNoKeys) {
     for (const pid_t pid : {p, q}) {
         int status = 0;
         ::waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_TRUE(test::ExitedCleanly(status));
     }
     ::close(outP);
     ::close(outQ);

@@ -1,6 +1,7 @@
 // A real minimize under a real window manager (openbox on a private Xvfb display, driven by
 // xdotool) reaches a subclass handler as WM_SYSCOMMAND/SC_MINIMIZE. The window runs in a child
 // process (tools/minimize_probe.cpp); this process drives it and looks at the X server.
+#include "support/ChildExit.h"
 #include "support/ProbeProcess.h"
 #include "support/XServer.h"
 
@@ -43,7 +44,9 @@ protected:
     void TearDown() override {
         if (probe.state() != QProcess::NotRunning) {
             probe.write("quit\n");
-            if (!probe.waitForFinished(kTimeoutMs))
+            if (probe.waitForFinished(kTimeoutMs))
+                EXPECT_TRUE(postlark::test::ExitedCleanly(probe));
+            else
                 probe.kill();
         }
     }

@@ -2,6 +2,7 @@
 // in the tray after ShowIcon, report real clicks to its window, and be gone after HideIcon. The
 // icon runs in a child process on the private display; this process only drives it and looks at the
 // tray's window tree.
+#include "support/ChildExit.h"
 #include "support/ProbeProcess.h"
 #include "support/XServer.h"
 
@@ -69,4 +70,5 @@ TEST(SystrayRealTray, ShowIconDocksInTheTrayAndHideIconRemovesIt) {
 
     probe.write("quit\n");
     EXPECT_TRUE(probe.waitForFinished(kTimeoutMs));
+    EXPECT_TRUE(postlark::test::ExitedCleanly(probe));
 }

@@ -1,0 +1,68 @@
+// The POP3 server field parser under arbitrary fields (read as the store's single-byte text,
+// or as UTF-8 for characters beyond it) and default ports.
+//  - A field is either valid (no error text, a non-empty host without spaces, controls,
+//    brackets or URL punctuation, a port from 1 to 65535) or refused with a reason.
+//  - TLS is chosen exactly when the field begins with "pop3s://" (any case).
+//  - The normal form of a valid address ("pop3s://" or "pop3://", the host, bracketed when it
+//    is an IPv6 address, ":" and the port) parses back to the same host, port and transport
+//    under any default port, and so does "host:port" for a plain-text address.
+#include "FuzzSupport.h"
+#include "platform/ServerAddress.h"
+#include "store/AnsiText.h"
+
+#include <cstdint>
+#include <fuzzer/FuzzedDataProvider.h>
+
+using postlark::ParseServerField;
+using postlark::ServerAddress;
+
+namespace {
+
+std::string Show(const QString& text) {
+    return text.toStdString();
+}
+
+void CheckSame(const ServerAddress& original, const QString& form, quint16 defaultPort) {
+    const ServerAddress again = ParseServerField(form, defaultPort);
+    POSTLARK_FUZZ_CHECK(again.valid, Show(form + " | " + again.error));
+    POSTLARK_FUZZ_CHECK(again.host == original.host, Show(form + " | " + again.host));
+    POSTLARK_FUZZ_CHECK(again.port == original.port, Show(form));
+    POSTLARK_FUZZ_CHECK(again.tls == original.tls, Show(form));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const auto defaultPort = input.ConsumeIntegral<quint16>();
+    const auto otherPort = input.ConsumeIntegral<quint16>();
+    const bool utf8 = input.ConsumeBool();
+    const std::string bytes = input.ConsumeRemainingBytesAsString();
+    const QString field =
+        utf8 ? QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()))
+             : postlark::AnsiToQString(bytes);
+
+    const ServerAddress address = ParseServerField(field, defaultPort);
+    if (!address.valid) {
+        POSTLARK_FUZZ_CHECK(!address.error.isEmpty(), Show(field));
+        return 0;
+    }
+    POSTLARK_FUZZ_CHECK(address.error.isEmpty(), Show(field));
+    POSTLARK_FUZZ_CHECK(!address.host.isEmpty(), Show(field));
+    POSTLARK_FUZZ_CHECK(address.port != 0, Show(field));
+    for (const QChar c : address.host) {
+        POSTLARK_FUZZ_CHECK(!c.isSpace() && c.category() != QChar::Other_Control, Show(field));
+        POSTLARK_FUZZ_CHECK(!QStringLiteral("[]/\\?#@\"<>").contains(c), Show(field));
+    }
+    const bool tlsScheme =
+        field.trimmed().startsWith(QStringLiteral("pop3s://"), Qt::CaseInsensitive);
+    POSTLARK_FUZZ_CHECK(address.tls == tlsScheme, Show(field));
+
+    const QString host = address.host.contains(u':') ? u'[' + address.host + u']' : address.host;
+    const QString port = QString::number(address.port);
+    const QString scheme = address.tls ? QStringLiteral("pop3s://") : QStringLiteral("pop3://");
+    CheckSame(address, scheme + host + u':' + port, otherPort);
+    if (!address.tls)
+        CheckSame(address, host + u':' + port, otherPort);
+    return 0;
+}
