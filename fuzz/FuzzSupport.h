@@ -34,22 +34,33 @@ namespace postlark::fuzz {
     } while (false)
 
 // Points XDG_CONFIG_HOME at a fresh folder (in memory when /dev/shm exists, so the store's
-// flushes cost nothing) for the rest of the process; returns it. The folder is left behind
-// behind only when the process is killed or aborts.
-inline const std::string& ScratchConfigHome() {
-    static const std::string folder = [] {
+// flushes cost nothing) for the rest of the process, and returns it. The folder is removed at
+// exit; only a crash leaves it behind.
+class ScratchFolder {
+public:
+    ScratchFolder() {
         const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
-        std::string pattern = std::string(base ? base : "/tmp") + "/postlark-fuzz-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            Violation("cannot create a scratch folder", pattern);
-        setenv("XDG_CONFIG_HOME", pattern.c_str(), 1);
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(ScratchConfigHome(), ignored);
-        });
-        return pattern;
-    }();
-    return folder;
+        path_ = std::string(base ? base : "/tmp") + "/postlark-fuzz-XXXXXX";
+        if (!mkdtemp(path_.data()))
+            Violation("cannot create a scratch folder", path_);
+        setenv("XDG_CONFIG_HOME", path_.c_str(), 1);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+inline const std::string& ScratchConfigHome() {
+    static const ScratchFolder folder;
+    return folder.path();
 }
 
 } // namespace postlark::fuzz

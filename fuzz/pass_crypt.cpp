@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <fuzzer/FuzzedDataProvider.h>
 
-namespace crypt = postlark::PassCryptModule;
+namespace cipher = postlark::PassCryptModule;
 
 namespace {
 
@@ -38,34 +38,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider input(data, size);
     const std::string key = input.ConsumeRandomLengthString(32);
     const std::string text = input.ConsumeRemainingBytesAsString();
-    const auto sum = crypt::KeySum(key);
+    const auto sum = cipher::KeySum(key);
     const bool bijective = sum && *sum >= 10 && *sum <= 744;
 
     // The text as a stored form.
     std::string decryptKey = key;
     try {
-        const std::string plain = crypt::DecryptText(text, decryptKey);
+        const std::string plain = cipher::DecryptText(text, decryptKey);
         if (bijective && CodesWithin100To199(text) && EncipherableLength(text.size())) {
             std::string encryptKey = key;
-            POSTLARK_FUZZ_CHECK(crypt::EncryptText(plain, encryptKey) == text, text);
+            POSTLARK_FUZZ_CHECK(cipher::EncryptText(plain, encryptKey) == text, text);
         }
     } catch (const postlark::RuntimeError& error) {
-        POSTLARK_FUZZ_CHECK(error.Number == crypt::WrongEncryptionString, error.Description);
-        POSTLARK_FUZZ_CHECK(error.Description == crypt::WrongEncryptionText, error.Description);
+        POSTLARK_FUZZ_CHECK(error.Number == cipher::WrongEncryptionString, error.Description);
+        POSTLARK_FUZZ_CHECK(error.Description == cipher::WrongEncryptionText, error.Description);
     }
-    POSTLARK_FUZZ_CHECK(decryptKey == (key.empty() ? crypt::DefaultKey : key), decryptKey);
+    POSTLARK_FUZZ_CHECK(decryptKey == (key.empty() ? cipher::DefaultKey : key), decryptKey);
 
     // The text as a password.
     std::string encryptKey = key;
-    const std::string stored = crypt::EncryptText(text, encryptKey);
-    POSTLARK_FUZZ_CHECK(encryptKey == (key.empty() ? crypt::DefaultKey : key), encryptKey);
+    const std::string stored = cipher::EncryptText(text, encryptKey);
+    POSTLARK_FUZZ_CHECK(encryptKey == (key.empty() ? cipher::DefaultKey : key), encryptKey);
     if (text.empty())
         POSTLARK_FUZZ_CHECK(stored.empty(), stored);
     if (bijective && !text.empty()) {
         POSTLARK_FUZZ_CHECK(stored.size() == (3 * text.size() + 1) / 2, text);
         POSTLARK_FUZZ_CHECK(CodesWithin100To199(stored), stored);
         std::string again = key;
-        POSTLARK_FUZZ_CHECK(crypt::DecryptText(stored, again) == text, text);
+        POSTLARK_FUZZ_CHECK(cipher::DecryptText(stored, again) == text, text);
     }
     return 0;
 }
