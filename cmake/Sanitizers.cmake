@@ -2,7 +2,7 @@
 #
 # POSTLARK_SANITIZE (scripts/test --sanitize): AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer in every target. Every program gets built-in default options (halt on the first
-# report, exit code 86, the leak suppressions of tests/sanitizer/leaks.supp), so a test program
+# report, exit code 86, the leak suppressions of tests/support/sanitizer/leaks.supp), so a test program
 # and any program it starts fail the same recognisable way without depending on the caller's
 # environment. ASAN_OPTIONS, UBSAN_OPTIONS and LSAN_OPTIONS still override them.
 #
@@ -57,9 +57,9 @@ function(postlark_add_sanitizer_defaults)
     endif()
     postlark_collect_executables(${PROJECT_SOURCE_DIR} programs)
     foreach(program ${programs})
-        target_sources(${program} PRIVATE ${PROJECT_SOURCE_DIR}/tests/sanitizer/SanitizerOptions.cpp)
+        target_sources(${program} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/sanitizer/SanitizerOptions.cpp)
         target_include_directories(${program} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
         target_compile_definitions(${program} PRIVATE
-            POSTLARK_LEAK_SUPPRESSIONS="${PROJECT_SOURCE_DIR}/tests/sanitizer/leaks.supp")
+            POSTLARK_LEAK_SUPPRESSIONS="${PROJECT_SOURCE_DIR}/tests/support/sanitizer/leaks.supp")
     endforeach()
 endfunction()

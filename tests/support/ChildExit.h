@@ -2,7 +2,7 @@
 // How a child program that a test started has ended. In the sanitized build a sanitizer
 // report stops the child with kSanitizerExitCode; these checks name that case and carry the
 // child's error output (when the test kept it) into the failure message.
-#include "sanitizer/SanitizerExit.h"
+#include "support/SanitizerExit.h"
 
 #include <QByteArray>
 #include <QProcess>

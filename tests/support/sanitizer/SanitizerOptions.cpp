@@ -1,7 +1,7 @@
 // Built-in sanitizer options of every program in the sanitized build: stop at the first report
 // with a distinct exit code, so a test sees a failure in any program it starts, and check for
 // leaks at exit with the project's suppressions. The environment variables still override.
-#include "sanitizer/SanitizerExit.h"
+#include "support/SanitizerExit.h"
 
 // The option strings are literals; this keeps them in step with the shared constant.
 #define POSTLARK_EXIT_CODE "exitcode=86"
