@@ -13,13 +13,14 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # postlark_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time, so invisible to dpkg-shlibdeps: the SVG image plugin draws every icon,
-# the X11 platform plugin opens the window.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sound-theme-freedesktop, xdg-utils")
+# Loaded at run time, so invisible to dpkg-shlibdeps: the SVG image plugin draws every icon.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+# The new-mail sound, opening addresses, and the authorities that pop3s:// servers are checked
+# against.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sound-theme-freedesktop, xdg-utils, ca-certificates")
+# The synopsis line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY; this is the long text.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Postlark keeps a list of mail accounts, logs in to each account's POP3
+    "Postlark keeps a list of mail accounts, logs in to each account's POP3
 server in turn (plain or TLS) and shows how many messages are waiting. It
 only asks for the count and never downloads or deletes mail.
 .
