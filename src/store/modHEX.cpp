@@ -78,14 +78,15 @@ std::string HexDecode(const std::string& hexText, int separatorLength) {
     InitHexTables();
     const Tables& t = TheTables();
     const std::size_t stride = static_cast<std::size_t>(std::max(separatorLength, 0)) + 2;
-    const std::size_t pairs = hexText.size() == 2 ? 1 : (hexText.size() + 1) / stride;
+    // m pairs take 2m + s(m - 1) characters, so a text of n characters holds (n + s) / (s + 2)
+    // whole pairs. (With s = 1 this is (n + 1) / 3; taking n + 1 for other separator lengths
+    // would drop the last pair when s > 1.)
+    const std::size_t pairs = hexText.size() == 2 ? 1 : (hexText.size() + stride - 2) / stride;
     std::string text;
     text.reserve(pairs);
     for (std::size_t k = 0; k < pairs; ++k) {
-        // Without separators an odd length leaves the last pair one digit short.
-        const bool whole = k * stride + 1 < hexText.size();
-        const int high = whole ? Offset(hexText[k * stride]) : -1;
-        const int low = whole ? Offset(hexText[k * stride + 1]) : -1;
+        const int high = Offset(hexText[k * stride]);
+        const int low = Offset(hexText[k * stride + 1]);
         const int b = high < 0 || low < 0 ? -1 : t.reverse[high][low];
         if (b < 0)
             throw RuntimeError(InvalidHexDigit,

@@ -17,10 +17,10 @@ void InitHexTables();
 // an empty hex text.
 std::string HexEncode(const std::string& text, const std::string& separator);
 
-// The bytes of a hex text whose pairs are `separatorLength` characters apart. The number of
-// pairs is 1 for a text of exactly two characters, otherwise (length + 1) / (separatorLength +
-// 2) rounded down; pair k starts at character k(separatorLength + 2) (counting from 0), and the
-// characters between pairs are not looked at. A pair with a character other than 0-9 and A-F
+// The bytes of a hex text whose pairs are s = `separatorLength` characters apart. The number
+// of pairs is 1 for a text of exactly two characters, otherwise (length + s) / (s + 2)
+// rounded down; pair k starts at character k(s + 2) (counting from 0), and the characters
+// between pairs are not looked at. A pair with a character other than 0-9 and A-F
 // raises RuntimeError InvalidHexDigit.
 std::string HexDecode(const std::string& hexText, int separatorLength);
 
