@@ -208,6 +208,17 @@ TEST_F(BackupRestoreTest, BackupIntoAnOlderLargerBackupDropsItsSurplusAccountsOn
                                           "Program0=run\r\nNumAccts=1\r\nComment=kept\r\n");
 }
 
+TEST_F(BackupRestoreTest, BackupFromAListAnotherCopyMadeStaleHoldsEveryStoredAccount) {
+    Store({{"a@example.org", "pop", "u", "", ""}});
+    Load();
+    AddAccount(1, {"added.elsewhere@example.org", "pop", "u", "", ""});
+    ASSERT_EQ(Backup(File("all.pls")).size(), 1u);
+    const std::string file = ReadBytes(File("all.pls"));
+    EXPECT_NE(file.find("EmailAddress1=added.elsewhere@example.org\r\n"), std::string::npos);
+    EXPECT_NE(file.find("\r\nNumAccts=2\r\n"), std::string::npos);
+    EXPECT_EQ(Rows(), QStringList({"a@example.org", "added.elsewhere@example.org"}));
+}
+
 TEST_F(BackupRestoreTest, FailedBackupShowsOneMessageAndLeavesTheFileAsItWas) {
     Store({{"a@example.org", "pop", "u", "pw", "one"}, {"b@example.org", "pop", "u", "pw", "x"}});
     // A value no line of the file can hold, met half-way through the backup.
