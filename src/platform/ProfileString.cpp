@@ -68,8 +68,8 @@ struct Line {
 
     enum class Kind { Other, Section, Entry };
     Kind kind = Kind::Other;
-    std::string_view name; // section or key name, trimmed (views into text)
-    std::string_view value;
+    std::string name; // section or key name, trimmed
+    std::string value;
 };
 
 void Classify(Line& line) {
@@ -110,7 +110,6 @@ std::vector<Line> SplitLines(std::string_view text) {
         }
         lines.push_back(std::move(line));
     }
-    // Names and values view into each line's own text, so classify once the vector is final.
     for (Line& line : lines)
         Classify(line);
     return lines;
@@ -390,7 +389,7 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
     } else if (const auto entry = FindEntry(lines, *range, key)) {
         if (value) {
             Line& line = lines[*entry];
-            line.text = std::string(line.name) + "=" + value;
+            line.text = line.name + "=" + value;
         } else {
             lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(*entry));
         }
