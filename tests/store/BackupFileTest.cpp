@@ -1,4 +1,4 @@
-// The accounts of a backup file: the entries a backup writes, the checks a restore makes
+// The accounts of a backup file: which entries a backup removes, the checks a restore makes
 // before it stores anything, and the one-write replacement of the stored accounts.
 #include "store/BackupFile.h"
 
@@ -29,28 +29,6 @@ Entries TwoAccounts() {
             {"UserName1", "bob"},     {"Password0", "88 99 A6"},
             {"Password1", ""},        {"Program0", "mutt"},
             {"Program1", ""}};
-}
-
-TEST(BackupFileTest, BackupEntriesComeInFieldOrderWithHexPasswordsAndTheCountLast) {
-    const std::vector<AccountRecord> accounts = {
-        {"a@example.org", "pop.a", "ann", "\x88\x99\xA6", "mutt"}, {"b@x", "pop.b", "bob", "", ""}};
-    std::vector<std::string> names;
-    for (const Entry& e : BackupEntries(accounts))
-        names.push_back(e.Name + "=" + e.Value);
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "EmailAddress0=a@example.org", "EmailAddress1=b@x", "POP0=pop.a",
-                         "POP1=pop.b", "UserName0=ann", "UserName1=bob", "Password0=88 99 A6",
-                         "Password1=", "Program0=mutt", "Program1=", "NumAccts=2"}));
-}
-
-TEST(BackupFileTest, ValuesAProfileReaderWouldTrimOrUnquoteAreQuoted) {
-    EXPECT_EQ(FileValue("C:\\Program Files\\x.exe /a=b"), "C:\\Program Files\\x.exe /a=b");
-    EXPECT_EQ(FileValue(" lead"), "\" lead\"");
-    EXPECT_EQ(FileValue("trail\t"), "\"trail\t\"");
-    EXPECT_EQ(FileValue("\"quoted\""), "\"\"quoted\"\"");
-    EXPECT_EQ(FileValue("'x'"), "\"'x'\"");
-    EXPECT_EQ(FileValue("\"open"), "\"open");
-    EXPECT_EQ(FileValue(""), "");
 }
 
 TEST(BackupFileTest, SurplusEntriesAreAccountFieldsNumberedAtOrAboveTheCount) {
