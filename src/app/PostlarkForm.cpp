@@ -4,6 +4,7 @@
 #include "mail/CheckRun.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
+#include "platform/CommonDialog.h"
 #include "platform/MsgBox.h"
 #include "platform/Screen.h"
 #include "platform/ShellNotify.h"
@@ -199,8 +200,8 @@ void PostlarkForm::BuildMenus() {
     action(menuHelp_, menuUpdates_, "menu_Updates", "&Check for updates");
     action(menuHelp_, menuAbout_, "menu_About", "&About...");
 
-    // The settings, backup, updates and about commands are not available yet.
-    for (QAction* a : {menuSettings_, menuBackup_, menuRestore_, menuUpdates_, menuAbout_})
+    // The settings, updates and about commands are not available yet.
+    for (QAction* a : {menuSettings_, menuUpdates_, menuAbout_})
         a->setEnabled(false);
 
     // The check mark follows the window; the entry itself toggles the display state.
@@ -210,6 +211,8 @@ void PostlarkForm::BuildMenus() {
     });
     connect(menuExit_, &QAction::triggered, this, [this] { menu_Exit_Click(); });
     connect(menuChecknow_, &QAction::triggered, this, [this] { menu_Checknow_Click(); });
+    connect(menuBackup_, &QAction::triggered, this, [this] { menu_backup_Click(); });
+    connect(menuRestore_, &QAction::triggered, this, [this] { menu_restore_Click(); });
 }
 
 bool PostlarkForm::Form_Load() {
@@ -283,7 +286,10 @@ void PostlarkForm::ApplyCommandLine() {
         HideToTray();
         return;
     }
-    // (A backup file named on the command line is restored here.)
+    // A backup file named on the command line (opened from the file manager, say).
+    const QString commandLine = arguments_.join(' ').trimmed();
+    if (commandLine.contains(".pls"))
+        RestoreFromFile(commandLine);
 
     // Only 0 and 1 are states of the box; anything else stored reads as the default.
     const std::int16_t startMin = StoredInt16("StartMinimized", 0);

@@ -22,6 +22,7 @@ class QTreeWidget;
 namespace postlark {
 
 class CheckRun;
+class CommonDialog;
 class CSystrayIcon;
 class Pop3Link;
 class Pop3Probe;
@@ -58,6 +59,8 @@ public:
     void menu_Checknow_Click();
     void LaunchButton_Click();
     void TimerFlash_Timer();
+    void menu_backup_Click();
+    void menu_restore_Click();
 
     // CheckRunView
     void SetStatusText(const QString& text) override;
@@ -106,6 +109,11 @@ private:
     void ApplyCommandLine();
     void Form_Unload();
 
+    // The account backup file: restore at start-up, and the restore both commands share.
+    void RestoreFromFile(const QString& path);
+    void RestoreAccounts(const QString& path);
+    CommonDialog& CommonDialog1();
+
     // Display states: shown (window visible, icon absent) and hidden (icon only).
     void HideToTray();
     void RetryTrayIcon();
@@ -148,6 +156,7 @@ private:
     QTimer* timerFlash_ = nullptr;
     QTimer* trayRetry_ = nullptr;
     Winsock* winsock1_ = nullptr;
+    std::unique_ptr<CommonDialog> commonDialog1_;
 
     QMenu* menuFile_ = nullptr;
     QAction* menuChecknow_ = nullptr;
