@@ -21,7 +21,9 @@ class QTreeWidget;
 
 namespace postlark {
 
+class AutoCheck;
 class CheckRun;
+class CNetConnect;
 class CSystrayIcon;
 class Pop3Link;
 class Pop3Probe;
@@ -58,6 +60,15 @@ public:
     void menu_Checknow_Click();
     void LaunchButton_Click();
     void TimerFlash_Timer();
+    // The automatic check's one-minute tick.
+    void TimerCheck_Timer();
+
+    // Arms (on) or disarms (off) the automatic check timer; arming a running timer leaves its
+    // minute as it was. The countdown `UpdateIntervalMins` is set by the caller.
+    void SetTimerCheckEnabled(bool on);
+    bool TimerCheckEnabled() const;
+    // The connection probe, read before an automatic check when "CheckConnection" is on.
+    CNetConnect& NetConn() { return *netConn_; }
 
     // CheckRunView
     void SetStatusText(const QString& text) override;
@@ -127,6 +138,8 @@ private:
     bool trayBusy_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<CNetConnect> netConn_;
+    std::unique_ptr<AutoCheck> autoCheck_;
     std::unique_ptr<Pop3Link> link_;
     std::unique_ptr<Pop3Probe> probe_;
     std::unique_ptr<CheckRun> checkRun_;
