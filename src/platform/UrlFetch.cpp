@@ -124,6 +124,8 @@ public:
         // Certificates and host names are verified (curl's default, stated for the reader).
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!request.caFile.empty())
+            curl_easy_setopt(easy_, CURLOPT_CAINFO, request.caFile.c_str());
 
         switch (request.proxy) {
         case UrlFetchRequest::Proxy::Configured:

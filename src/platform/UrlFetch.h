@@ -16,6 +16,7 @@ struct UrlFetchRequest {
     enum class Proxy { Configured, Direct, Named } proxy = Proxy::Configured;
     std::string proxyName; // for Named: "host:port" or a proxy URL
     std::chrono::milliseconds limit{10000};
+    std::string caFile; // trusted authorities; empty for the system's
 };
 
 struct UrlFetchResult {

@@ -26,6 +26,7 @@ struct State {
     DWORD lastResponseError = 0;
     std::chrono::milliseconds limit{10000};
     ConnectedStateSource source;
+    std::string caFile;
 };
 
 State& S() {
@@ -100,6 +101,7 @@ HINTERNET InternetOpenUrlA(HINTERNET hInternet, const char* lpszUrl, const char*
     request.proxy = session->second.proxy;
     request.proxyName = session->second.proxyName;
     request.limit = S().limit;
+    request.caFile = S().caFile;
     if (lpszHeaders) {
         // A length of all bits set means "up to the terminating zero".
         request.headers = dwHeadersLength == 0xFFFFFFFF || dwHeadersLength == 0
@@ -169,6 +171,15 @@ std::chrono::milliseconds InternetRequestLimit() {
 
 void SetConnectedStateSource(ConnectedStateSource source) {
     S().source = std::move(source);
+}
+
+void SetInternetCaFile(std::string path) {
+    S().caFile = std::move(path);
+}
+
+void ForgetLastInternetResponse() {
+    S().lastResponse.clear();
+    S().lastResponseError = 0;
 }
 
 } // namespace postlark::win

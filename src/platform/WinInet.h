@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace postlark::win {
 
@@ -62,5 +63,9 @@ std::chrono::milliseconds InternetRequestLimit();
 // function restores it.
 using ConnectedStateSource = std::function<BOOL(DWORD* flags)>;
 void SetConnectedStateSource(ConnectedStateSource source);
+// Trusts the authorities in this file instead of the system's (for tests); empty restores.
+void SetInternetCaFile(std::string path);
+// Forgets the last response, as if no request had been made yet (for tests).
+void ForgetLastInternetResponse();
 
 } // namespace postlark::win
