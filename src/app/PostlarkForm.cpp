@@ -225,7 +225,12 @@ bool PostlarkForm::Form_Load() {
     }
     netConn_ = std::make_unique<CNetConnect>();
     autoCheck_ = std::make_unique<AutoCheck>(
-        UpdateIntervalMins, [this] { CheckButton_Click(); },
+        UpdateIntervalMins,
+        [this] {
+            // The connection read waits with events handled; the window may have closed.
+            if (!unloaded_)
+                CheckButton_Click();
+        },
         [this] { return netConn_->Connected(); },
         [] {
             win::DWORD flags = 0;
