@@ -159,16 +159,5 @@ TEST_F(AutoCheckTest, AConnectionComingUpChecksAtThatTick) {
     EXPECT_TRUE(presses_.empty());
 }
 
-TEST_F(AutoCheckTest, AWakeUpCheckStillWaitsForTheConnectionWhenAskedTo) {
-    SettingsStore::SaveValue("CheckConnection", "1");
-    connected_ = false;
-    Arm("30");
-    Tick();
-    Tick(1h);
-    EXPECT_TRUE(presses_.empty());
-    EXPECT_EQ(connectedReads_, 1);
-    EXPECT_EQ(countdown_, 30);
-}
-
 } // namespace
 } // namespace postlark

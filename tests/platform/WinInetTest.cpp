@@ -1,17 +1,14 @@
 // The Internet calls against local HTTP(S) servers on 127.0.0.1: page requests with their
-// time limit, the last-response buffer contract, handles, and the missing autodial.
+// certificate checks, the last-response buffer contract and handles.
 #include "platform/WinInet.h"
-#include "SocketEvents.h"
 #include "platform/WindowLayer.h"
 #include "support/ScriptedServer.h"
 #include "support/TestCertificates.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
-#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -156,36 +153,6 @@ TEST_F(WinInetTest, NoAnswerGivesNoHandleAndTheTransportsReason) {
     EXPECT_NE(GetLastError(), 0u);
 }
 
-TEST_F(WinInetTest, ASilentServerIsGivenUpAfterTheLimitWhileTheWindowKeepsWorking) {
-    ScriptedServer silent(ScriptedServer::Script().stayQuiet());
-    SetInternetRequestLimit(std::chrono::milliseconds(800));
-
-    // A timer of the window keeps firing all through the wait.
-    QElapsedTimer clock;
-    qint64 last = 0, largestGap = 0;
-    int ticks = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        largestGap = std::max(largestGap, now - last);
-        last = now;
-        ++ticks;
-    });
-    tick.start(10);
-    clock.start();
-    const HINTERNET h = Open(Url(silent));
-    const qint64 took = clock.elapsed();
-    tick.stop();
-
-    EXPECT_EQ(h, 0);
-    EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
-    EXPECT_NE(LastResponse().find("timed out"), std::string::npos) << LastResponse();
-    EXPECT_GE(took, 750);
-    EXPECT_LT(took, 3000);
-    EXPECT_GT(ticks, 20);
-    EXPECT_LT(largestGap, 250) << "the event loop stalled";
-}
-
 TEST_F(WinInetTest, HttpsCertificatesAreVerified) {
     const auto& certificates = TestCertificates::Shared();
     ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();
@@ -233,7 +200,7 @@ TEST_F(WinInetTest, LastResponseBufferReportsTheLengthItNeeds) {
     EXPECT_EQ(length, 0u);
 }
 
-TEST_F(WinInetTest, HandlesAndAutodial) {
+TEST_F(WinInetTest, UnknownAndClosedHandlesAreRefused) {
     EXPECT_FALSE(InternetCloseHandle(0x7777777));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     EXPECT_EQ(InternetOpenUrlA(0x7777777, "http://127.0.0.1/", nullptr, 0, 0, 0), 0);
@@ -244,30 +211,6 @@ TEST_F(WinInetTest, HandlesAndAutodial) {
     const HINTERNET other = InternetOpenA("Postlark", 0, nullptr, nullptr, 0);
     EXPECT_TRUE(InternetCloseHandle(other));
     EXPECT_FALSE(InternetCloseHandle(other));
-
-    // There is no autodial facility to ask.
-    SetLastError(0);
-    EXPECT_FALSE(InternetAutodial(0, 0));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    SetLastError(0);
-    EXPECT_FALSE(InternetAutodialHangup(0));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-}
-
-TEST_F(WinInetTest, ConnectedStateReadsThisMachinesRoutesUnlessReplaced) {
-    DWORD flags = 0xFFFF;
-    const BOOL result = InternetGetConnectedState(&flags, 0);
-    // Whatever this machine has, the answer and the flags agree.
-    EXPECT_EQ(result != 0, (flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN)) != 0);
-    EXPECT_EQ(flags & ~DWORD(0x07), 0u);
-
-    SetConnectedStateSource([](DWORD* f) {
-        *f = INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_MODEM_BUSY;
-        return TRUE_;
-    });
-    EXPECT_TRUE(InternetGetConnectedState(&flags, 0));
-    EXPECT_EQ(flags, 0x09u);
-    SetConnectedStateSource({});
 }
 
 } // namespace
