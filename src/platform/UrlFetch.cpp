@@ -124,6 +124,8 @@ public:
         // Certificates and host names are verified (curl's default, stated for the reader).
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+        // A proxy's reply to CONNECT is not the site's answer.
+        curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         if (!request.caFile.empty())
             curl_easy_setopt(easy_, CURLOPT_CAINFO, request.caFile.c_str());
 
@@ -208,7 +210,7 @@ private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
         auto* t = static_cast<Transfer*>(self);
         std::string line(data, size * count);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
             line.pop_back();
         if (!line.starts_with("HTTP/"))
             return size * count;

@@ -153,6 +153,34 @@ TEST_F(WinInetTest, NoAnswerGivesNoHandleAndTheTransportsReason) {
     EXPECT_NE(GetLastError(), 0u);
 }
 
+TEST_F(WinInetTest, RequestsGoThroughTheConfiguredProxy) {
+    ScriptedServer proxy(Answer("HTTP/1.1 200 OK"));
+    const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.port());
+
+    // Access type 0: the proxy the environment names.
+    qputenv("http_proxy", QByteArray::fromStdString(proxyUrl));
+    qunsetenv("no_proxy");
+    const HINTERNET h = Open("http://www.example.invalid/start");
+    qunsetenv("http_proxy");
+    EXPECT_NE(h, 0) << LastResponse();
+    InternetCloseHandle(h);
+    ASSERT_TRUE(proxy.waitForLines(1));
+    EXPECT_EQ(proxy.receivedLines().value(0), "GET http://www.example.invalid/start HTTP/1.1");
+
+    // A named proxy that agrees to tunnel, then drops the line: the proxy's own "200" is
+    // not the site's answer.
+    ScriptedServer tunnel(ScriptedServer::Script()
+                              .expectLine()
+                              .send("HTTP/1.1 200 Connection established\r\n\r\n")
+                              .closeConnection());
+    const HINTERNET named =
+        InternetOpenA("Postlark", INTERNET_OPEN_TYPE_PROXY,
+                      ("127.0.0.1:" + std::to_string(tunnel.port())).c_str(), nullptr, 0);
+    EXPECT_EQ(InternetOpenUrlA(named, "https://www.example.invalid/", nullptr, 0, 0, 0), 0);
+    EXPECT_EQ(tunnel.connectionCount(), 1);
+    InternetCloseHandle(named);
+}
+
 TEST_F(WinInetTest, HttpsCertificatesAreVerified) {
     const auto& certificates = TestCertificates::Shared();
     ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();
