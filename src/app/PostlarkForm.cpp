@@ -196,8 +196,8 @@ void PostlarkForm::BuildMenus() {
     action(menuHelp_, menuUpdates_, "menu_Updates", "&Check for updates");
     action(menuHelp_, menuAbout_, "menu_About", "&About...");
 
-    // The settings, backup, updates and about commands are not available yet.
-    for (QAction* a : {menuSettings_, menuBackup_, menuRestore_, menuUpdates_, menuAbout_})
+    // The backup, updates and about commands are not available yet.
+    for (QAction* a : {menuBackup_, menuRestore_, menuUpdates_, menuAbout_})
         a->setEnabled(false);
 
     // The check mark follows the window; the entry itself toggles the display state.
@@ -207,6 +207,7 @@ void PostlarkForm::BuildMenus() {
     });
     connect(menuExit_, &QAction::triggered, this, [this] { menu_Exit_Click(); });
     connect(menuChecknow_, &QAction::triggered, this, [this] { menu_Checknow_Click(); });
+    connect(menuSettings_, &QAction::triggered, this, [this] { menu_Settings_Click(); });
 }
 
 bool PostlarkForm::Form_Load() {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the account list and its commands, the tray icon, start-up and shut-down.
 #include "app/AccountListView.h"
+#include "dialogs/SettingsTarget.h"
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
 #include "platform/Win32Types.h"
@@ -32,7 +33,8 @@ class Winsock;
 class PostlarkForm : public QMainWindow,
                      public AccountListView,
                      public CheckRunView,
-                     public AlertTarget {
+                     public AlertTarget,
+                     public SettingsTarget {
     Q_OBJECT
 public:
     // `arguments` is the command line without the program name.
@@ -58,6 +60,7 @@ public:
     void menu_Checknow_Click();
     void LaunchButton_Click();
     void TimerFlash_Timer();
+    void menu_Settings_Click();
 
     // CheckRunView
     void SetStatusText(const QString& text) override;
@@ -75,6 +78,12 @@ public:
     win::HWND Handle() const override { return hWnd_; }
     void StartTrayAlert(const QString& tip) override;
     bool TrayIconVisible() const override;
+
+    // SettingsTarget
+    void SetCheckTimerEnabled(bool enabled) override;
+    void ResetUpdateIntervalMins() override;
+    void SetProgressBarVisible(bool visible) override;
+    void SetProgressBarSmooth(bool smooth) override;
 
     // The results of the last check run.
     const Pop3Probe& Probe() const { return *probe_; }
