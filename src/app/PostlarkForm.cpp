@@ -1,13 +1,16 @@
 // The main window's controls, start-up and shut-down.
 #include "app/PostlarkForm.h"
 
+#include "mail/AutoCheck.h"
 #include "mail/CheckRun.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
+#include "net/CNetConnect.h"
 #include "platform/MsgBox.h"
 #include "platform/Screen.h"
 #include "platform/ShellNotify.h"
 #include "platform/SingleInstance.h"
+#include "platform/WinInet.h"
 #include "platform/WindowLayer.h"
 #include "platform/Winsock.h"
 #include "store/AnsiText.h"
@@ -164,6 +167,7 @@ void PostlarkForm::BuildControls() {
     timerCheck_ = new QTimer(this);
     timerCheck_->setObjectName("TimerCheck");
     timerCheck_->setInterval(60000);
+    connect(timerCheck_, &QTimer::timeout, this, [this] { TimerCheck_Timer(); });
     timerFlash_ = new QTimer(this);
     timerFlash_->setObjectName("TimerFlash");
     timerFlash_->setInterval(500);
@@ -220,7 +224,19 @@ bool PostlarkForm::Form_Load() {
         if (answer == vbNo)
             return false;
     }
-    // (The connection probe is created here.)
+    netConn_ = std::make_unique<CNetConnect>();
+    autoCheck_ = std::make_unique<AutoCheck>(
+        UpdateIntervalMins,
+        [this] {
+            // The connection read waits with events handled; the window may have closed.
+            if (!unloaded_)
+                CheckButton_Click();
+        },
+        [this] { return netConn_->Connected(); },
+        [] {
+            win::DWORD flags = 0;
+            return win::InternetGetConnectedState(&flags, 0) != 0;
+        });
 
     if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1)
         RestorePosition();
@@ -228,7 +244,7 @@ bool PostlarkForm::Form_Load() {
 
     if (SettingsStore::GetNumber("AutoCheck", 0) == 1) {
         timerCheck_->start();
-        UpdateIntervalMins = StoredInt16("AutoCheckValue", 1);
+        UpdateIntervalMins = AutoCheckInterval();
     }
 
     applicationKey_ = BuildApplicationKey();
@@ -337,6 +353,7 @@ void PostlarkForm::Form_Unload() {
     winsock1_->Close(); // ends the wait of a check run in progress
     trayRetry_->stop();
     timerFlash_->stop();
+    timerCheck_->stop();
     if (sysIcon_)
         sysIcon_->HideIcon();
     if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1 && !isMinimized()) {

@@ -22,7 +22,9 @@ class QTreeWidget;
 
 namespace postlark {
 
+class AutoCheck;
 class CheckRun;
+class CNetConnect;
 class CSystrayIcon;
 class Pop3Link;
 class Pop3Probe;
@@ -61,6 +63,15 @@ public:
     void LaunchButton_Click();
     void TimerFlash_Timer();
     void menu_Settings_Click();
+    // The automatic check's one-minute tick.
+    void TimerCheck_Timer();
+
+    // Arms (on) or disarms (off) the automatic check timer; arming a running timer leaves its
+    // minute as it was. The countdown `UpdateIntervalMins` is set by the caller.
+    void SetTimerCheckEnabled(bool on) override;
+    bool TimerCheckEnabled() const;
+    // The connection probe, read before an automatic check when "CheckConnection" is on.
+    CNetConnect& NetConn() { return *netConn_; }
 
     // CheckRunView
     void SetStatusText(const QString& text) override;
@@ -80,7 +91,6 @@ public:
     bool TrayIconVisible() const override;
 
     // SettingsTarget
-    void SetCheckTimerEnabled(bool enabled) override;
     void ResetUpdateIntervalMins() override;
     void SetProgressBarVisible(bool visible) override;
     void SetProgressBarSmooth(bool smooth) override;
@@ -136,6 +146,8 @@ private:
     bool trayBusy_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<CNetConnect> netConn_;
+    std::unique_ptr<AutoCheck> autoCheck_;
     std::unique_ptr<Pop3Link> link_;
     std::unique_ptr<Pop3Probe> probe_;
     std::unique_ptr<CheckRun> checkRun_;

@@ -2,11 +2,8 @@
 #include "app/PostlarkForm.h"
 
 #include "dialogs/SettingsForm.h"
-#include "store/SettingsStore.h"
+#include "mail/AutoCheck.h"
 #include "winsupport/ProgressBar.h"
-
-#include <QTimer>
-#include <limits>
 
 namespace postlark {
 
@@ -15,19 +12,8 @@ void PostlarkForm::menu_Settings_Click() {
     settings.exec();
 }
 
-void PostlarkForm::SetCheckTimerEnabled(bool enabled) {
-    // A running timer keeps its phase: switching it on again does not restart the minute.
-    if (!enabled)
-        timerCheck_->stop();
-    else if (!timerCheck_->isActive())
-        timerCheck_->start();
-}
-
 void PostlarkForm::ResetUpdateIntervalMins() {
-    // Empty or non-numeric reads as 1 minute; 0 means a check at every tick.
-    const long value = SettingsStore::GetInteger("AutoCheckValue", 1);
-    UpdateIntervalMins =
-        value >= 0 && value <= std::numeric_limits<std::int16_t>::max() ? std::int16_t(value) : 1;
+    UpdateIntervalMins = AutoCheckInterval();
 }
 
 void PostlarkForm::SetProgressBarVisible(bool visible) {

@@ -178,10 +178,10 @@ bool SettingsForm::StoreAndApply() {
     }
 
     if (autoCheck_->isChecked()) {
-        target_.SetCheckTimerEnabled(true);
+        target_.SetTimerCheckEnabled(true);
         target_.ResetUpdateIntervalMins();
     } else {
-        target_.SetCheckTimerEnabled(false);
+        target_.SetTimerCheckEnabled(false);
     }
     target_.SetProgressBarVisible(checkProgress_->isChecked());
     if (optionSmooth_->isChecked())

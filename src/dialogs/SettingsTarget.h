@@ -8,7 +8,7 @@ class SettingsTarget {
 public:
     // Switches the one-minute automatic check timer on (left running when it already runs)
     // or off.
-    virtual void SetCheckTimerEnabled(bool enabled) = 0;
+    virtual void SetTimerCheckEnabled(bool on) = 0;
     // Sets the countdown to the next automatic check from the stored interval.
     virtual void ResetUpdateIntervalMins() = 0;
     virtual void SetProgressBarVisible(bool visible) = 0;
