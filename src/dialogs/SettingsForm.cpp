@@ -141,9 +141,17 @@ void SettingsForm::BuildControls() {
     upDownInterval_->setSingleStep(1);
     upDownInterval_->setPageStep(1);
     upDownInterval_->setValue(1);
-    // The upper arrow raises the interval.
-    upDownInterval_->setInvertedAppearance(true);
-    upDownInterval_->setInvertedControls(false);
+    // The upper arrow (and the Up key) raises the interval: a scroll bar's steps run downward,
+    // so each step is turned around before it takes effect.
+    connect(upDownInterval_, &QAbstractSlider::actionTriggered, this, [this](int action) {
+        const int step = upDownInterval_->singleStep();
+        if (action == QAbstractSlider::SliderSingleStepAdd ||
+            action == QAbstractSlider::SliderPageStepAdd)
+            upDownInterval_->setSliderPosition(upDownInterval_->value() - step);
+        else if (action == QAbstractSlider::SliderSingleStepSub ||
+                 action == QAbstractSlider::SliderPageStepSub)
+            upDownInterval_->setSliderPosition(upDownInterval_->value() + step);
+    });
     upDownInterval_->setFixedSize(16, textInterval_->sizeHint().height());
     auto* label3 = new QLabel("minutes.", autoCheckFrame_);
     label3->setObjectName("Label3");
