@@ -223,6 +223,14 @@ TEST_F(SettingsFormTest, AnEmptyOrZeroIntervalIsStoredAsTyped) {
     EXPECT_EQ(Arrows()->value(), 1);
     Get<QPushButton>("cmdOK")->click();
     EXPECT_EQ(SettingsStore::GetValue("AutoCheckValue", "x"), "soon");
+
+    // A stored interval above the range is held to it, with the warning.
+    form_.reset();
+    SettingsStore::SaveValue("AutoCheckValue", "300");
+    Open();
+    EXPECT_EQ(Interval()->text(), "240");
+    EXPECT_EQ(Arrows()->value(), 240);
+    EXPECT_EQ(ModalQuestionsAsked().size(), 1u);
 }
 
 TEST_F(SettingsFormTest, ProgressOptionsFollowTheBoxAndApplyAtOnce) {
