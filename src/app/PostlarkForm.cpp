@@ -204,8 +204,8 @@ void PostlarkForm::BuildMenus() {
     action(menuHelp_, menuUpdates_, "menu_Updates", "&Check for updates");
     action(menuHelp_, menuAbout_, "menu_About", "&About...");
 
-    // The settings, updates and about commands are not available yet.
-    for (QAction* a : {menuSettings_, menuUpdates_, menuAbout_})
+    // The updates and about commands are not available yet.
+    for (QAction* a : {menuUpdates_, menuAbout_})
         a->setEnabled(false);
 
     // The check mark follows the window; the entry itself toggles the display state.
@@ -217,6 +217,7 @@ void PostlarkForm::BuildMenus() {
     connect(menuChecknow_, &QAction::triggered, this, [this] { menu_Checknow_Click(); });
     connect(menuBackup_, &QAction::triggered, this, [this] { menu_backup_Click(); });
     connect(menuRestore_, &QAction::triggered, this, [this] { menu_restore_Click(); });
+    connect(menuSettings_, &QAction::triggered, this, [this] { menu_Settings_Click(); });
 }
 
 bool PostlarkForm::Form_Load() {

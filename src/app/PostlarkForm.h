@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the account list and its commands, the tray icon, start-up and shut-down.
 #include "app/AccountListView.h"
+#include "dialogs/SettingsTarget.h"
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
 #include "platform/Win32Types.h"
@@ -35,7 +36,8 @@ class Winsock;
 class PostlarkForm : public QMainWindow,
                      public AccountListView,
                      public CheckRunView,
-                     public AlertTarget {
+                     public AlertTarget,
+                     public SettingsTarget {
     Q_OBJECT
 public:
     // `arguments` is the command line without the program name.
@@ -63,12 +65,13 @@ public:
     void TimerFlash_Timer();
     void menu_backup_Click();
     void menu_restore_Click();
+    void menu_Settings_Click();
     // The automatic check's one-minute tick.
     void TimerCheck_Timer();
 
     // Arms (on) or disarms (off) the automatic check timer; arming a running timer leaves its
     // minute as it was. The countdown `UpdateIntervalMins` is set by the caller.
-    void SetTimerCheckEnabled(bool on);
+    void SetTimerCheckEnabled(bool on) override;
     bool TimerCheckEnabled() const;
     // The connection probe, read before an automatic check when "CheckConnection" is on.
     CNetConnect& NetConn() { return *netConn_; }
@@ -89,6 +92,11 @@ public:
     win::HWND Handle() const override { return hWnd_; }
     void StartTrayAlert(const QString& tip) override;
     bool TrayIconVisible() const override;
+
+    // SettingsTarget
+    void ResetUpdateIntervalMins() override;
+    void SetProgressBarVisible(bool visible) override;
+    void SetProgressBarSmooth(bool smooth) override;
 
     // The results of the last check run.
     const Pop3Probe& Probe() const { return *probe_; }
