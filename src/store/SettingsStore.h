@@ -7,6 +7,7 @@
 //
 // Keys and values are single-byte text: every byte 0-255 is kept as given.
 // Write failures raise RuntimeError 75 ("Path/File access error"); reads never fail.
+// Saving what is already stored writes nothing and needs no write access.
 #include <functional>
 #include <optional>
 #include <string>
@@ -58,9 +59,14 @@ public:
     static std::string IntegerText(long number);
 
     // The folder and file that hold the store (created on the first save); empty when the
-    // user has no home folder.
+    // user has neither a home folder nor XDG_CONFIG_HOME, and every save is then refused.
     static std::string FolderPath();
     static std::string FilePath();
+
+    // Why the store file exists but cannot be read (permissions, an I/O error, a folder in
+    // its place), or empty when it can be read or does not exist. Reads of such a store give
+    // the defaults, and saves refuse to replace it.
+    static std::string ReadProblem();
 };
 
 } // namespace postlark
