@@ -125,6 +125,19 @@ TEST_F(AlertsTest, AFailedLaunchIsExplainedAndTheOtherAlertsStillRun) {
         form_->findChild<QStatusBar*>("StatusBar")->currentMessage().endsWith(", new messages."));
 }
 
+TEST_F(AlertsTest, AlertFlagsThatDoNotReadAsOneRaiseNothing) {
+    for (const char* key : {"AlertMsg", "AlertLaunch", "AlertTray", "AlertPopUp"})
+        SettingsStore::SaveValue(key, "2");
+    SettingsStore::SaveValue("AlertSound", "1.4");
+    StoreAccounts({MarkerProgram()});
+    Load();
+    EXPECT_TRUE(Check().empty());
+    EXPECT_FALSE(Flash()->isActive());
+    EXPECT_FALSE(form_->SysIcon().Visible());
+    Sleep(300);
+    EXPECT_FALSE(QFile::exists(Marker()));
+}
+
 TEST_F(AlertsTest, TrayAlertWhileHiddenReusesTheIconWithTheMailTip) {
     SettingsStore::SaveValue("AlertTray", "1");
     SettingsStore::SaveValue("StartMinimized", "1");
