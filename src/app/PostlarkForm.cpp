@@ -337,12 +337,16 @@ void PostlarkForm::SaveOrReport(const std::function<void()>& write) {
     try {
         write();
     } catch (const RuntimeError& error) {
-        // The program goes on with what it has; the user hears of it once per session.
+        // The program goes on with what it has; the user hears of it once per session: the
+        // cause in the status bar, the whole story in its tool tip.
         if (saveFailureShown_)
             return;
         saveFailureShown_ = true;
-        statusBar_->showMessage(QStringLiteral("Settings cannot be saved: %1")
-                                    .arg(QString::fromStdString(error.Description)));
+        const auto* storeError = dynamic_cast<const SettingsStoreError*>(&error);
+        const std::string& reason = storeError ? storeError->Reason : error.Description;
+        statusBar_->showMessage(
+            QStringLiteral("Settings cannot be saved: %1").arg(QString::fromStdString(reason)));
+        statusBar_->setToolTip(QString::fromStdString(error.Description));
     }
 }
 
