@@ -23,8 +23,11 @@ bool EnsurePrivateFolder(const QByteArray& folder) {
             break;
     }
     struct stat info {};
-    return ::lstat(folder.constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_uid == ::getuid() && (info.st_mode & 022) == 0;
+    if (::lstat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::getuid())
+        return false;
+    // The settings store keeps its folder at 0700 too.
+    return (info.st_mode & 07777) == 0700 || ::chmod(folder.constData(), 0700) == 0;
 }
 
 } // namespace

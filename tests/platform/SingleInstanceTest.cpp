@@ -30,6 +30,9 @@ TEST_F(SingleInstanceTest, WithoutARuntimeFolderTheLockIsInThePrivateFolder) {
     EXPECT_EQ(SingleInstance::LockPath(Private()), Private() + "/instance.lock");
     EXPECT_EQ(SingleInstance::LockPath(), QString()) << "never a shared temporary folder";
 
+    // A folder made open to others is closed again before the lock goes in.
+    ASSERT_TRUE(QDir().mkpath(Private()));
+    ASSERT_EQ(::chmod(QFile::encodeName(Private()).constData(), 0777), 0);
     SingleInstance first(Private());
     EXPECT_FALSE(first.AnotherCopyRunning());
     struct stat info {};
