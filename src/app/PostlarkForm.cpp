@@ -8,6 +8,7 @@
 #include "net/CNetConnect.h"
 #include "platform/CommonDialog.h"
 #include "platform/MsgBox.h"
+#include "platform/RuntimeError.h"
 #include "platform/Screen.h"
 #include "platform/ShellNotify.h"
 #include "platform/SingleInstance.h"
@@ -221,7 +222,8 @@ void PostlarkForm::BuildMenus() {
 }
 
 bool PostlarkForm::Form_Load() {
-    instance_ = std::make_unique<SingleInstance>();
+    instance_ =
+        std::make_unique<SingleInstance>(QString::fromStdString(SettingsStore::FolderPath()));
     if (instance_->AnotherCopyRunning()) {
         const int answer =
             MsgBox("A copy of Postlark is already running, if it is not on your taskbar, check "
@@ -244,11 +246,19 @@ bool PostlarkForm::Form_Load() {
             return win::InternetGetConnectedState(&flags, 0) != 0;
         });
 
-    if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1)
+    // A store that exists but cannot be read looks like a fresh one: say so, once.
+    if (const std::string problem = SettingsStore::ReadProblem(); !problem.empty())
+        MsgBox(
+            QStringLiteral("The settings file %1 cannot be read: %2. Postlark will not change it.")
+                .arg(QString::fromStdString(SettingsStore::FilePath()),
+                     QString::fromStdString(problem)),
+            vbExclamation, "Postlark");
+
+    if (SettingsStore::IsFlagOn("RememberWhereIWas", true))
         RestorePosition();
     // (The system menu gets its extra entries here.)
 
-    if (SettingsStore::GetNumber("AutoCheck", 0) == 1) {
+    if (SettingsStore::IsFlagOn("AutoCheck", false)) {
         timerCheck_->start();
         UpdateIntervalMins = AutoCheckInterval();
     }
@@ -272,10 +282,14 @@ bool PostlarkForm::Form_Load() {
 }
 
 void PostlarkForm::RestorePosition() {
+    // A position off the screen on any side (a damaged value such as -3e12 included) puts
+    // the window in the top left corner; only positions on the screen reach the conversion
+    // to pixels, so it never overflows.
+    const auto onScreen = [](double twips, double extent) { return twips >= 0 && twips < extent; };
     const double left = SettingsStore::GetNumber("MainLeft", 1000);
-    const double top =
-        left < win::ScreenWidthTwips() ? SettingsStore::GetNumber("MainTop", 1000) : 0;
-    if (left >= win::ScreenWidthTwips() || top >= win::ScreenHeightTwips()) {
+    const bool leftOnScreen = onScreen(left, win::ScreenWidthTwips());
+    const double top = leftOnScreen ? SettingsStore::GetNumber("MainTop", 1000) : 0;
+    if (!leftOnScreen || !onScreen(top, win::ScreenHeightTwips())) {
         move(0, 0); // off the screen: the top left corner, frame included
         return;
     }
@@ -308,9 +322,8 @@ void PostlarkForm::ApplyCommandLine() {
     if (commandLine.contains(".pls"))
         RestoreFromFile(commandLine);
 
-    // Only 0 and 1 are states of the box; anything else stored reads as the default.
-    const std::int16_t startMin = StoredInt16("StartMinimized", 0);
-    checkStartMin_->setChecked(startMin == 1);
+    // Only a value that reads exactly as 1 checks the box; anything else reads as 0.
+    checkStartMin_->setChecked(SettingsStore::IsFlagOn("StartMinimized", false));
     if (checkStartMin_->isChecked())
         HideToTray();
     else
@@ -341,7 +354,26 @@ void PostlarkForm::ReDraw() {
 }
 
 void PostlarkForm::CheckStartMin_Click() {
-    SettingsStore::SaveValue("StartMinimized", checkStartMin_->isChecked() ? "1" : "0");
+    SaveOrReport([this] {
+        SettingsStore::SaveValue("StartMinimized", checkStartMin_->isChecked() ? "1" : "0");
+    });
+}
+
+void PostlarkForm::SaveOrReport(const std::function<void()>& write) {
+    try {
+        write();
+    } catch (const RuntimeError& error) {
+        // The program goes on with what it has; the user hears of it once per session: the
+        // cause in the status bar, the whole story in its tool tip.
+        if (saveFailureShown_)
+            return;
+        saveFailureShown_ = true;
+        const auto* storeError = dynamic_cast<const SettingsStoreError*>(&error);
+        const std::string& reason = storeError ? storeError->Reason : error.Description;
+        statusBar_->showMessage(
+            QStringLiteral("Settings cannot be saved: %1").arg(QString::fromStdString(reason)));
+        statusBar_->setToolTip(QString::fromStdString(error.Description));
+    }
 }
 
 void PostlarkForm::menu_Exit_Click() {
@@ -365,13 +397,15 @@ void PostlarkForm::Form_Unload() {
     timerCheck_->stop();
     if (sysIcon_)
         sysIcon_->HideIcon();
-    if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1 && !isMinimized()) {
+    if (SettingsStore::IsFlagOn("RememberWhereIWas", true) && !isMinimized()) {
         // The client area's corner, frame excluded: restoring it with setGeometry reopens the
         // window exactly where it was, whatever the window manager's frame, instead of creeping.
         const QPoint at = geometry().topLeft();
-        SettingsStore::Apply(
-            {SettingsStore::Change::Set("MainLeft", PositionText(at.x() * twipsX_)),
-             SettingsStore::Change::Set("MainTop", PositionText(at.y() * twipsY_))});
+        SaveOrReport([&] {
+            SettingsStore::Apply(
+                {SettingsStore::Change::Set("MainLeft", PositionText(at.x() * twipsX_)),
+                 SettingsStore::Change::Set("MainTop", PositionText(at.y() * twipsY_))});
+        });
     }
 }
 

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -127,6 +128,9 @@ private:
     void ApplyProgressOptions();
     void ApplyCommandLine();
     void Form_Unload();
+    // Runs a store write made outside a dialog; a failure is told once per session in the
+    // status bar and the program carries on.
+    void SaveOrReport(const std::function<void()>& write);
 
     // The account backup file: restore at start-up, and the restore both commands share.
     void RestoreFromFile(const QString& path);
@@ -149,6 +153,7 @@ private:
     bool loaded_ = false;
     bool unloaded_ = false;
     bool trayNoticeShown_ = false;
+    bool saveFailureShown_ = false;
     int trayRetriesLeft_ = 0;
     std::int32_t lastTrayCode_ = 0;
     bool trayBusy_ = false;
