@@ -51,15 +51,6 @@ constexpr int kClientHeight = 3870;
 constexpr win::UINT kTrayCallback = 512; // the mouse-move message
 const char* const kTrayTip = "Postlark 1.5";
 
-// A stored whole number in the 16-bit range, or the default for anything else.
-std::int16_t StoredInt16(const std::string& key, std::int16_t defaultValue) {
-    const long value = SettingsStore::GetInteger(key, defaultValue);
-    if (value < std::numeric_limits<std::int16_t>::min() ||
-        value > std::numeric_limits<std::int16_t>::max())
-        return defaultValue;
-    return static_cast<std::int16_t>(value);
-}
-
 // A position written as a 32-bit floating-point number: "1000", "1234.5".
 std::string PositionText(double twips) {
     return QString::number(double(float(twips)), 'g', 7).toStdString();
