@@ -43,7 +43,7 @@ void Pop3Link::Begin(std::int16_t account, const QString& server) {
     socket_.Close();
     socket_.LocalPort = 0;
     socket_.Connect(server, 110);
-    probe_->Pop3State = 0;
+    probe_->BeginDialogue();
     if (socket_.State() == Winsock::sckError)
         probe_->OnConnectionLost();
 }

@@ -13,6 +13,8 @@ namespace postlark {
 namespace {
 
 constexpr long kWrongEncryptionString = 20001;
+// The longest reply line taken; a server that sends more without a line end has failed.
+constexpr qsizetype kMaxLine = 64 * 1024;
 
 // Dialogue states: what the last command was.
 enum : std::int32_t {
@@ -36,7 +38,8 @@ std::int16_t ParseStatCount(const QByteArray& reply) {
     const QByteArray text = reply.mid(4, space - 4);
     const char* first = text.constData();
     const char* last = first + text.size();
-    if (first != last && *first == '+')
+    // An explicit plus sign is allowed, but only before a digit: "+-5" is no count.
+    if (first != last && *first == '+' && last - first > 1 && first[1] >= '0' && first[1] <= '9')
         ++first;
     int value = 0;
     const auto [end, error] = std::from_chars(first, last, value);
@@ -61,19 +64,47 @@ std::int16_t& Pop3Probe::ResultSlot() {
     return CheckResults[static_cast<size_t>(CurrentAccount)];
 }
 
-void Pop3Probe::Finish(std::int16_t result) {
+void Pop3Probe::CloseSocket() {
+    pending_.clear(); // whatever follows a verdict is not judged
     socket_.Close();
+}
+
+void Pop3Probe::Finish(std::int16_t result) {
+    CloseSocket();
     if (CurrentAccount >= 0 && static_cast<size_t>(CurrentAccount) < CheckResults.size())
         CheckResults[static_cast<size_t>(CurrentAccount)] = result;
 }
 
+void Pop3Probe::BeginDialogue() {
+    Pop3State = AwaitGreeting;
+    pending_.clear();
+}
+
 void Pop3Probe::OnPop3Reply() {
-    const QByteArray reply = socket_.GetData();
-    if (reply.isEmpty())
-        return;
+    pending_ += socket_.GetData();
+    // Replies may arrive split over several segments, or several in one; each complete line
+    // is judged once. Judging may pump events (deciphering the password), so a nested call can
+    // take further lines meanwhile: each line is removed before it is judged.
+    for (;;) {
+        const qsizetype end = pending_.indexOf('\n');
+        if (end < 0 ? pending_.size() > kMaxLine : end > kMaxLine) {
+            Finish(ResultFailed);
+            return;
+        }
+        if (end < 0)
+            return;
+        QByteArray line = pending_.left(end);
+        pending_.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        HandleReply(line);
+    }
+}
+
+void Pop3Probe::HandleReply(const QByteArray& reply) {
     try {
-        if (reply.at(0) != '+') {
-            socket_.Close();
+        if (!reply.startsWith('+')) {
+            CloseSocket();
             ResultSlot() = Pop3State == AwaitPass ? ResultBadPassword : ResultFailed;
             return;
         }
@@ -122,7 +153,7 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
         break;
     }
     case AwaitQuit:
-        socket_.Close();
+        CloseSocket();
         break;
     default:
         break;
@@ -132,7 +163,7 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
 void Pop3Probe::OnConnectionLost() {
     // Once the count is recorded the verdict stands; before that the account failed.
     if (Pop3State == AwaitQuit)
-        socket_.Close();
+        CloseSocket();
     else
         Finish(ResultFailed);
 }

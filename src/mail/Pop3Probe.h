@@ -24,7 +24,10 @@ public:
     // Re-creates the result arrays for a run over `accountCount` accounts.
     void ResetResults(int accountCount);
 
-    // Handles one arrival of data as the server's reply to the last command.
+    // Starts the dialogue of a new connection: awaiting the greeting, nothing received yet.
+    void BeginDialogue();
+    // Handles an arrival of data: what arrived is collected up to each line end, and every
+    // complete line is judged as the server's reply to the last command.
     void OnPop3Reply();
     // The connection failed or the server closed it; ends the account's dialogue.
     void OnConnectionLost();
@@ -36,13 +39,16 @@ public:
     std::vector<std::string> MessageCounts;
 
 private:
+    void HandleReply(const QByteArray& reply);
     void HandlePositiveReply(const QByteArray& reply);
+    void CloseSocket();
     void SendCommand(const std::string& verb, const std::string& argument);
     void Finish(std::int16_t result);
     std::int16_t& ResultSlot();
 
     IPop3Socket& socket_;
     std::string key_;
+    QByteArray pending_; // received, not yet a complete line
 };
 
 } // namespace postlark

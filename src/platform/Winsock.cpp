@@ -1,5 +1,6 @@
 #include "platform/Winsock.h"
 
+#include "platform/CertificateHost.h"
 #include "platform/ServerAddress.h"
 
 #include <QHostAddress>
@@ -66,8 +67,17 @@ void Winsock::Connect(const QString& server, quint16 port) {
             [this](QAbstractSocket::SocketError e) { OnSocketError(e); });
     connect(socket, &QIODevice::readyRead, this, [this] { OnReady(); });
     connect(socket, &QAbstractSocket::disconnected, this, [this] { OnPeerClosed(); });
-    connect(socket, &QSslSocket::encrypted, this, [this] {
+    connect(socket, &QSslSocket::encrypted, this, [this, socket] {
         connectTimer_.stop();
+        if (!CertificateNamesHost(socket->peerCertificate(), remoteHost_)) {
+            Detach(true); // nothing received over this connection is handed on
+            Fail(sckSecureChannelFailed,
+                 QStringLiteral("TLS handshake failed: the certificate's alternative names do "
+                                "not include %1")
+                     .arg(remoteHost_),
+                 true);
+            return;
+        }
         SetState(sckConnected);
     });
     connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {

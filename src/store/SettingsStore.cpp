@@ -8,6 +8,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -24,15 +25,13 @@ namespace {
 
 constexpr const char* kApplication = "Postlark";
 constexpr std::string_view kSectionHeader = "[Settings]";
-constexpr long kFileAccessError = 75;
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
 [[noreturn]] void Fail(const std::string& action, const std::string& path, int error) {
-    throw RuntimeError(kFileAccessError,
-                       "Path/File access error: cannot " + action + " " + path + " (" +
-                           std::strerror(error) + ")",
-                       "SettingsStore");
+    const std::string reason = std::strerror(error);
+    throw SettingsStoreError(
+        "Path/File access error: cannot " + action + " " + path + " (" + reason + ")", reason);
 }
 
 // ---- File form -------------------------------------------------------------------------
@@ -192,9 +191,10 @@ std::string ConfigHome() {
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir && found->pw_dir[0] == '/')
         return std::string(found->pw_dir) + "/.config";
-    return ""; // no home at all: nothing to read, and saving fails
+    return ""; // no home at all: nothing to read, and saving is refused
 }
 
 class FileDescriptor {
@@ -243,7 +243,9 @@ std::optional<std::string> ReadStoreFile(const std::string& path, int& error) {
 std::string EnsureFolder() {
     const std::string folder = SettingsStore::FolderPath();
     if (folder.empty())
-        Fail("find", "the home folder", ENOENT);
+        throw SettingsStoreError("Path/File access error: there is no home folder and "
+                                 "XDG_CONFIG_HOME is not set, so settings have nowhere to be kept",
+                                 "no home folder");
     for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string part = folder.substr(0, slash);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
@@ -311,9 +313,15 @@ void ReplaceFile(const std::string& folder, const std::string& path, std::string
         ::unlink(temp.c_str());
         throw;
     }
+    // The rename has happened: the save has landed, readers see the new file. Failing to
+    // flush the folder entry only weakens durability across a power cut, so it is reported
+    // on standard error and the save counts as done (reporting it as failed would make a
+    // caller save again, adding an account twice).
     FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0 || ::fsync(dir.get()) != 0)
-        Fail("flush the folder", folder, errno);
+        std::fprintf(stderr,
+                     "Postlark: settings saved, but the folder %s could not be flushed: %s\n",
+                     folder.c_str(), std::strerror(errno));
 }
 
 std::optional<std::string> ReadStored(const std::string& key) {
@@ -327,11 +335,21 @@ std::optional<std::string> ReadStored(const std::string& key) {
 } // namespace
 
 std::string SettingsStore::FolderPath() {
-    return ConfigHome() + "/" + kApplication;
+    const std::string home = ConfigHome();
+    return home.empty() ? std::string() : home + "/" + kApplication;
 }
 
 std::string SettingsStore::FilePath() {
-    return FolderPath() + "/settings.ini";
+    const std::string folder = FolderPath();
+    return folder.empty() ? std::string() : folder + "/settings.ini";
+}
+
+std::string SettingsStore::ReadProblem() {
+    const std::string path = FilePath();
+    if (path.empty())
+        return {};
+    int error = 0;
+    return ReadStoreFile(path, error) ? std::string() : std::strerror(error);
 }
 
 std::string SettingsStore::GetValue(const std::string& key, const std::string& defaultValue) {
@@ -350,28 +368,51 @@ void SettingsStore::Apply(const std::vector<Change>& changes) {
     Update([&](const Lookup&) { return changes; });
 }
 
-void SettingsStore::Update(
-    const std::function<std::vector<Change>(const Lookup& stored)>& compute) {
-    const std::string folder = EnsureFolder();
-    const FileDescriptor lock = LockStore(folder);
-    const std::string path = FilePath();
+namespace {
+
+// The stored entries and what they become after the computed changes; the store file must
+// have been read (an unreadable store is never overwritten).
+std::pair<Entries, Entries>
+Compute(const std::string& path,
+        const std::function<std::vector<SettingsStore::Change>(const SettingsStore::Lookup&)>&
+            compute) {
     int error = 0;
     const auto text = ReadStoreFile(path, error);
-    if (!text) // never overwrite a store that could not be read
+    if (!text)
         Fail("read", path, error);
-    const Entries before = Parse(*text);
+    Entries before = Parse(*text);
     Entries after = before;
-    const Lookup lookup = [&before](const std::string& key) -> std::optional<std::string> {
+    const SettingsStore::Lookup lookup =
+        [&before](const std::string& key) -> std::optional<std::string> {
         const auto it = std::find_if(before.begin(), before.end(),
                                      [&](const auto& entry) { return entry.first == key; });
         return it == before.end() ? std::nullopt : std::optional<std::string>(it->second);
     };
-    for (const Change& change : compute(lookup)) {
+    for (const SettingsStore::Change& change : compute(lookup)) {
         if (change.Value)
             SetEntry(after, change.Key, *change.Value);
         else if (auto it = Find(after, change.Key); it != after.end())
             after.erase(it);
     }
+    return {std::move(before), std::move(after)};
+}
+
+} // namespace
+
+void SettingsStore::Update(
+    const std::function<std::vector<Change>(const Lookup& stored)>& compute) {
+    // A change that leaves the store as it is needs no write access at all: checked first,
+    // without creating the folder or taking the lock, so storing the value already stored
+    // works in a store the user can read but not write.
+    if (const std::string path = FilePath(); !path.empty()) {
+        const auto [before, after] = Compute(path, compute);
+        if (after == before)
+            return;
+    }
+    const std::string folder = EnsureFolder();
+    const FileDescriptor lock = LockStore(folder);
+    const std::string path = FilePath();
+    const auto [before, after] = Compute(path, compute);
     if (after != before)
         ReplaceFile(folder, path, Serialize(after));
 }

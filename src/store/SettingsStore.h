@@ -7,6 +7,9 @@
 //
 // Keys and values are single-byte text: every byte 0-255 is kept as given.
 // Write failures raise RuntimeError 75 ("Path/File access error"); reads never fail.
+// Saving what is already stored writes nothing and needs no write access.
+#include "platform/RuntimeError.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,6 +17,16 @@
 #include <vector>
 
 namespace postlark {
+
+// A failed save: RuntimeError 75 with the whole story (what, where, why) as its description,
+// and the bare cause ("Permission denied") as Reason, short enough for a status bar.
+class SettingsStoreError : public RuntimeError {
+public:
+    SettingsStoreError(std::string description, std::string reason)
+        : RuntimeError(75, std::move(description), "SettingsStore"), Reason(std::move(reason)) {}
+
+    std::string Reason;
+};
 
 class SettingsStore {
 public:
@@ -58,9 +71,14 @@ public:
     static std::string IntegerText(long number);
 
     // The folder and file that hold the store (created on the first save); empty when the
-    // user has no home folder.
+    // user has neither a home folder nor XDG_CONFIG_HOME, and every save is then refused.
     static std::string FolderPath();
     static std::string FilePath();
+
+    // Why the store file exists but cannot be read (permissions, an I/O error, a folder in
+    // its place), or empty when it can be read or does not exist. Reads of such a store give
+    // the defaults, and saves refuse to replace it.
+    static std::string ReadProblem();
 };
 
 } // namespace postlark

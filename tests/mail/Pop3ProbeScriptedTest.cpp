@@ -60,11 +60,30 @@ TEST_F(Pop3ProbeScripted, EmptyMailboxIsNoMail) {
     EXPECT_EQ(harness_.Count(), "0");
 }
 
-TEST_F(Pop3ProbeScripted, GreetingInTwoPiecesJudgesTheSecondAsTheUserReply) {
-    Probe(Script().send("+OK re").wait(150).send("ady\r\n").stayQuiet());
-    EXPECT_EQ(harness_.Result(), -2);
-    server_->waitForLines(1, 300);
-    EXPECT_EQ(Lines(), QList<QByteArray>{"USER alice"});
+TEST_F(Pop3ProbeScripted, GreetingInTwoSegmentsIsOneGreeting) {
+    Probe(Script()
+              .send("+OK re")
+              .wait(150)
+              .send("ady\r\n")
+              .sendAfterLine("+")
+              .wait(150)
+              .send("OK\r\n")
+              .sendAfterLine("+OK logged in\r\n")
+              .sendAfterLine("+OK 2 4096\r\n")
+              .sendAfterLine("+OK bye\r\n")
+              .closeConnection());
+    EXPECT_EQ(harness_.Result(), 1);
+    EXPECT_EQ(harness_.Count(), "2");
+    ASSERT_TRUE(server_->waitForLines(4));
+    EXPECT_EQ(Lines()[0], "USER alice");
+    EXPECT_EQ(Lines()[3], "QUIT");
+}
+
+TEST_F(Pop3ProbeScripted, EachProbeUsesTheCredentialsStoredForIt) {
+    Probe(LoginThenStat("+OK 1 1\r\n"), "alice");
+    Probe(LoginThenStat("+OK 1 1\r\n"), "bob");
+    ASSERT_TRUE(server_->waitForLines(1));
+    EXPECT_EQ(Lines()[0], "USER bob");
 }
 
 TEST_F(Pop3ProbeScripted, NegativeRepliesOutsidePassFailAndStopTheDialogue) {

@@ -7,9 +7,12 @@
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"
+#include "store/SettingsStore.h"
 #include "support/TestEnvironment.h"
 
 #include <QTimer>
+
+#include <vector>
 
 namespace postlark::test {
 
@@ -17,7 +20,8 @@ class ProbeHarness {
 public:
     ProbeHarness() : link_(socket_), probe_(link_, BuildApplicationKey()) { link_.Attach(probe_); }
 
-    // Stores account 0 with the password enciphered by the application key.
+    // Stores account 0 (replacing what an earlier call stored) with the password enciphered by
+    // the application key.
     void StoreAccount(const std::string& server, const std::string& user,
                       const std::string& password) {
         std::string key = BuildApplicationKey();
@@ -25,7 +29,13 @@ public:
     }
     void StoreAccountRaw(const std::string& server, const std::string& user,
                          const std::string& storedPassword) {
-        AddAccount(0, AccountRecord{"someone@example.invalid", server, user, storedPassword, ""});
+        const AccountRecord record{"someone@example.invalid", server, user, storedPassword, ""};
+        std::vector<SettingsStore::Change> changes;
+        for (std::size_t f = 0; f < AccountFields.size(); ++f)
+            changes.push_back(
+                SettingsStore::Change::Set(AccountKey(AccountFields[f], 0), record.Field(f)));
+        changes.push_back(SettingsStore::Change::Set(NumAcctsKey, "1"));
+        SettingsStore::Apply(changes);
     }
 
     // Probes account 0 at `server`; gives up (and fails) after 15 s.

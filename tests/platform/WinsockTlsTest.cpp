@@ -38,7 +38,7 @@ QByteArray Ask(Winsock& socket, const QByteArray& line) {
 
 class WinsockDovecot : public ::testing::Test {
 protected:
-    enum Certificate { kTrusted, kSelfSigned, kWrongHost, kCount };
+    enum Certificate { kTrusted, kSelfSigned, kWrongHost, kCommonNameOnly, kCount };
 
     void SetUp() override {
         QString why;
@@ -64,9 +64,9 @@ protected:
         if (!server) {
             const TestCertificates& files = TestCertificates::Shared();
             const QString cert[] = {files.serverCertFile(), files.selfSignedCertFile(),
-                                    files.wrongHostCertFile()};
+                                    files.wrongHostCertFile(), files.commonNameOnlyCertFile()};
             const QString key[] = {files.serverKeyFile(), files.selfSignedKeyFile(),
-                                   files.wrongHostKeyFile()};
+                                   files.wrongHostKeyFile(), files.commonNameOnlyKeyFile()};
             server = std::make_unique<DovecotServer>(
                 DovecotServer::Options{{{QStringLiteral("alice"), QStringLiteral("s3cret"), 2}},
                                        true,
@@ -80,19 +80,20 @@ protected:
         return server.get();
     }
 
-    static QString Tls(const DovecotServer& server) {
-        return QStringLiteral("pop3s://%1:%2").arg(DovecotServer::host()).arg(server.tlsPort());
+    static QString Tls(const DovecotServer& server, const QString& host = DovecotServer::host()) {
+        return QStringLiteral("pop3s://%1:%2").arg(host).arg(server.tlsPort());
     }
 
     // Expects the TLS connection to fail without ever counting as connected.
-    static void ExpectRefused(Certificate certificate) {
+    static void ExpectRefused(Certificate certificate,
+                              const QString& host = DovecotServer::host()) {
         QString error;
         const DovecotServer* server = Server(certificate, &error);
         ASSERT_NE(server, nullptr) << error.toStdString();
         TrustTestCa trust(TestCertificates::Shared());
         Winsock socket;
         SocketEvents events(socket);
-        socket.Connect(Tls(*server));
+        socket.Connect(Tls(*server, host));
         ASSERT_TRUE(WaitFor([&] { return events.has("error 40100"); }))
             << events.log.join(", ").toStdString();
         EXPECT_EQ(socket.State(), Winsock::sckError);
@@ -165,6 +166,8 @@ TEST_F(WinsockDovecot, TlsWithASelfSignedCertificateIsRefused) {
 
 TEST_F(WinsockDovecot, TlsWithACertificateForAnotherHostIsRefused) {
     ExpectRefused(kWrongHost);
+    // The common name says localhost, the alternative names do not: the latter decide.
+    ExpectRefused(kCommonNameOnly, QStringLiteral("localhost"));
 }
 
 } // namespace

@@ -79,6 +79,11 @@ bool TestCertificates::make() {
                       QStringLiteral("IP:127.0.0.1, DNS:localhost")) &&
            signedByCa(QStringLiteral("wronghost"), QStringLiteral("/CN=") + wrongHostName(),
                       QStringLiteral("DNS:") + wrongHostName()) &&
+           signedByCa(QStringLiteral("cnonly"), QStringLiteral("/CN=localhost"),
+                      QStringLiteral("DNS:") + wrongHostName()) &&
+           signedByCa(QStringLiteral("names"), QStringLiteral("/CN=cn.example.net"),
+                      QStringLiteral("DNS:*.example.test, DNS:Mail.Example.org, "
+                                     "IP:192.0.2.7, IP:2001:db8::7")) &&
            selfSigned(QStringLiteral("selfsigned"), QStringLiteral("/CN=localhost"),
                       {QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost")});
 }

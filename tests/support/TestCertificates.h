@@ -3,7 +3,9 @@
 //  - a test CA;
 //  - a server certificate signed by it for IP 127.0.0.1 and DNS localhost;
 //  - a self-signed certificate for the same names that nobody trusts;
-//  - a certificate signed by the CA for another host name only.
+//  - a certificate signed by the CA for another host name only;
+//  - one signed by the CA whose common name is localhost but whose alternative names are not;
+//  - one for a wildcard, a host name and an IP address (cn.example.net only as common name).
 #include <QList>
 #include <QSslConfiguration>
 #include <QString>
@@ -31,6 +33,9 @@ public:
     QString wrongHostCertFile() const { return file("wronghost.pem"); }
     QString wrongHostKeyFile() const { return file("wronghost.key"); }
     static QString wrongHostName() { return QStringLiteral("mail.example.invalid"); }
+    QString commonNameOnlyCertFile() const { return file("cnonly.pem"); }
+    QString commonNameOnlyKeyFile() const { return file("cnonly.key"); }
+    QString namesCertFile() const { return file("names.pem"); }
 
 private:
     QString file(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
