@@ -220,6 +220,18 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// A name a line of the file can hold so that a read finds it again: lines are read with
+// their names trimmed, so surrounding blanks would be lost and every later write of the name
+// would add another line. A key must also not read as a section header or a comment.
+bool NameFitsALine(std::string_view name, bool isKey) {
+    if (name != Trim(name) || HasLineBreak(name))
+        return false;
+    if (!isKey)
+        return name.find(']') == std::string_view::npos;
+    return name.find('=') == std::string_view::npos &&
+           (name.empty() || (name.front() != '[' && name.front() != ';'));
+}
+
 // Writes the text to a temporary file beside `path` and renames it over `path`; the file
 // keeps `mode`. The caller checked that `path` is absent or a regular file.
 bool ReplaceFile(const std::string& path, const std::string& text, mode_t mode) {
@@ -323,8 +335,8 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
 
 BOOL WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const char* fileName) {
-    if (!section || !fileName || !*fileName || HasLineBreak(section) || std::strchr(section, ']') ||
-        (key && (HasLineBreak(key) || std::strchr(key, '='))) || (value && HasLineBreak(value))) {
+    if (!section || !fileName || !*fileName || !NameFitsALine(section, false) ||
+        (key && !NameFitsALine(key, true)) || (value && HasLineBreak(value))) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE_;
     }

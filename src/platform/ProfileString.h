@@ -20,8 +20,9 @@ constexpr DWORD ERROR_READ_FAULT = 30;
 // Sets `key` of `section` to `value` in `fileName`, creating the file, the section or the
 // entry as needed. A null `value` deletes the entry; a null `key` deletes the whole section.
 // Returns nonzero on success, 0 on failure with the reason in GetLastError. A section name
-// holding ']' or a line break, a key holding '=' or a line break, and a value holding a line
-// break are refused (ERROR_INVALID_PARAMETER): no file could hold them.
+// holding ']' or a line break, a key holding '=' or a line break or beginning with '[' or ';',
+// a name with blanks around it, and a value holding a line break are refused
+// (ERROR_INVALID_PARAMETER): no line of a file could hold them so that a read finds them.
 BOOL WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const char* fileName);
 

@@ -81,7 +81,8 @@ void OnActivated(const IconKey& key, QSystemTrayIcon::ActivationReason reason) {
     const auto it = Icons().find(key);
     if (it == Icons().end() || !it->second.hasCallback)
         return;
-    const auto [hWnd, uID] = key;
+    const HWND hWnd = key.first; // named copies: lambdas below capture them
+    const UINT uID = key.second;
     const UINT message = it->second.callbackMessage;
     const auto send = [&](UINT mouse) { SendMessageA(hWnd, message, uID, mouse); };
 

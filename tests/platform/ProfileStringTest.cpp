@@ -145,6 +145,24 @@ TEST_F(ProfileStringTest, RefusesWhatNoFileCouldHoldAndPathsThatAreNoRegularFile
     EXPECT_FALSE(Write("S", "K=ey", "1"));
     EXPECT_FALSE(Write("S]", "Key", "1"));
     EXPECT_EQ(Contents(), "[S]\r\nKey=1\r\n");
+    // Names a read would not find again: lines are read with trimmed names, and a key must
+    // not read as a section header or a comment. Each such write used to report success and
+    // add another line that no read finds.
+    for (const auto& [section, key] :
+         std::vector<std::pair<const char*, const char*>>{{"2\x87\xF7 ", ""},
+                                                          {" S", "Key"},
+                                                          {"S", "Key\t"},
+                                                          {"S", " Key"},
+                                                          {"S", "[Key"},
+                                                          {"S", ";Key"}}) {
+        EXPECT_FALSE(Write(section, key, "1")) << section << "|" << key;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        EXPECT_FALSE(Write(section, key, nullptr));
+    }
+    EXPECT_FALSE(Write(" S", nullptr, nullptr));
+    EXPECT_EQ(Contents(), "[S]\r\nKey=1\r\n");
+    EXPECT_TRUE(Write("S", "K[e;y ]", "2")); // inside a name these characters are harmless
+    EXPECT_EQ(Get("S", "K[e;y ]", "").first, "2");
 
     ASSERT_TRUE(QDir(dir_.path()).mkdir("folder.pls"));
     EXPECT_FALSE(Write("S", "Key", "1", "folder.pls"));
