@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         socket.open = true;
         socket.sent.clear();
         socket.pending.clear();
-        probe.Pop3State = 0;
+        probe.BeginDialogue();
         const auto othersBefore = probe.CheckResults;
 
         while (socket.open && input.remaining_bytes() > 0) {
