@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <cstdlib>
 #include <curl/curl.h>
 #include <map>
@@ -210,7 +211,10 @@ private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
         auto* t = static_cast<Transfer*>(self);
         std::string line(data, size * count);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+        // The line ends at its first CR or LF: a bare CR inside what the transport hands over
+        // as one header line must not carry the rest into the response text.
+        line.resize(std::min(line.find_first_of("\r\n"), line.size()));
+        while (!line.empty() && line.back() == ' ')
             line.pop_back();
         if (!line.starts_with("HTTP/"))
             return size * count;

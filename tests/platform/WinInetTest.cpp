@@ -118,6 +118,16 @@ TEST_F(WinInetTest, AnyStatusLineGivesAHandleAndTheRequestIsAFreshGet) {
         InternetCloseHandle(h);
     }
 
+    // A bare CR ends the status line: nothing after it reaches the response text.
+    ScriptedServer bareCr(ScriptedServer::Script()
+                              .expectLine()
+                              .send("HTTP/1.1 301 Moved\rALocation: http://x/\r\n\r\n")
+                              .closeConnection());
+    const HINTERNET moved = Open(Url(bareCr));
+    EXPECT_NE(moved, 0);
+    EXPECT_EQ(LastResponse(), "HTTP/1.1 301 Moved");
+    InternetCloseHandle(moved);
+
     // An interim response is not the answer; the one after it is.
     ScriptedServer interim(ScriptedServer::Script()
                                .expectLine()
