@@ -84,6 +84,7 @@ PostlarkForm::PostlarkForm(QStringList arguments, QWidget* parent)
 PostlarkForm::~PostlarkForm() {
     if (!unloaded_ && sysIcon_)
         sysIcon_->HideIcon();
+    DetachSystemCommands(); // the subclass keeps no reference, so it must go before this object
 }
 
 void PostlarkForm::PlaceTwips(QWidget* w, int left, int top, int width, int height) {
@@ -196,8 +197,8 @@ void PostlarkForm::BuildMenus() {
     action(menuHelp_, menuUpdates_, "menu_Updates", "&Check for updates");
     action(menuHelp_, menuAbout_, "menu_About", "&About...");
 
-    // The settings, backup, updates and about commands are not available yet.
-    for (QAction* a : {menuSettings_, menuBackup_, menuRestore_, menuUpdates_, menuAbout_})
+    // The settings and backup commands are not available yet.
+    for (QAction* a : {menuSettings_, menuBackup_, menuRestore_})
         a->setEnabled(false);
 
     // The check mark follows the window; the entry itself toggles the display state.
@@ -207,6 +208,8 @@ void PostlarkForm::BuildMenus() {
     });
     connect(menuExit_, &QAction::triggered, this, [this] { menu_Exit_Click(); });
     connect(menuChecknow_, &QAction::triggered, this, [this] { menu_Checknow_Click(); });
+    connect(menuUpdates_, &QAction::triggered, this, [this] { menu_Updates_Click(); });
+    connect(menuAbout_, &QAction::triggered, this, [this] { menu_About_Click(); });
 }
 
 bool PostlarkForm::Form_Load() {
@@ -223,7 +226,7 @@ bool PostlarkForm::Form_Load() {
 
     if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1)
         RestorePosition();
-    // (The system menu gets its extra entries here.)
+    ExtendSystemMenu();
 
     if (SettingsStore::GetNumber("AutoCheck", 0) == 1) {
         timerCheck_->start();
@@ -338,6 +341,7 @@ void PostlarkForm::Form_Unload() {
     timerFlash_->stop();
     if (sysIcon_)
         sysIcon_->HideIcon();
+    DetachSystemCommands();
     if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1 && !isMinimized()) {
         // The client area's corner, frame excluded: restoring it with setGeometry reopens the
         // window exactly where it was, whatever the window manager's frame, instead of creeping.

@@ -4,6 +4,7 @@
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
 #include "platform/Win32Types.h"
+#include "winsupport/ISubclass.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -32,7 +33,8 @@ class Winsock;
 class PostlarkForm : public QMainWindow,
                      public AccountListView,
                      public CheckRunView,
-                     public AlertTarget {
+                     public AlertTarget,
+                     public ISubclass {
     Q_OBJECT
 public:
     // `arguments` is the command line without the program name.
@@ -58,6 +60,14 @@ public:
     void menu_Checknow_Click();
     void LaunchButton_Click();
     void TimerFlash_Timer();
+    void menu_About_Click();
+    void menu_Updates_Click();
+
+    // ISubclass: the window's system commands (WM_SYSCOMMAND), attached from load to unload.
+    std::int32_t MsgResponse() override { return ResponseConsume; }
+    void SetMsgResponse(std::int32_t) override {}
+    win::LRESULT WindowProc(win::HWND hWnd, win::UINT iMsg, win::WPARAM wParam,
+                            win::LPARAM lParam) override;
 
     // CheckRunView
     void SetStatusText(const QString& text) override;
@@ -105,6 +115,8 @@ private:
     void ApplyProgressOptions();
     void ApplyCommandLine();
     void Form_Unload();
+    void ExtendSystemMenu();
+    void DetachSystemCommands();
 
     // Display states: shown (window visible, icon absent) and hidden (icon only).
     void HideToTray();
@@ -125,6 +137,7 @@ private:
     int trayRetriesLeft_ = 0;
     std::int32_t lastTrayCode_ = 0;
     bool trayBusy_ = false;
+    bool sysCommandsAttached_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<Pop3Link> link_;
