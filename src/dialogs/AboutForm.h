@@ -2,11 +2,13 @@
 // The About box: the program's title and version, a description, links to the maker's web
 // site, message boards, support mailbox and the updates command, and a button that starts the
 // system-information tool.
+#include "platform/RegistryApi.h"
 #include "platform/Win32Types.h"
 
 #include <QDialog>
 #include <array>
 #include <functional>
+#include <string>
 
 class QFrame;
 class QLabel;
@@ -35,7 +37,14 @@ public:
     void UpdateCI_Click();
     void UpdateCI_MouseMove();
 
+    // Starts the system-information tool named by the machine-wide registry, or tells the user
+    // it is unavailable.
     void StartSysInfo();
+    // Reads a text (REG_SZ) or number (REG_DWORD, as "&h" and hexadecimal digits) value of a
+    // key; false, with KeyVal empty, when the key or the value cannot be read. Values of other
+    // types leave KeyVal as it was.
+    static bool GetKeyValue(win::HKEY KeyRoot, const std::string& KeyName,
+                            const std::string& SubKeyRef, std::string& KeyVal);
 
     // Link colours: blue at rest, red while the pointer is over the link.
     static QColor LinkBlue() { return QColor(0, 0, 255); }
