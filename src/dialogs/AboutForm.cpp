@@ -84,9 +84,9 @@ AboutForm::AboutForm(QWidget* owner, std::function<void()> checkForUpdates)
 
     // Only the dialog's own background counts as leaving the links; the other controls keep
     // the pointer's moves to themselves.
-    for (QWidget* w : std::initializer_list<QWidget*>{Image1, Image2, Image3, lblTitle,
-                                                      lblVersion, lblDescription, Label1,
-                                                      Line1[0], Line1[1], cmdOK, cmdSysInfo})
+    for (QWidget* w : std::initializer_list<QWidget*>{Image1, Image2, Image3, lblTitle, lblVersion,
+                                                      lblDescription, Label1, Line1[0], Line1[1],
+                                                      cmdOK, cmdSysInfo})
         w->setAttribute(Qt::WA_NoMousePropagation);
 
     auto* heading = new QVBoxLayout;
@@ -138,11 +138,9 @@ AboutForm::AboutForm(QWidget* owner, std::function<void()> checkForUpdates)
     connect(cmdOK, &QPushButton::clicked, this, &AboutForm::cmdOK_Click);
     connect(cmdSysInfo, &QPushButton::clicked, this, &AboutForm::cmdSysInfo_Click);
     connect(BrenmoorWebSite, &LinkLabel::clicked, this, &AboutForm::BrenmoorWebSite_Click);
-    connect(BrenmoorWebSite, &LinkLabel::mouseMoved, this,
-            &AboutForm::BrenmoorWebSite_MouseMove);
+    connect(BrenmoorWebSite, &LinkLabel::mouseMoved, this, &AboutForm::BrenmoorWebSite_MouseMove);
     connect(BrenmoorMsgBrds, &LinkLabel::clicked, this, &AboutForm::BrenmoorMsgBrds_Click);
-    connect(BrenmoorMsgBrds, &LinkLabel::mouseMoved, this,
-            &AboutForm::BrenmoorMsgBrds_MouseMove);
+    connect(BrenmoorMsgBrds, &LinkLabel::mouseMoved, this, &AboutForm::BrenmoorMsgBrds_MouseMove);
     connect(EmailBrenmoor, &LinkLabel::clicked, this, &AboutForm::EmailBrenmoor_Click);
     connect(EmailBrenmoor, &LinkLabel::mouseMoved, this, &AboutForm::EmailBrenmoor_MouseMove);
     connect(UpdateCI, &LinkLabel::clicked, this, &AboutForm::UpdateCI_Click);
@@ -165,7 +163,8 @@ LinkLabel* AboutForm::AddLink(const char* text, const char* name, const QString&
 
 void AboutForm::Form_Load() {
     const AppVersionNumbers v = AppVersion();
-    lblVersion->setText(QStringLiteral("Version %1.%2.%3").arg(v.Major).arg(v.Minor).arg(v.Revision));
+    lblVersion->setText(
+        QStringLiteral("Version %1.%2.%3").arg(v.Major).arg(v.Minor).arg(v.Revision));
     lblTitle->setText(AppTitle());
 }
 

@@ -65,9 +65,8 @@ bool AboutForm::GetKeyValue(win::HKEY KeyRoot, const std::string& KeyName,
     std::array<char, ValueBufferSize> buffer{};
     win::DWORD size = ValueBufferSize;
     win::DWORD type = 0;
-    const win::LONG rc =
-        win::RegQueryValueExA(hKey, SubKeyRef.c_str(), nullptr, &type,
-                              reinterpret_cast<win::BYTE*>(buffer.data()), &size);
+    const win::LONG rc = win::RegQueryValueExA(hKey, SubKeyRef.c_str(), nullptr, &type,
+                                               reinterpret_cast<win::BYTE*>(buffer.data()), &size);
     win::RegCloseKey(hKey);
     if (rc != win::ERROR_SUCCESS) {
         KeyVal.clear();

@@ -65,9 +65,8 @@ protected:
         oldPath_ = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(bin("")));
         WriteScript(bin("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$0.args\"\n");
-        about_ = std::make_unique<AboutForm>(nullptr, [this] {
-            updateColours_.push_back(Link("UpdateCI")->ForeColor());
-        });
+        about_ = std::make_unique<AboutForm>(
+            nullptr, [this] { updateColours_.push_back(Link("UpdateCI")->ForeColor()); });
         about_->show();
         win::SetShellExecuteLogging(true);
     }
@@ -196,8 +195,8 @@ TEST_F(AboutFormTest, SystemInfoWithoutAToolOrWithOneThatCannotStartSaysSo) {
 
 TEST(AboutFormKeys, MissingKeyOrValueIsFalseAndEmpty) {
     std::string value = "left over";
-    EXPECT_FALSE(AboutForm::GetKeyValue(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\No\\Such\\Key", "PATH",
-                                        value));
+    EXPECT_FALSE(
+        AboutForm::GetKeyValue(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\No\\Such\\Key", "PATH", value));
     EXPECT_EQ(value, "");
     value = "left over";
     EXPECT_FALSE(AboutForm::GetKeyValue(win::HKEY_CURRENT_USER,
