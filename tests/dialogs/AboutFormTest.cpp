@@ -205,5 +205,45 @@ TEST(AboutFormKeys, MissingKeyOrValueIsFalseAndEmpty) {
     EXPECT_EQ(value, "");
 }
 
+TEST(AboutFormKeys, TextAndNumberValuesAndTheBufferLimit) {
+    using namespace win;
+    HKEY key = 0;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\PostlarkAboutTest", 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const auto set = [&](const char* name, DWORD type, const std::string& bytes) {
+        ASSERT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                 DWORD(bytes.size())),
+                  ERROR_SUCCESS);
+    };
+    // Text stored with its terminator: 1023 characters fill the 1024-byte buffer exactly, one
+    // more does not fit and reads as absent.
+    const std::string fits(1023, 'x');
+    set("Fits", REG_SZ, fits + '\0');
+    set("TooLong", REG_SZ, std::string(1024, 'x') + '\0');
+    set("Number", REG_DWORD, std::string("\x2A\x00\x00\x00", 4));
+    set("Large", REG_DWORD, std::string("\x78\x56\x34\x12", 4));
+    set("Binary", REG_BINARY, "abc");
+    RegCloseKey(key);
+
+    const auto read = [](const char* name, std::string& value) {
+        return AboutForm::GetKeyValue(HKEY_CURRENT_USER, "Software\\PostlarkAboutTest", name,
+                                      value);
+    };
+    std::string value;
+    EXPECT_TRUE(read("Fits", value));
+    EXPECT_EQ(value, fits);
+    value = "left over";
+    EXPECT_FALSE(read("TooLong", value));
+    EXPECT_EQ(value, "");
+    EXPECT_TRUE(read("Number", value));
+    EXPECT_EQ(value, "&h2A");
+    EXPECT_TRUE(read("Large", value));
+    EXPECT_EQ(value, "&h12345678");
+    value = "left over";
+    EXPECT_TRUE(read("Binary", value)); // found, but not a type this reader converts
+    EXPECT_EQ(value, "left over");
+}
+
 } // namespace
 } // namespace postlark
