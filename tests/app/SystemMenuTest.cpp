@@ -1,11 +1,10 @@
 // The main window's system menu and system commands, headless: the About item, minimize to
-// the tray (or an ordinary minimize without a notification area), the other commands passed
-// on unchanged, and the Help menu's About and updates commands.
+// the tray (or an ordinary minimize without a notification area), and the Help menu's About
+// and updates commands. The real window-manager test covers the system menu's other commands.
 #include "platform/SystemMenu.h"
 #include "app/PostlarkForm.h"
 #include "platform/ShellNotify.h"
 #include "platform/WindowLayer.h"
-#include "store/SettingsStore.h"
 #include "support/TestEnvironment.h"
 #include "winsupport/CSystrayIcon.h"
 
@@ -83,7 +82,7 @@ protected:
     std::unique_ptr<PostlarkForm> form_;
 };
 
-TEST_F(SystemMenuTest, MinimizeHidesTheWindowToTheTray) {
+TEST_F(SystemMenuTest, MinimizeHidesTheWindowToTheTrayUntilUnload) {
     Load();
     const auto items = win::SystemMenuItems(form_->Handle());
     ASSERT_GE(items.size(), 2u);
@@ -98,10 +97,12 @@ TEST_F(SystemMenuTest, MinimizeHidesTheWindowToTheTray) {
     EXPECT_TRUE(form_->SysIcon().Visible());
     EXPECT_FALSE(Entry("menu_Show")->isChecked());
 
-    // Show brings it back as before.
-    Entry("menu_Show")->trigger();
-    EXPECT_TRUE(form_->isVisible());
-    EXPECT_FALSE(form_->SysIcon().Visible());
+    // Unloading removes the interception: the window's own procedure is back.
+    const win::HWND hWnd = form_->Handle();
+    form_->close();
+    EXPECT_EQ(win::GetPropA(hWnd, ("C" + std::to_string(hWnd)).c_str()), 0);
+    EXPECT_EQ(win::GetWindowLongA(hWnd, win::GWL_WNDPROC),
+              reinterpret_cast<win::LONG_PTR>(&win::DefWindowProcA));
 }
 
 TEST_F(SystemMenuTest, WithoutANotificationAreaMinimizeIsAnOrdinaryMinimize) {
@@ -112,46 +113,6 @@ TEST_F(SystemMenuTest, WithoutANotificationAreaMinimizeIsAnOrdinaryMinimize) {
     EXPECT_TRUE(form_->isMinimized());
     EXPECT_FALSE(form_->SysIcon().Visible());
     EXPECT_TRUE(Entry("menu_Show")->isChecked());
-}
-
-TEST_F(SystemMenuTest, AboutItemOpensTheAboutBoxAndLeavesTheWindowAsItWas) {
-    Load();
-    const QRect before = form_->geometry();
-    QString opened;
-    QWidget* owner = nullptr;
-    WhenModal([&](QWidget* modal) {
-        opened = modal->objectName();
-        owner = modal->parentWidget();
-        modal->findChild<QPushButton*>("cmdOK")->click();
-    });
-    EXPECT_EQ(SysCommand(1), 0);
-    EXPECT_EQ(opened, "AboutForm");
-    EXPECT_EQ(owner, form_.get());
-    EXPECT_TRUE(form_->isVisible());
-    EXPECT_FALSE(form_->isMinimized());
-    EXPECT_EQ(form_->geometry(), before);
-    EXPECT_TRUE(Entry("menu_Show")->isChecked());
-    EXPECT_FALSE(form_->SysIcon().Visible());
-}
-
-TEST_F(SystemMenuTest, OtherCommandsKeepTheirUsualEffect) {
-    Load();
-    SysCommand(win::SC_MAXIMIZE);
-    EXPECT_TRUE(form_->isMaximized());
-    SysCommand(win::SC_RESTORE);
-    EXPECT_FALSE(form_->isMaximized());
-    EXPECT_TRUE(form_->isVisible());
-
-    // Close unloads the program: the position is stored and the interception removed, so
-    // the window's own procedure is back.
-    const win::HWND hWnd = form_->Handle();
-    SettingsStore::SaveValue("MainLeft", "0");
-    SysCommand(win::SC_CLOSE);
-    EXPECT_FALSE(form_->isVisible());
-    EXPECT_NE(SettingsStore::GetValue("MainLeft", ""), "0");
-    EXPECT_EQ(win::GetPropA(hWnd, ("C" + std::to_string(hWnd)).c_str()), 0);
-    EXPECT_EQ(win::GetWindowLongA(hWnd, win::GWL_WNDPROC),
-              reinterpret_cast<win::LONG_PTR>(&win::DefWindowProcA));
 }
 
 TEST_F(SystemMenuTest, HelpMenuOpensAboutAndTheAboutLinkOpensUpdatesOwnedByTheWindow) {

@@ -1,4 +1,4 @@
-// The Updates dialog, headless: its texts, and opening the update page from a modal showing.
+// The Updates dialog, headless: opening the update page from a modal showing, and closing.
 #include "dialogs/UpdateForm.h"
 #include "platform/ShellExecute.h"
 #include "platform/WindowLayer.h"
@@ -7,8 +7,6 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -39,22 +37,10 @@ protected:
     QByteArray oldPath_;
 };
 
-TEST_F(UpdateFormTest, CaptionsAndTheFixedVersion) {
-    UpdateForm form(nullptr);
-    EXPECT_EQ(form.windowTitle(), "Postlark Updates");
-    EXPECT_EQ(form.findChild<QLabel*>("Label1")->text(), "You are using Postlark Version:");
-    EXPECT_EQ(form.findChild<QLabel*>("Label2")->text(), "(Launches web browser)");
-    auto* version = form.findChild<QLabel*>("Version");
-    EXPECT_EQ(version->text(), "1.5");
-    EXPECT_EQ(version->font().pointSize(), 18);
-    auto* check = form.findChild<QPushButton*>("CommandCheck");
-    EXPECT_EQ(check->text(), "Check for &Updates");
-    EXPECT_EQ(check->toolTip(), "https://postlark.org/download/");
-    EXPECT_EQ(form.findChild<QPushButton*>("CommandClose")->text(), "&Close");
-}
-
 TEST_F(UpdateFormTest, CheckOpensThePageEachTimeAndCloseEndsTheDialog) {
     UpdateForm form(nullptr);
+    EXPECT_EQ(form.findChild<QPushButton*>("CommandCheck")->toolTip(),
+              "https://postlark.org/download/");
     bool openAfterChecks = false;
     QTimer::singleShot(0, &form, [&] {
         auto* check = form.findChild<QPushButton*>("CommandCheck");
