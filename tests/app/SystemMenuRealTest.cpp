@@ -47,7 +47,8 @@ protected:
         const QString line = NextLine(probe);
         ASSERT_TRUE(line.startsWith("window ")) << line.toStdString();
         window = line.mid(7);
-        ASSERT_TRUE(Settles([&] { return Shown(); })) << WmState().toStdString();
+        ASSERT_TRUE(Settles([&] { return Shown(); }))
+            << MapState().toStdString() << " " << WmState().toStdString();
     }
 
     void TearDown() override {
