@@ -1,13 +1,16 @@
 // The main window's controls, start-up and shut-down.
 #include "app/PostlarkForm.h"
 
+#include "mail/AutoCheck.h"
 #include "mail/CheckRun.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
+#include "net/CNetConnect.h"
 #include "platform/MsgBox.h"
 #include "platform/Screen.h"
 #include "platform/ShellNotify.h"
 #include "platform/SingleInstance.h"
+#include "platform/WinInet.h"
 #include "platform/WindowLayer.h"
 #include "platform/Winsock.h"
 #include "store/AnsiText.h"
@@ -165,6 +168,7 @@ void PostlarkForm::BuildControls() {
     timerCheck_ = new QTimer(this);
     timerCheck_->setObjectName("TimerCheck");
     timerCheck_->setInterval(60000);
+    connect(timerCheck_, &QTimer::timeout, this, [this] { TimerCheck_Timer(); });
     timerFlash_ = new QTimer(this);
     timerFlash_->setObjectName("TimerFlash");
     timerFlash_->setInterval(500);
@@ -197,8 +201,8 @@ void PostlarkForm::BuildMenus() {
     action(menuHelp_, menuUpdates_, "menu_Updates", "&Check for updates");
     action(menuHelp_, menuAbout_, "menu_About", "&About...");
 
-    // The settings and backup commands are not available yet.
-    for (QAction* a : {menuSettings_, menuBackup_, menuRestore_})
+    // The backup commands are not available yet.
+    for (QAction* a : {menuBackup_, menuRestore_})
         a->setEnabled(false);
 
     // The check mark follows the window; the entry itself toggles the display state.
@@ -208,6 +212,7 @@ void PostlarkForm::BuildMenus() {
     });
     connect(menuExit_, &QAction::triggered, this, [this] { menu_Exit_Click(); });
     connect(menuChecknow_, &QAction::triggered, this, [this] { menu_Checknow_Click(); });
+    connect(menuSettings_, &QAction::triggered, this, [this] { menu_Settings_Click(); });
     connect(menuUpdates_, &QAction::triggered, this, [this] { menu_Updates_Click(); });
     connect(menuAbout_, &QAction::triggered, this, [this] { menu_About_Click(); });
 }
@@ -222,7 +227,19 @@ bool PostlarkForm::Form_Load() {
         if (answer == vbNo)
             return false;
     }
-    // (The connection probe is created here.)
+    netConn_ = std::make_unique<CNetConnect>();
+    autoCheck_ = std::make_unique<AutoCheck>(
+        UpdateIntervalMins,
+        [this] {
+            // The connection read waits with events handled; the window may have closed.
+            if (!unloaded_)
+                CheckButton_Click();
+        },
+        [this] { return netConn_->Connected(); },
+        [] {
+            win::DWORD flags = 0;
+            return win::InternetGetConnectedState(&flags, 0) != 0;
+        });
 
     if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1)
         RestorePosition();
@@ -230,7 +247,7 @@ bool PostlarkForm::Form_Load() {
 
     if (SettingsStore::GetNumber("AutoCheck", 0) == 1) {
         timerCheck_->start();
-        UpdateIntervalMins = StoredInt16("AutoCheckValue", 1);
+        UpdateIntervalMins = AutoCheckInterval();
     }
 
     applicationKey_ = BuildApplicationKey();
@@ -339,6 +356,7 @@ void PostlarkForm::Form_Unload() {
     winsock1_->Close(); // ends the wait of a check run in progress
     trayRetry_->stop();
     timerFlash_->stop();
+    timerCheck_->stop();
     if (sysIcon_)
         sysIcon_->HideIcon();
     DetachSystemCommands();

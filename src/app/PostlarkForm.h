@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the account list and its commands, the tray icon, start-up and shut-down.
 #include "app/AccountListView.h"
+#include "dialogs/SettingsTarget.h"
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
 #include "platform/Win32Types.h"
@@ -22,7 +23,9 @@ class QTreeWidget;
 
 namespace postlark {
 
+class AutoCheck;
 class CheckRun;
+class CNetConnect;
 class CSystrayIcon;
 class Pop3Link;
 class Pop3Probe;
@@ -34,6 +37,7 @@ class PostlarkForm : public QMainWindow,
                      public AccountListView,
                      public CheckRunView,
                      public AlertTarget,
+                     public SettingsTarget,
                      public ISubclass {
     Q_OBJECT
 public:
@@ -60,6 +64,17 @@ public:
     void menu_Checknow_Click();
     void LaunchButton_Click();
     void TimerFlash_Timer();
+    void menu_Settings_Click();
+    // The automatic check's one-minute tick.
+    void TimerCheck_Timer();
+
+    // Arms (on) or disarms (off) the automatic check timer; arming a running timer leaves its
+    // minute as it was. The countdown `UpdateIntervalMins` is set by the caller.
+    void SetTimerCheckEnabled(bool on) override;
+    bool TimerCheckEnabled() const;
+    // The connection probe, read before an automatic check when "CheckConnection" is on.
+    CNetConnect& NetConn() { return *netConn_; }
+
     void menu_About_Click();
     void menu_Updates_Click();
 
@@ -85,6 +100,11 @@ public:
     win::HWND Handle() const override { return hWnd_; }
     void StartTrayAlert(const QString& tip) override;
     bool TrayIconVisible() const override;
+
+    // SettingsTarget
+    void ResetUpdateIntervalMins() override;
+    void SetProgressBarVisible(bool visible) override;
+    void SetProgressBarSmooth(bool smooth) override;
 
     // The results of the last check run.
     const Pop3Probe& Probe() const { return *probe_; }
@@ -140,6 +160,8 @@ private:
     bool sysCommandsAttached_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<CNetConnect> netConn_;
+    std::unique_ptr<AutoCheck> autoCheck_;
     std::unique_ptr<Pop3Link> link_;
     std::unique_ptr<Pop3Probe> probe_;
     std::unique_ptr<CheckRun> checkRun_;
