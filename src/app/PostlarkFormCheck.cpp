@@ -8,6 +8,7 @@
 #include "mail/ShellExecuteMessages.h"
 #include "platform/MsgBox.h"
 #include "platform/ShellExecute.h"
+#include "platform/ShellNotify.h"
 #include "platform/Winsock.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
@@ -16,6 +17,7 @@
 #include "winsupport/ProgressBar.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -85,6 +87,12 @@ QString PostlarkForm::AccountRowText(int row) const {
 }
 
 void PostlarkForm::StartTrayAlert(const QString& tip) {
+    // Without a notification area there is no icon to flash: the window manager is asked to
+    // draw attention to the window instead, and no timer ticks for nothing.
+    if (!win::NotificationAreaAvailable()) {
+        QApplication::alert(this);
+        return;
+    }
     timerFlash_->start();
     sysIcon_->TipText(tip);
     if (!sysIcon_->Visible())

@@ -144,5 +144,35 @@ TEST_F(TrayMenuReal, DoubleClickBringsTheWindowBackWhileATrayStartedCheckWaits) 
     EXPECT_EQ(state[4], "1") << "the run should still be waiting for the server";
 }
 
+// Without a notification area the new-mail tray alert asks the window manager for attention.
+TEST(AlertReal, WithoutANotificationAreaTheTrayAlertMarksTheWindowUrgent) {
+    const XServer::Options options{.windowManager = true, .trayHost = false};
+    if (const QString missing = XServer::missingPrograms(options); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    test::TestEnvironment env;
+    XServer x(options);
+    ASSERT_TRUE(x.failure().isEmpty()) << x.failure().toStdString();
+    SettingsStore::SaveValue("StartMinimized", "1"); // minimized, for want of a tray
+
+    QProcess probe;
+    probe.setProcessEnvironment(x.environment());
+    probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    probe.start(POSTLARK_FORM_PROBE);
+    ASSERT_EQ(NextLine(probe), "loaded");
+    test::Pause(500);
+    ASSERT_EQ(Ask(probe, "alert"), "alert");
+    const QStringList state = Ask(probe, "state").split(' ');
+    ASSERT_EQ(state.size(), 7);
+    EXPECT_EQ(state[5], "0") << "a flash timer was started with nothing to flash";
+    EXPECT_TRUE(XServer::waitUntil(
+        [&] {
+            return x.run("xprop", {"-id", state[6], "_NET_WM_STATE"})
+                .contains("_NET_WM_STATE_DEMANDS_ATTENTION");
+        },
+        kTimeoutMs));
+    probe.kill();
+    probe.waitForFinished(kTimeoutMs);
+}
+
 } // namespace
 } // namespace postlark
