@@ -113,6 +113,8 @@ void PostlarkForm::BuildControls() {
     accountList_->setColumnWidth(0, 3600 / twipsX_);
     connect(accountList_, &QTreeWidget::itemDoubleClicked, this,
             [this] { AccountList_DblClick(); });
+    connect(accountList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { KeepOneSelected(); });
 
     progressBar1_ = new ProgressBar(client);
     progressBar1_->setObjectName("ProgressBar1");
@@ -218,6 +220,7 @@ bool PostlarkForm::Form_Load() {
                    vbYesNo + vbInformation, "Postlark");
         if (answer == vbNo)
             return false;
+        instance_->RunBesideOthers();
     }
     // (The connection probe is created here.)
 
@@ -303,6 +306,8 @@ void PostlarkForm::LoadAccountList() {
         auto* row = new QTreeWidgetItem(accountList_);
         row->setText(0, AnsiToQString(address));
     }
+    if (SelectedAccount() < 0)
+        SelectRow(0);
 }
 
 int PostlarkForm::AccountRowCount() const {
@@ -310,8 +315,13 @@ int PostlarkForm::AccountRowCount() const {
 }
 
 void PostlarkForm::ReDraw() {
+    // The account that was selected stays selected (by number, the last row if it is gone).
+    const int selected = std::max(SelectedAccount(), 0);
+    refilling_ = true;
     accountList_->clear();
+    refilling_ = false;
     LoadAccountList();
+    SelectRow(selected);
 }
 
 void PostlarkForm::CheckStartMin_Click() {

@@ -46,6 +46,7 @@ public:
     // AccountListView
     int AccountRowCount() const override;
     void ReDraw() override;
+    bool ConfirmListCurrent(int account) override;
 
     void menu_Show_Click() override;
     void menu_Exit_Click();
@@ -110,8 +111,11 @@ private:
     void HideToTray();
     void RetryTrayIcon();
     void SetShowChecked(bool checked);
-    // The account that modify, delete and launch act on: the selected row, else the first.
+    // The account that modify, delete and launch act on: the selected row's, or -1 for an
+    // empty list. Whenever the list has rows exactly one is selected (see KeepOneSelected).
     int SelectedAccount() const;
+    void SelectRow(int row);
+    void KeepOneSelected();
     bool ReportEmptyList();
 
     QStringList arguments_;
@@ -125,6 +129,8 @@ private:
     int trayRetriesLeft_ = 0;
     std::int32_t lastTrayCode_ = 0;
     bool trayBusy_ = false;
+    int lastSelectedRow_ = 0;
+    bool refilling_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<Pop3Link> link_;

@@ -110,7 +110,7 @@ void PostlarkForm::TimerFlash_Timer() {
 }
 
 void PostlarkForm::LaunchButton_Click() {
-    if (ReportEmptyList())
+    if (ReportEmptyList() || SelectedAccount() < 0)
         return;
     const QString program =
         AnsiToQString(SettingsStore::GetValue(AccountKey("Program", SelectedAccount()), ""));

@@ -20,18 +20,26 @@ QString SingleInstance::LockPath() {
 }
 
 bool SingleInstance::AnotherCopyRunning() {
-    if (fd_ >= 0)
+    if (held_)
         return false;
-    const QByteArray path = QFile::encodeName(LockPath());
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false; // without a lock file we cannot tell; let this copy run
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return true;
+    if (fd_ < 0) {
+        const QByteArray path = QFile::encodeName(LockPath());
+        fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0)
+            return false; // without a lock file we cannot tell; let this copy run
     }
-    fd_ = fd;
+    // The exclusive lock is granted only while no copy holds its share.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+        return true;
+    ::flock(fd_, LOCK_SH); // from now on a share, like every other running copy
+    held_ = true;
     return false;
+}
+
+void SingleInstance::RunBesideOthers() {
+    // Waits only while another copy is between its test and taking its share.
+    if (!held_ && fd_ >= 0 && ::flock(fd_, LOCK_SH) == 0)
+        held_ = true;
 }
 
 } // namespace postlark
