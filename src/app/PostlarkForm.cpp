@@ -75,6 +75,7 @@ PostlarkForm::PostlarkForm(QStringList arguments, QWidget* parent)
     setWindowIcon(win::IconFromHandle(postlarkImage_));
     BuildControls();
     BuildMenus();
+    FixWindowSize();
     hWnd_ = win::RegisterWindow(this);
     win::SetMouseMoveHandler(hWnd_, [this](int button, int shift, int x, int y) {
         Form_MouseMove(button, shift, double(x) * twipsX_, double(y) * twipsY_);
@@ -110,7 +111,6 @@ void PostlarkForm::BuildControls() {
     accountList_->setSelectionMode(QAbstractItemView::SingleSelection);
     accountList_->setAllColumnsShowFocus(true);
     PlaceTwips(accountList_, 120, 120, 5295, 2040);
-    accountList_->setColumnWidth(0, 3600 / twipsX_);
     connect(accountList_, &QTreeWidget::itemDoubleClicked, this,
             [this] { AccountList_DblClick(); });
     connect(accountList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -151,6 +151,9 @@ void PostlarkForm::BuildControls() {
     PlaceTwips(checkStartMin_, 3720, 3120, 1815, 375);
     checkStartMin_->setStyleSheet("QCheckBox { spacing: 2px; }");
     connect(checkStartMin_, &QCheckBox::toggled, this, [this] { CheckStartMin_Click(); });
+
+    FitCaptions(client);
+    FitColumns();
 
     setTabOrder(addAcct_, delAcct_);
     setTabOrder(delAcct_, modAcct_);

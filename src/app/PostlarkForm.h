@@ -100,6 +100,9 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void FitCaptions(QWidget* client);
+    void FitColumns();
+    void FixWindowSize();
     void PlaceTwips(QWidget* w, int left, int top, int width, int height);
     void RestorePosition();
     void LoadAccountList();

@@ -17,12 +17,16 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -317,6 +321,49 @@ TEST_F(PostlarkFormTest, WithoutASelectionDeleteActsOnTheFirstRow) {
     ScopedModalAnswerer yes([](const ModalQuestion&) { return ModalAnswer::Button(vbYes); });
     form_->DelAcct_Click();
     EXPECT_EQ(Rows(), QStringList({"user1@example.org"}));
+}
+
+// Every caption and column header is shown whole, the client area is the designed one and
+// the window cannot be resized away from it, and the two columns always fit the list.
+TEST_F(PostlarkFormTest, CaptionsAndColumnsFitAndTheClientAreaIsTheDesignedOne) {
+    for (int i = 0; i < 30; ++i)
+        AddAccount(i, AccountRecord{"someone" + std::to_string(i) +
+                                        "@a.rather.long.domain."
+                                        "example.org",
+                                    "pop", "u", "p", ""});
+    Load();
+    form_->show();
+    const QWidget* client = form_->findChild<QWidget*>("ClientArea");
+    EXPECT_EQ(client->size(), QSize(5535 / form_->TwipsX(), 3870 / form_->TwipsY()));
+    EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
+    EXPECT_EQ(form_->width(), client->width());
+
+    for (const char* name :
+         {"AddAcct", "DelAcct", "ModAcct", "LaunchButton", "CheckButton", "CheckStartMin"}) {
+        const auto* control = form_->findChild<QAbstractButton*>(name);
+        const int text = control->fontMetrics().horizontalAdvance(control->text().remove('&'));
+        if (qobject_cast<const QCheckBox*>(control)) {
+            EXPECT_LE(control->sizeHint().width(), control->width()) << name;
+        } else {
+            const int frame = control->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+            EXPECT_LE(text + 2 * frame, control->width()) << name;
+        }
+    }
+    QHeaderView* header = List()->header();
+    const int margin = 2 * List()->style()->pixelMetric(QStyle::PM_HeaderMargin);
+    for (int column = 0; column < 2; ++column) {
+        const QString text = List()->headerItem()->text(column);
+        EXPECT_LE(header->fontMetrics().horizontalAdvance(text) + margin,
+                  header->sectionSize(column))
+            << text.toStdString();
+    }
+    for (const char* verdict : {"Bad Password", "Yes, 32767"})
+        EXPECT_LE(List()->fontMetrics().horizontalAdvance(verdict), header->sectionSize(1));
+
+    // More rows than fit: a vertical scroll bar, and still no horizontal one.
+    EXPECT_TRUE(List()->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(List()->horizontalScrollBar()->isVisible());
+    EXPECT_LE(header->length(), List()->viewport()->width());
 }
 
 // The row the commands act on is always the one the user sees selected.

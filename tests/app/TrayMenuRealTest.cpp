@@ -174,5 +174,53 @@ TEST(AlertReal, WithoutANotificationAreaTheTrayAlertMarksTheWindowUrgent) {
     probe.waitForFinished(kTimeoutMs);
 }
 
+// Under a window manager the window opens with exactly the designed client area below its
+// menu bar, and the window manager offers neither resizing nor maximizing.
+TEST(WindowSizeReal, TheWindowOpensAtItsDesignedSizeAndKeepsIt) {
+    const XServer::Options options{.windowManager = true, .trayHost = false};
+    if (const QString missing = XServer::missingPrograms(options); !missing.isEmpty())
+        GTEST_SKIP() << missing.toStdString();
+    if (QStandardPaths::findExecutable("xdotool").isEmpty())
+        GTEST_SKIP() << "not installed: xdotool";
+    test::TestEnvironment env;
+    XServer x(options);
+    ASSERT_TRUE(x.failure().isEmpty()) << x.failure().toStdString();
+
+    QProcess probe;
+    probe.setProcessEnvironment(x.environment());
+    probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    probe.start(POSTLARK_FORM_PROBE);
+    ASSERT_EQ(NextLine(probe), "loaded");
+    const QString window = Ask(probe, "state").section(' ', 6);
+    ASSERT_TRUE(XServer::waitUntil(
+        [&] {
+            return x.run("xwininfo", {"-id", window}).contains("IsViewable");
+        },
+        kTimeoutMs));
+
+    // Xvfb's screen has 96 dots per inch: 15 twips per pixel.
+    const QStringList size = Ask(probe, "size").split(' ');
+    ASSERT_EQ(size.size(), 6);
+    EXPECT_EQ(size[3], QString::number(5535 / 15));
+    EXPECT_EQ(size[4], QString::number(3870 / 15));
+    EXPECT_EQ(size[1], size[3]);
+    EXPECT_EQ(size[2].toInt(), size[5].toInt() + size[4].toInt());
+    const QString shown = x.run("xwininfo", {"-id", window});
+    EXPECT_TRUE(shown.contains("Width: " + size[1] + "\n") &&
+                shown.contains("Height: " + size[2] + "\n"))
+        << shown.toStdString();
+
+    const QString actions = x.run("xprop", {"-id", window, "_NET_WM_ALLOWED_ACTIONS"});
+    EXPECT_TRUE(actions.contains("_NET_WM_ACTION_MINIMIZE")) << actions.toStdString();
+    EXPECT_FALSE(actions.contains("MAXIMIZE")) << actions.toStdString();
+    EXPECT_FALSE(actions.contains("_NET_WM_ACTION_RESIZE")) << actions.toStdString();
+    x.run("xdotool", {"windowsize", window, "640", "480"});
+    test::Pause(300);
+    EXPECT_EQ(Ask(probe, "size").split(' '), size);
+
+    probe.kill();
+    probe.waitForFinished(kTimeoutMs);
+}
+
 } // namespace
 } // namespace postlark

@@ -8,6 +8,7 @@
 //   state  -> "state <visible> <show checked> <icon shown> <check running> <flashing> <window>"
 //   icon   -> "icon <the tray icon's X window, or 0>"
 //   alert  -> starts the new-mail tray alert, then "alert"
+//   size   -> "size <window width> <height> <client area width> <height> <client area top>"
 // The program's exit code is the event loop's, as for Postlark itself.
 #include "app/PostlarkForm.h"
 #include "winsupport/CSystrayIcon.h"
@@ -100,6 +101,14 @@ int main(int argc, char** argv) {
                     .arg(QString::number(form.winId(), 16)));
         } else if (command == "icon") {
             Say("icon " + IconWindow());
+        } else if (command == "size") {
+            const QWidget* client = form.findChild<QWidget*>("ClientArea");
+            Say(QString("size %1 %2 %3 %4 %5")
+                    .arg(form.width())
+                    .arg(form.height())
+                    .arg(client->width())
+                    .arg(client->height())
+                    .arg(client->y()));
         } else if (command == "alert") {
             form.StartTrayAlert("You have new mail waiting!  (Left click to dismiss this icon.)");
             Say("alert");
