@@ -68,6 +68,7 @@ public:
     std::int32_t ProgressPosition() const override;
     void SetProgressPosition(std::int32_t position) override;
     void SetNewMailText(int row, const QString& text) override;
+    void SetNewMailToolTip(int row, const QString& tip) override;
     void GotMail() override;
     bool Unloading() const override { return unloaded_; }
 

@@ -77,6 +77,11 @@ void PostlarkForm::SetNewMailText(int row, const QString& text) {
         item->setText(1, text);
 }
 
+void PostlarkForm::SetNewMailToolTip(int row, const QString& tip) {
+    if (QTreeWidgetItem* item = accountList_->topLevelItem(row))
+        item->setToolTip(1, tip);
+}
+
 void PostlarkForm::GotMail() {
     ::postlark::GotMail(*this, probe_->CheckResults);
 }
