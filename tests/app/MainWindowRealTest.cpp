@@ -1,6 +1,8 @@
-// The main window's tray icon on a real X display with a window manager and a tray host: the
-// icon's right-click menu and double click, clicked with the real mouse. The window runs in a
-// child program on the private display; this process drives the mouse and asks for its state.
+// The main window on a real X display with a window manager and, where it matters, a tray
+// host: the tray icon's right-click menu and double click clicked with the real mouse, the
+// window's size as the window manager sees it, and the new-mail alert without a tray. The
+// window runs in a child program on the private display; this process drives the mouse and
+// asks for its state.
 #include "store/SettingsStore.h"
 #include "support/ProbeProcess.h"
 #include "support/TestEnvironment.h"
