@@ -74,6 +74,7 @@ PostlarkForm::PostlarkForm(QStringList arguments, QWidget* parent)
     setWindowIcon(win::IconFromHandle(postlarkImage_));
     BuildControls();
     BuildMenus();
+    FixWindowSize();
     hWnd_ = win::RegisterWindow(this);
     win::SetMouseMoveHandler(hWnd_, [this](int button, int shift, int x, int y) {
         Form_MouseMove(button, shift, double(x) * twipsX_, double(y) * twipsY_);
@@ -83,6 +84,7 @@ PostlarkForm::PostlarkForm(QStringList arguments, QWidget* parent)
 PostlarkForm::~PostlarkForm() {
     if (!unloaded_ && sysIcon_)
         sysIcon_->HideIcon();
+    DetachSystemCommands(); // the subclass keeps no reference, so it must go before this object
 }
 
 void PostlarkForm::PlaceTwips(QWidget* w, int left, int top, int width, int height) {
@@ -109,9 +111,10 @@ void PostlarkForm::BuildControls() {
     accountList_->setSelectionMode(QAbstractItemView::SingleSelection);
     accountList_->setAllColumnsShowFocus(true);
     PlaceTwips(accountList_, 120, 120, 5295, 2040);
-    accountList_->setColumnWidth(0, 3600 / twipsX_);
     connect(accountList_, &QTreeWidget::itemDoubleClicked, this,
             [this] { AccountList_DblClick(); });
+    connect(accountList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { KeepOneSelected(); });
 
     progressBar1_ = new ProgressBar(client);
     progressBar1_->setObjectName("ProgressBar1");
@@ -148,6 +151,9 @@ void PostlarkForm::BuildControls() {
     PlaceTwips(checkStartMin_, 3720, 3120, 1815, 375);
     checkStartMin_->setStyleSheet("QCheckBox { spacing: 2px; }");
     connect(checkStartMin_, &QCheckBox::toggled, this, [this] { CheckStartMin_Click(); });
+
+    FitCaptions(client);
+    FitColumns();
 
     setTabOrder(addAcct_, delAcct_);
     setTabOrder(delAcct_, modAcct_);
@@ -196,10 +202,6 @@ void PostlarkForm::BuildMenus() {
     action(menuHelp_, menuUpdates_, "menu_Updates", "&Check for updates");
     action(menuHelp_, menuAbout_, "menu_About", "&About...");
 
-    // The updates and about commands are not available yet.
-    for (QAction* a : {menuUpdates_, menuAbout_})
-        a->setEnabled(false);
-
     // The check mark follows the window; the entry itself toggles the display state.
     connect(menuShow_, &QAction::triggered, this, [this] {
         menuShow_->setChecked(!menuShow_->isChecked());
@@ -210,6 +212,8 @@ void PostlarkForm::BuildMenus() {
     connect(menuBackup_, &QAction::triggered, this, [this] { menu_backup_Click(); });
     connect(menuRestore_, &QAction::triggered, this, [this] { menu_restore_Click(); });
     connect(menuSettings_, &QAction::triggered, this, [this] { menu_Settings_Click(); });
+    connect(menuUpdates_, &QAction::triggered, this, [this] { menu_Updates_Click(); });
+    connect(menuAbout_, &QAction::triggered, this, [this] { menu_About_Click(); });
 }
 
 bool PostlarkForm::Form_Load() {
@@ -222,6 +226,7 @@ bool PostlarkForm::Form_Load() {
                    vbYesNo + vbInformation, "Postlark");
         if (answer == vbNo)
             return false;
+        instance_->RunBesideOthers();
     }
     netConn_ = std::make_unique<CNetConnect>();
     autoCheck_ = std::make_unique<AutoCheck>(
@@ -247,7 +252,7 @@ bool PostlarkForm::Form_Load() {
 
     if (SettingsStore::IsFlagOn("RememberWhereIWas", true))
         RestorePosition();
-    // (The system menu gets its extra entries here.)
+    ExtendSystemMenu();
 
     if (SettingsStore::IsFlagOn("AutoCheck", false)) {
         timerCheck_->start();
@@ -333,6 +338,8 @@ void PostlarkForm::LoadAccountList() {
         auto* row = new QTreeWidgetItem(accountList_);
         row->setText(0, AnsiToQString(address));
     }
+    if (SelectedAccount() < 0)
+        SelectRow(0);
 }
 
 int PostlarkForm::AccountRowCount() const {
@@ -340,8 +347,13 @@ int PostlarkForm::AccountRowCount() const {
 }
 
 void PostlarkForm::ReDraw() {
+    // The account that was selected stays selected (by number, the last row if it is gone).
+    const int selected = std::max(SelectedAccount(), 0);
+    refilling_ = true;
     accountList_->clear();
+    refilling_ = false;
     LoadAccountList();
+    SelectRow(selected);
 }
 
 void PostlarkForm::CheckStartMin_Click() {
@@ -388,6 +400,7 @@ void PostlarkForm::Form_Unload() {
     timerCheck_->stop();
     if (sysIcon_)
         sysIcon_->HideIcon();
+    DetachSystemCommands();
     if (SettingsStore::IsFlagOn("RememberWhereIWas", true) && !isMinimized()) {
         // The client area's corner, frame excluded: restoring it with setGeometry reopens the
         // window exactly where it was, whatever the window manager's frame, instead of creeping.

@@ -5,6 +5,7 @@
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
 #include "platform/Win32Types.h"
+#include "winsupport/ISubclass.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -38,7 +39,8 @@ class PostlarkForm : public QMainWindow,
                      public AccountListView,
                      public CheckRunView,
                      public AlertTarget,
-                     public SettingsTarget {
+                     public SettingsTarget,
+                     public ISubclass {
     Q_OBJECT
 public:
     // `arguments` is the command line without the program name.
@@ -52,6 +54,7 @@ public:
     // AccountListView
     int AccountRowCount() const override;
     void ReDraw() override;
+    bool ConfirmListCurrent(int account) override;
 
     void menu_Show_Click() override;
     void menu_Exit_Click();
@@ -77,6 +80,15 @@ public:
     // The connection probe, read before an automatic check when "CheckConnection" is on.
     CNetConnect& NetConn() { return *netConn_; }
 
+    void menu_About_Click();
+    void menu_Updates_Click();
+
+    // ISubclass: the window's system commands (WM_SYSCOMMAND), attached from load to unload.
+    std::int32_t MsgResponse() override { return ResponseConsume; }
+    void SetMsgResponse(std::int32_t) override {}
+    win::LRESULT WindowProc(win::HWND hWnd, win::UINT iMsg, win::WPARAM wParam,
+                            win::LPARAM lParam) override;
+
     // CheckRunView
     void SetStatusText(const QString& text) override;
     void BeginRunControls() override;
@@ -85,6 +97,7 @@ public:
     std::int32_t ProgressPosition() const override;
     void SetProgressPosition(std::int32_t position) override;
     void SetNewMailText(int row, const QString& text) override;
+    void SetNewMailToolTip(int row, const QString& tip) override;
     void GotMail() override;
     bool Unloading() const override { return unloaded_; }
 
@@ -122,6 +135,9 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void FitCaptions(QWidget* client);
+    void FitColumns();
+    void FixWindowSize();
     void PlaceTwips(QWidget* w, int left, int top, int width, int height);
     void RestorePosition();
     void LoadAccountList();
@@ -137,12 +153,18 @@ private:
     void RestoreAccounts(const QString& path);
     CommonDialog& CommonDialog1();
 
+    void ExtendSystemMenu();
+    void DetachSystemCommands();
+
     // Display states: shown (window visible, icon absent) and hidden (icon only).
     void HideToTray();
     void RetryTrayIcon();
     void SetShowChecked(bool checked);
-    // The account that modify, delete and launch act on: the selected row, else the first.
+    // The account that modify, delete and launch act on: the selected row's, or -1 for an
+    // empty list. Whenever the list has rows exactly one is selected (see KeepOneSelected).
     int SelectedAccount() const;
+    void SelectRow(int row);
+    void KeepOneSelected();
     bool ReportEmptyList();
 
     QStringList arguments_;
@@ -157,6 +179,9 @@ private:
     int trayRetriesLeft_ = 0;
     std::int32_t lastTrayCode_ = 0;
     bool trayBusy_ = false;
+    bool sysCommandsAttached_ = false;
+    int lastSelectedRow_ = 0;
+    bool refilling_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<CNetConnect> netConn_;
