@@ -4,6 +4,7 @@
 // the About box and restores and closes the window as usual. The window runs in a child
 // process (tools/form_probe.cpp); this process drives it and looks at the X server.
 #include "store/SettingsStore.h"
+#include "support/ChildExit.h"
 #include "support/ProbeProcess.h"
 #include "support/TestEnvironment.h"
 #include "support/XServer.h"
@@ -54,7 +55,9 @@ protected:
     void TearDown() override {
         if (probe.state() != QProcess::NotRunning) {
             probe.write("quit\n");
-            if (!probe.waitForFinished(kTimeoutMs))
+            if (probe.waitForFinished(kTimeoutMs))
+                EXPECT_TRUE(test::ExitedCleanly(probe));
+            else
                 probe.kill();
         }
     }
