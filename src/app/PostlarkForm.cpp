@@ -72,6 +72,9 @@ PostlarkForm::PostlarkForm(QStringList arguments, QWidget* parent)
     postlarkImage_ = win::RegisterIcon(QIcon(":/icons/postlark.svg"));
     mailTray1_ = win::RegisterIcon(QIcon(":/icons/mailtray1.svg"));
     mailTray2_ = win::RegisterIcon(QIcon(":/icons/mailtray2.svg"));
+    // Every window of the program carries its icon: this one, its menus, and message boxes
+    // shown while it is hidden in the tray (they have no owner window to take it from).
+    QApplication::setWindowIcon(win::IconFromHandle(postlarkImage_));
     setWindowIcon(win::IconFromHandle(postlarkImage_));
     BuildControls();
     BuildMenus();

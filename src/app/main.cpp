@@ -1,13 +1,21 @@
 // Postlark entry point: creates the application and the main window, which runs the program.
+#include "app/CommandLineInfo.h"
 #include "app/PostlarkForm.h"
 #include "platform/TerminationSignals.h"
 
 #include <QApplication>
+#include <iostream>
 
 int main(int argc, char* argv[]) {
+    // --help and --version are answered before anything touches the display or the settings.
+    if (const auto status = postlark::AnswerInfoSwitch(argc, argv, std::cout))
+        return *status;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("Postlark");
     QApplication::setApplicationVersion(POSTLARK_VERSION);
+    // Lets the desktop match the windows to the installed desktop entry and its icon.
+    QApplication::setDesktopFileName("org.postlark.Postlark");
     // The window may be hidden in the tray; the program ends when the main window unloads.
     QApplication::setQuitOnLastWindowClosed(false);
 
