@@ -13,12 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <memory>
-#include <mutex>
 #include <unordered_map>
 #include <utility>
 
@@ -29,7 +29,6 @@ namespace {
 constexpr const char* kApplication = "Postlark";
 constexpr std::string_view kSectionHeader = "[Settings]";
 constexpr long kFileAccessError = 75;
-
 
 [[noreturn]] void Fail(const std::string& action, const std::string& path, int error) {
     throw RuntimeError(kFileAccessError,
