@@ -260,8 +260,10 @@ void PostlarkForm::RestorePosition() {
         return;
     }
     // The stored corner is the client area's (see Form_Unload); setGeometry places exactly that.
-    setGeometry(
-        QRect(QPoint(int(std::lround(left / twipsX_)), int(std::lround(top / twipsY_))), size()));
+    // The size is the one the controls need: before the window is first shown, size() is
+    // still Qt's default, which would leave an empty area beside them.
+    setGeometry(QRect(QPoint(int(std::lround(left / twipsX_)), int(std::lround(top / twipsY_))),
+                      sizeHint()));
 }
 
 void PostlarkForm::ApplyProgressOptions() {
