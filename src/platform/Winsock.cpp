@@ -8,6 +8,7 @@
 #include <QSslError>
 #include <QSslSocket>
 #include <QStringList>
+#include <sys/socket.h>
 #include <utility>
 
 namespace postlark {
@@ -116,7 +117,19 @@ QSslSocket* Winsock::NewTlsSocket() {
 bool Winsock::SendData(const QByteArray& data) {
     if (!socket_ || state_ != sckConnected)
         return false;
-    return socket_->write(data) == data.size();
+    qsizetype sent = 0;
+    // A plain line goes straight to the kernel when nothing is queued before it: Qt's own
+    // buffered write would switch its write notifier on and off around every line, waking
+    // the event loop twice more per command. What the kernel does not take goes the usual way.
+    if (!tls_ && socket_->bytesToWrite() == 0) {
+        const ssize_t done = ::send(static_cast<int>(socket_->socketDescriptor()), data.constData(),
+                                    static_cast<size_t>(data.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        sent = done > 0 ? done : 0;
+        if (sent == data.size())
+            return true;
+    }
+    const QByteArray rest = data.mid(sent);
+    return socket_->write(rest) == rest.size();
 }
 
 QByteArray Winsock::GetData() {
