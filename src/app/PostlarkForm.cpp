@@ -1,13 +1,18 @@
 // The main window's controls, start-up and shut-down.
 #include "app/PostlarkForm.h"
 
+#include "mail/AutoCheck.h"
 #include "mail/CheckRun.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
+#include "net/CNetConnect.h"
+#include "platform/CommonDialog.h"
 #include "platform/MsgBox.h"
+#include "platform/RuntimeError.h"
 #include "platform/Screen.h"
 #include "platform/ShellNotify.h"
 #include "platform/SingleInstance.h"
+#include "platform/WinInet.h"
 #include "platform/WindowLayer.h"
 #include "platform/Winsock.h"
 #include "store/AnsiText.h"
@@ -45,15 +50,6 @@ constexpr int kClientWidth = 5535; // twips
 constexpr int kClientHeight = 3870;
 constexpr win::UINT kTrayCallback = 512; // the mouse-move message
 const char* const kTrayTip = "Postlark 1.5";
-
-// A stored whole number in the 16-bit range, or the default for anything else.
-std::int16_t StoredInt16(const std::string& key, std::int16_t defaultValue) {
-    const long value = SettingsStore::GetInteger(key, defaultValue);
-    if (value < std::numeric_limits<std::int16_t>::min() ||
-        value > std::numeric_limits<std::int16_t>::max())
-        return defaultValue;
-    return static_cast<std::int16_t>(value);
-}
 
 // A position written as a 32-bit floating-point number: "1000", "1234.5".
 std::string PositionText(double twips) {
@@ -167,6 +163,7 @@ void PostlarkForm::BuildControls() {
     timerCheck_ = new QTimer(this);
     timerCheck_->setObjectName("TimerCheck");
     timerCheck_->setInterval(60000);
+    connect(timerCheck_, &QTimer::timeout, this, [this] { TimerCheck_Timer(); });
     timerFlash_ = new QTimer(this);
     timerFlash_->setObjectName("TimerFlash");
     timerFlash_->setInterval(500);
@@ -199,8 +196,8 @@ void PostlarkForm::BuildMenus() {
     action(menuHelp_, menuUpdates_, "menu_Updates", "&Check for updates");
     action(menuHelp_, menuAbout_, "menu_About", "&About...");
 
-    // The settings, backup, updates and about commands are not available yet.
-    for (QAction* a : {menuSettings_, menuBackup_, menuRestore_, menuUpdates_, menuAbout_})
+    // The updates and about commands are not available yet.
+    for (QAction* a : {menuUpdates_, menuAbout_})
         a->setEnabled(false);
 
     // The check mark follows the window; the entry itself toggles the display state.
@@ -210,10 +207,14 @@ void PostlarkForm::BuildMenus() {
     });
     connect(menuExit_, &QAction::triggered, this, [this] { menu_Exit_Click(); });
     connect(menuChecknow_, &QAction::triggered, this, [this] { menu_Checknow_Click(); });
+    connect(menuBackup_, &QAction::triggered, this, [this] { menu_backup_Click(); });
+    connect(menuRestore_, &QAction::triggered, this, [this] { menu_restore_Click(); });
+    connect(menuSettings_, &QAction::triggered, this, [this] { menu_Settings_Click(); });
 }
 
 bool PostlarkForm::Form_Load() {
-    instance_ = std::make_unique<SingleInstance>();
+    instance_ =
+        std::make_unique<SingleInstance>(QString::fromStdString(SettingsStore::FolderPath()));
     if (instance_->AnotherCopyRunning()) {
         const int answer =
             MsgBox("A copy of Postlark is already running, if it is not on your taskbar, check "
@@ -222,15 +223,35 @@ bool PostlarkForm::Form_Load() {
         if (answer == vbNo)
             return false;
     }
-    // (The connection probe is created here.)
+    netConn_ = std::make_unique<CNetConnect>();
+    autoCheck_ = std::make_unique<AutoCheck>(
+        UpdateIntervalMins,
+        [this] {
+            // The connection read waits with events handled; the window may have closed.
+            if (!unloaded_)
+                CheckButton_Click();
+        },
+        [this] { return netConn_->Connected(); },
+        [] {
+            win::DWORD flags = 0;
+            return win::InternetGetConnectedState(&flags, 0) != 0;
+        });
 
-    if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1)
+    // A store that exists but cannot be read looks like a fresh one: say so, once.
+    if (const std::string problem = SettingsStore::ReadProblem(); !problem.empty())
+        MsgBox(
+            QStringLiteral("The settings file %1 cannot be read: %2. Postlark will not change it.")
+                .arg(QString::fromStdString(SettingsStore::FilePath()),
+                     QString::fromStdString(problem)),
+            vbExclamation, "Postlark");
+
+    if (SettingsStore::IsFlagOn("RememberWhereIWas", true))
         RestorePosition();
     // (The system menu gets its extra entries here.)
 
-    if (SettingsStore::GetNumber("AutoCheck", 0) == 1) {
+    if (SettingsStore::IsFlagOn("AutoCheck", false)) {
         timerCheck_->start();
-        UpdateIntervalMins = StoredInt16("AutoCheckValue", 1);
+        UpdateIntervalMins = AutoCheckInterval();
     }
 
     applicationKey_ = BuildApplicationKey();
@@ -252,10 +273,14 @@ bool PostlarkForm::Form_Load() {
 }
 
 void PostlarkForm::RestorePosition() {
+    // A position off the screen on any side (a damaged value such as -3e12 included) puts
+    // the window in the top left corner; only positions on the screen reach the conversion
+    // to pixels, so it never overflows.
+    const auto onScreen = [](double twips, double extent) { return twips >= 0 && twips < extent; };
     const double left = SettingsStore::GetNumber("MainLeft", 1000);
-    const double top =
-        left < win::ScreenWidthTwips() ? SettingsStore::GetNumber("MainTop", 1000) : 0;
-    if (left >= win::ScreenWidthTwips() || top >= win::ScreenHeightTwips()) {
+    const bool leftOnScreen = onScreen(left, win::ScreenWidthTwips());
+    const double top = leftOnScreen ? SettingsStore::GetNumber("MainTop", 1000) : 0;
+    if (!leftOnScreen || !onScreen(top, win::ScreenHeightTwips())) {
         move(0, 0); // off the screen: the top left corner, frame included
         return;
     }
@@ -285,11 +310,13 @@ void PostlarkForm::ApplyCommandLine() {
         HideToTray();
         return;
     }
-    // (A backup file named on the command line is restored here.)
+    // A backup file named on the command line (opened from the file manager, say).
+    const QString commandLine = arguments_.join(' ').trimmed();
+    if (commandLine.contains(".pls"))
+        RestoreFromFile(commandLine);
 
-    // Only 0 and 1 are states of the box; anything else stored reads as the default.
-    const std::int16_t startMin = StoredInt16("StartMinimized", 0);
-    checkStartMin_->setChecked(startMin == 1);
+    // Only a value that reads exactly as 1 checks the box; anything else reads as 0.
+    checkStartMin_->setChecked(SettingsStore::IsFlagOn("StartMinimized", false));
     if (checkStartMin_->isChecked())
         HideToTray();
     else
@@ -320,7 +347,26 @@ void PostlarkForm::ReDraw() {
 }
 
 void PostlarkForm::CheckStartMin_Click() {
-    SettingsStore::SaveValue("StartMinimized", checkStartMin_->isChecked() ? "1" : "0");
+    SaveOrReport([this] {
+        SettingsStore::SaveValue("StartMinimized", checkStartMin_->isChecked() ? "1" : "0");
+    });
+}
+
+void PostlarkForm::SaveOrReport(const std::function<void()>& write) {
+    try {
+        write();
+    } catch (const RuntimeError& error) {
+        // The program goes on with what it has; the user hears of it once per session: the
+        // cause in the status bar, the whole story in its tool tip.
+        if (saveFailureShown_)
+            return;
+        saveFailureShown_ = true;
+        const auto* storeError = dynamic_cast<const SettingsStoreError*>(&error);
+        const std::string& reason = storeError ? storeError->Reason : error.Description;
+        statusBar_->showMessage(
+            QStringLiteral("Settings cannot be saved: %1").arg(QString::fromStdString(reason)));
+        statusBar_->setToolTip(QString::fromStdString(error.Description));
+    }
 }
 
 void PostlarkForm::menu_Exit_Click() {
@@ -341,15 +387,18 @@ void PostlarkForm::Form_Unload() {
     winsock1_->Close(); // ends the wait of a check run in progress
     trayRetry_->stop();
     timerFlash_->stop();
+    timerCheck_->stop();
     if (sysIcon_)
         sysIcon_->HideIcon();
-    if (SettingsStore::GetNumber("RememberWhereIWas", 1) == 1 && !isMinimized()) {
+    if (SettingsStore::IsFlagOn("RememberWhereIWas", true) && !isMinimized()) {
         // The client area's corner, frame excluded: restoring it with setGeometry reopens the
         // window exactly where it was, whatever the window manager's frame, instead of creeping.
         const QPoint at = geometry().topLeft();
-        SettingsStore::Apply(
-            {SettingsStore::Change::Set("MainLeft", PositionText(at.x() * twipsX_)),
-             SettingsStore::Change::Set("MainTop", PositionText(at.y() * twipsY_))});
+        SaveOrReport([&] {
+            SettingsStore::Apply(
+                {SettingsStore::Change::Set("MainLeft", PositionText(at.x() * twipsX_)),
+                 SettingsStore::Change::Set("MainTop", PositionText(at.y() * twipsY_))});
+        });
     }
 }
 

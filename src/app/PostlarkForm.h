@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the account list and its commands, the tray icon, start-up and shut-down.
 #include "app/AccountListView.h"
+#include "dialogs/SettingsTarget.h"
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
 #include "platform/Win32Types.h"
@@ -8,6 +9,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,7 +23,10 @@ class QTreeWidget;
 
 namespace postlark {
 
+class AutoCheck;
 class CheckRun;
+class CommonDialog;
+class CNetConnect;
 class CSystrayIcon;
 class Pop3Link;
 class Pop3Probe;
@@ -32,7 +37,8 @@ class Winsock;
 class PostlarkForm : public QMainWindow,
                      public AccountListView,
                      public CheckRunView,
-                     public AlertTarget {
+                     public AlertTarget,
+                     public SettingsTarget {
     Q_OBJECT
 public:
     // `arguments` is the command line without the program name.
@@ -58,6 +64,18 @@ public:
     void menu_Checknow_Click();
     void LaunchButton_Click();
     void TimerFlash_Timer();
+    void menu_backup_Click();
+    void menu_restore_Click();
+    void menu_Settings_Click();
+    // The automatic check's one-minute tick.
+    void TimerCheck_Timer();
+
+    // Arms (on) or disarms (off) the automatic check timer; arming a running timer leaves its
+    // minute as it was. The countdown `UpdateIntervalMins` is set by the caller.
+    void SetTimerCheckEnabled(bool on) override;
+    bool TimerCheckEnabled() const;
+    // The connection probe, read before an automatic check when "CheckConnection" is on.
+    CNetConnect& NetConn() { return *netConn_; }
 
     // CheckRunView
     void SetStatusText(const QString& text) override;
@@ -75,6 +93,11 @@ public:
     win::HWND Handle() const override { return hWnd_; }
     void StartTrayAlert(const QString& tip) override;
     bool TrayIconVisible() const override;
+
+    // SettingsTarget
+    void ResetUpdateIntervalMins() override;
+    void SetProgressBarVisible(bool visible) override;
+    void SetProgressBarSmooth(bool smooth) override;
 
     // The results of the last check run.
     const Pop3Probe& Probe() const { return *probe_; }
@@ -105,6 +128,14 @@ private:
     void ApplyProgressOptions();
     void ApplyCommandLine();
     void Form_Unload();
+    // Runs a store write made outside a dialog; a failure is told once per session in the
+    // status bar and the program carries on.
+    void SaveOrReport(const std::function<void()>& write);
+
+    // The account backup file: restore at start-up, and the restore both commands share.
+    void RestoreFromFile(const QString& path);
+    void RestoreAccounts(const QString& path);
+    CommonDialog& CommonDialog1();
 
     // Display states: shown (window visible, icon absent) and hidden (icon only).
     void HideToTray();
@@ -122,11 +153,14 @@ private:
     bool loaded_ = false;
     bool unloaded_ = false;
     bool trayNoticeShown_ = false;
+    bool saveFailureShown_ = false;
     int trayRetriesLeft_ = 0;
     std::int32_t lastTrayCode_ = 0;
     bool trayBusy_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<CNetConnect> netConn_;
+    std::unique_ptr<AutoCheck> autoCheck_;
     std::unique_ptr<Pop3Link> link_;
     std::unique_ptr<Pop3Probe> probe_;
     std::unique_ptr<CheckRun> checkRun_;
@@ -148,6 +182,7 @@ private:
     QTimer* timerFlash_ = nullptr;
     QTimer* trayRetry_ = nullptr;
     Winsock* winsock1_ = nullptr;
+    std::unique_ptr<CommonDialog> commonDialog1_;
 
     QMenu* menuFile_ = nullptr;
     QAction* menuChecknow_ = nullptr;

@@ -3,6 +3,7 @@
 #include "app/PostlarkForm.h"
 
 #include "mail/Alerts.h"
+#include "mail/AutoCheck.h"
 #include "mail/CheckRun.h"
 #include "mail/Pop3Probe.h"
 #include "mail/ShellExecuteMessages.h"
@@ -100,6 +101,23 @@ void PostlarkForm::TimerFlash_Timer() {
     sysIcon_->IconHandle(FlashPhase ? mailTray2_ : mailTray1_);
     FlashPhase = !FlashPhase;
     sysIcon_->Update();
+}
+
+void PostlarkForm::TimerCheck_Timer() {
+    // A tick before start-up finished, or after shut-down began, has nothing to check.
+    if (autoCheck_ && !unloaded_)
+        autoCheck_->Tick();
+}
+
+void PostlarkForm::SetTimerCheckEnabled(bool on) {
+    if (!on)
+        timerCheck_->stop();
+    else if (!timerCheck_->isActive())
+        timerCheck_->start();
+}
+
+bool PostlarkForm::TimerCheckEnabled() const {
+    return timerCheck_->isActive();
 }
 
 void PostlarkForm::LaunchButton_Click() {

@@ -16,7 +16,7 @@ namespace postlark {
 namespace {
 
 bool AlertOn(const char* key, double defaultValue) {
-    return SettingsStore::GetNumber(key, defaultValue) == 1;
+    return SettingsStore::IsFlagOn(key, defaultValue == 1);
 }
 
 bool HasMail(const std::vector<std::int16_t>& results, int i) {

@@ -63,6 +63,8 @@ void CommonDialog::Show(bool open) {
         const QStringList filters = NameFilters(Filter);
         if (!filters.isEmpty())
             dialog.setNameFilters(filters);
+        if (!open && !DefaultExt.isEmpty())
+            dialog.setDefaultSuffix(DefaultExt);
         if (!FileName.isEmpty())
             dialog.selectFile(FileName);
         if (owner_)

@@ -22,6 +22,8 @@ public:
     QString Filter;
     QString FileName;
     QString DialogTitle;
+    // Save dialog: the extension added to a name typed without one (no dot), if set.
+    QString DefaultExt;
     bool CancelError = false;
 
     void ShowOpen();

@@ -136,6 +136,10 @@ std::intptr_t OpenWithDefault(const QString& path) {
 }
 
 std::intptr_t OpenUrl(const QUrl& url) {
+    // Nothing could open an address that is not one ("www.example.invalid;x y"); the desktop
+    // would be handed an empty text and report nothing, so it is a file that is not there.
+    if (!url.isValid())
+        return SE_ERR_FNF;
     if (QDesktopServices::openUrl(url))
         return SE_STARTED;
     // Platform plugins without desktop services (offscreen, minimal) refuse; the others would

@@ -7,7 +7,7 @@
 //   desktop's default handler (QDesktopServices, or xdg-open when the platform plugin offers no
 //   desktop services); no handler -> 31. A file: URL is treated as the local path it names.
 // - a host name beginning "www." or "ftp." that is not an existing file: opened as an
-//   http:// or ftp:// address, as the shell does.
+//   http:// or ftp:// address, as the shell does; one that makes no valid address -> 2.
 // - a path: absolute; relative to `directory` (the current folder when it is empty); or a bare
 //   name, looked up on PATH first like a shell does, then in that folder.
 //     missing, and its folder missing too          -> 3  SE_ERR_PNF

@@ -1,5 +1,6 @@
 #include "platform/Timers.h"
 
+#include "platform/WindowEvents.h"
 #include "platform/WindowLayer.h"
 
 #include <QCoreApplication>
@@ -48,8 +49,11 @@ bool OnApplicationThread() {
 
 void Fire(UINT_PTR id) {
     const auto it = Table().find(id);
-    if (it != Table().end())
-        it->second.callback(0, WM_TIMER, id, TickCount());
+    if (it == Table().end())
+        return;
+    const TIMERPROC callback = it->second.callback;
+    // A failing timer procedure is reported like a failing window message; the timer runs on.
+    detail::GuardFromEventLoop("timer procedure", [&] { callback(0, WM_TIMER, id, TickCount()); });
 }
 
 void Dispose(QTimer* timer) {

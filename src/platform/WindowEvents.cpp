@@ -8,6 +8,7 @@
 #include <QWindow>
 #include <QWindowStateChangeEvent>
 #include <exception>
+#include <string>
 
 namespace postlark::win::detail {
 
@@ -96,13 +97,20 @@ void WatchWindowEvents(QWidget* widget) {
 }
 
 bool SendFromEventLoop(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    const std::string what = "window message " + std::to_string(msg);
+    return GuardFromEventLoop(what.c_str(), [&] { SendMessageA(hWnd, msg, wParam, lParam); });
+}
+
+bool GuardFromEventLoop(const char* what, const std::function<void()>& call) {
     try {
-        SendMessageA(hWnd, msg, wParam, lParam);
+        call();
         return true;
     } catch (const std::exception& error) {
-        qWarning() << "window message" << msg << "failed:" << error.what();
-        return false;
+        qWarning() << what << "failed:" << error.what();
+    } catch (...) {
+        qWarning() << what << "failed";
     }
+    return false;
 }
 
 } // namespace postlark::win::detail

@@ -28,13 +28,11 @@ namespace {
 
 constexpr const char* kApplication = "Postlark";
 constexpr std::string_view kSectionHeader = "[Settings]";
-constexpr long kFileAccessError = 75;
 
 [[noreturn]] void Fail(const std::string& action, const std::string& path, int error) {
-    throw RuntimeError(kFileAccessError,
-                       "Path/File access error: cannot " + action + " " + path + " (" +
-                           std::strerror(error) + ")",
-                       "SettingsStore");
+    const std::string reason = std::strerror(error);
+    throw SettingsStoreError(
+        "Path/File access error: cannot " + action + " " + path + " (" + reason + ")", reason);
 }
 
 // ---- File form -------------------------------------------------------------------------
@@ -385,10 +383,9 @@ ParsedStore& Parsed() {
 std::string EnsureFolder() {
     const std::string folder = SettingsStore::FolderPath();
     if (folder.empty())
-        throw RuntimeError(kFileAccessError,
-                           "Path/File access error: there is no home folder and XDG_CONFIG_HOME "
-                           "is not set, so settings have nowhere to be kept",
-                           "SettingsStore");
+        throw SettingsStoreError("Path/File access error: there is no home folder and "
+                                 "XDG_CONFIG_HOME is not set, so settings have nowhere to be kept",
+                                 "no home folder");
     for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string part = folder.substr(0, slash);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)

@@ -10,6 +10,8 @@
 // Keys and values are single-byte text: every byte 0-255 is kept as given.
 // Write failures raise RuntimeError 75 ("Path/File access error"); reads never fail.
 // Saving what is already stored writes nothing and needs no write access.
+#include "platform/RuntimeError.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,6 +19,16 @@
 #include <vector>
 
 namespace postlark {
+
+// A failed save: RuntimeError 75 with the whole story (what, where, why) as its description,
+// and the bare cause ("Permission denied") as Reason, short enough for a status bar.
+class SettingsStoreError : public RuntimeError {
+public:
+    SettingsStoreError(std::string description, std::string reason)
+        : RuntimeError(75, std::move(description), "SettingsStore"), Reason(std::move(reason)) {}
+
+    std::string Reason;
+};
 
 class SettingsStore {
 public:

@@ -38,10 +38,10 @@ bool CSystrayIcon::ShowIcon() {
 bool CSystrayIcon::HideIcon() {
     if (!shown_)
         return false;
-    const bool accepted = Call(win::NIM_DELETE);
-    if (accepted)
-        shown_ = false;
-    return accepted;
+    // A refused delete means the shell no longer has the icon (its host restarted, say): it is
+    // not shown either way, and ShowIcon must be able to add it again.
+    shown_ = false;
+    return Call(win::NIM_DELETE);
 }
 
 bool CSystrayIcon::Update() {

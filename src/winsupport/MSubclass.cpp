@@ -4,6 +4,7 @@
 #include "platform/WindowLayer.h"
 
 #include <string>
+#include <vector>
 
 namespace postlark::MSubclass {
 
@@ -11,8 +12,31 @@ using namespace win;
 
 namespace {
 
-UINT currentMessage = 0;
-WNDPROC oldWindowProc = nullptr;
+// The message and previous procedure of each dispatch in progress, innermost last: a handler
+// that sends a message to another subclassed window finds its own values again afterwards.
+// `last` keeps the values of the latest dispatch once none is in progress.
+struct DispatchState {
+    UINT message = 0;
+    WNDPROC oldWindowProc = nullptr;
+};
+std::vector<DispatchState> dispatches;
+DispatchState last;
+
+const DispatchState& Current() {
+    return dispatches.empty() ? last : dispatches.back();
+}
+
+// Keeps one dispatch's state on the stack for as long as the dispatch runs, errors included.
+class DispatchScope {
+public:
+    DispatchScope(UINT message, WNDPROC old) { dispatches.push_back({message, old}); }
+    ~DispatchScope() {
+        last = dispatches.back();
+        dispatches.pop_back();
+    }
+    DispatchScope(const DispatchScope&) = delete;
+    DispatchScope& operator=(const DispatchScope&) = delete;
+};
 
 std::string countName(HWND hWnd) {
     return "C" + std::to_string(hWnd);
@@ -133,11 +157,11 @@ void DetachMessage(ISubclass* handler, HWND hWnd, UINT iMsg) {
 }
 
 UINT CurrentMessage() {
-    return currentMessage;
+    return Current().message;
 }
 
 LRESULT CallOldWindowProc(HWND hWnd, UINT iMsg, WPARAM wParam, LPARAM lParam) {
-    return CallWindowProcA(oldWindowProc, hWnd, iMsg, wParam, lParam);
+    return CallWindowProcA(Current().oldWindowProc, hWnd, iMsg, wParam, lParam);
 }
 
 LRESULT WindowProc(HWND hWnd, UINT iMsg, WPARAM wParam, LPARAM lParam) {
@@ -146,23 +170,41 @@ LRESULT WindowProc(HWND hWnd, UINT iMsg, WPARAM wParam, LPARAM lParam) {
     if (n < 1)
         return callPrevious(old, hWnd, iMsg, wParam, lParam);
 
+    // The handlers as they stand when the message arrives: a handler that detaches itself or
+    // another one meanwhile moves the stored entries, but not this list. A handler detached
+    // before its turn is skipped (it may be gone); one attached meanwhile waits for the next
+    // message.
+    std::vector<HANDLE> snapshot;
+    for (HANDLE i = 1; i <= n; ++i)
+        snapshot.push_back(prop(hWnd, handlerName(hWnd, iMsg, i)));
+    const auto attached = [&](HANDLE id) {
+        return findHandler(hWnd, iMsg, id, prop(hWnd, handlerCountName(hWnd, iMsg))) != 0;
+    };
+
+    const DispatchScope scope(iMsg, old);
     LRESULT result = 0;
     bool previousCalled = false;
-    for (HANDLE i = 1; i <= n; ++i) {
-        const HANDLE id = prop(hWnd, handlerName(hWnd, iMsg, i));
+    for (std::size_t i = 0; i < snapshot.size(); ++i) {
+        const HANDLE id = snapshot[i];
         if (id == 0) {
             result = callPrevious(old, hWnd, iMsg, wParam, lParam);
             continue;
         }
+        if (!attached(id))
+            continue;
         auto* handler = reinterpret_cast<ISubclass*>(id);
-        currentMessage = iMsg;
-        oldWindowProc = old;
-        if (i == 1 && handler->MsgResponse() == ResponseBeforePrevious && !previousCalled) {
+        if (i == 0 && handler->MsgResponse() == ResponseBeforePrevious && !previousCalled) {
             callPrevious(old, hWnd, iMsg, wParam, lParam);
             previousCalled = true;
         }
+        const bool isLast = i + 1 == snapshot.size();
+        std::int32_t response = isLast ? handler->MsgResponse() : ResponseConsume;
         result = handler->WindowProc(hWnd, iMsg, wParam, lParam);
-        if (i == n && handler->MsgResponse() == ResponseAfterPrevious && !previousCalled) {
+        // The handler may change its answer while handling the message; one that detached
+        // itself meanwhile keeps the answer it gave before (it may no longer be asked).
+        if (isLast && attached(id))
+            response = handler->MsgResponse();
+        if (isLast && response == ResponseAfterPrevious && !previousCalled) {
             previousCalled = true;
             result = callPrevious(old, hWnd, iMsg, wParam, lParam);
         }

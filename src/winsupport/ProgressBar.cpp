@@ -122,7 +122,10 @@ void ProgressBar::SetBorderStyle(std::int32_t eBorderStyle) {
 
 void ProgressBar::StepIt() {
     if (hWnd_) {
+        // The child advances (and wraps) by its own step; Position follows what it shows, so a
+        // later assignment of the old value is a change that moves the bar back.
         Send(PBM_STEPIT, 0, 0);
+        position_ = static_cast<std::int32_t>(Send(PBM_GETPOS, 0, 0));
         return;
     }
     const std::int64_t next = std::int64_t{position_} + step_;

@@ -137,6 +137,7 @@ TEST_F(AccountDialogsTest, AddWithAnyRequiredFieldEmptyShowsMessageAndStoresNoth
     for (const char* empty : required) {
         SetModalAnswerer([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
         AddAcctForm form(nullptr, list, key);
+        form.show();
         Fill(&form, "a@example.org", "pop.example.org", "a", "pw", "/usr/bin/mailer");
         Field(&form, empty)->clear();
         Button(&form, "AddButton")->click();
@@ -146,7 +147,7 @@ TEST_F(AccountDialogsTest, AddWithAnyRequiredFieldEmptyShowsMessageAndStoresNoth
         EXPECT_EQ(asked[0].prompt, RequiredMessage);
         EXPECT_EQ(asked[0].buttons, vbOKOnly); // no icon
         EXPECT_EQ(asked[0].title, "Postlark");
-        EXPECT_EQ(form.result(), 0) << "the dialog stays open";
+        EXPECT_TRUE(form.isVisible()) << "the dialog stays open";
         EXPECT_EQ(Field(&form, "EmailAddressText")->text().isEmpty(),
                   std::string(empty) == "EmailAddressText")
             << "the fields keep their contents";
@@ -160,13 +161,14 @@ TEST_F(AccountDialogsTest, AddWithAnyRequiredFieldEmptyShowsMessageAndStoresNoth
 TEST_F(AccountDialogsTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
     SetModalAnswerer([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
     AddAcctForm form(nullptr, list, key);
+    form.show();
     Fill(&form, "a@example.org", "pop.example.org", "a", "pw", "");
     Field(&form, "PassText")->setText(QString::fromUtf8("\xE5\xAF\x86\xE7\xA0\x81"));
     Button(&form, "AddButton")->click();
     ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
     EXPECT_EQ(ModalQuestionsAsked()[0].buttons, vbExclamation);
     EXPECT_EQ(Stored("NumAccts"), Absent);
-    EXPECT_EQ(form.result(), 0);
+    EXPECT_TRUE(form.isVisible());
 }
 
 TEST_F(AccountDialogsTest, AddAppendsAtRowCountWithEmptyProgramStoredAndPasswordEnciphered) {
@@ -196,6 +198,7 @@ TEST_F(AccountDialogsTest, StoreWriteFailureIsReportedAndTheDialogStaysOpen) {
     blocker.close();
 
     AddAcctForm form(nullptr, list, key);
+    form.show();
     Fill(&form, "a@example.org", "pop.example.org", "a", "pw", "");
     Button(&form, "AddButton")->click();
 
@@ -204,7 +207,7 @@ TEST_F(AccountDialogsTest, StoreWriteFailureIsReportedAndTheDialogStaysOpen) {
     EXPECT_EQ(asked[0].buttons, vbExclamation);
     EXPECT_EQ(asked[0].title, "Postlark");
     EXPECT_FALSE(asked[0].prompt.contains("pw"));
-    EXPECT_EQ(form.result(), 0);
+    EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(list.redraws, 0);
     EXPECT_EQ(Field(&form, "EmailAddressText")->text(), "a@example.org");
 }
@@ -247,6 +250,7 @@ TEST_F(AccountDialogsTest, ModifyShowsBadReadForMissingKeysAndStoresFourFields) 
 
     ModAcctForm form(nullptr, list, key);
     form.LoadAccount(1);
+    form.show();
     EXPECT_EQ(Field(&form, "EmailAddressText")->text(), "user1@example.org");
     EXPECT_EQ(Field(&form, "POPText")->text(), "Bad Read");
     EXPECT_EQ(Field(&form, "ProgramText")->text(), "");
@@ -257,12 +261,13 @@ TEST_F(AccountDialogsTest, ModifyShowsBadReadForMissingKeysAndStoresFourFields) 
     ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
     EXPECT_EQ(ModalQuestionsAsked()[0].prompt, RequiredMessage);
     EXPECT_EQ(Stored("UserName1"), "user1");
-    EXPECT_EQ(form.result(), 0);
+    EXPECT_TRUE(form.isVisible());
 
     Field(&form, "UserNameText")->setText("renamed");
     Field(&form, "ProgramText")->setText("https://mail.example.org/");
     Button(&form, "ModButton")->click();
     EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(Stored("UserName1"), "renamed");
     EXPECT_EQ(Stored("POP1"), "Bad Read");
     EXPECT_EQ(Stored("Program1"), "https://mail.example.org/");

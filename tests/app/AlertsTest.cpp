@@ -125,6 +125,19 @@ TEST_F(AlertsTest, AFailedLaunchIsExplainedAndTheOtherAlertsStillRun) {
         form_->findChild<QStatusBar*>("StatusBar")->currentMessage().endsWith(", new messages."));
 }
 
+TEST_F(AlertsTest, AlertFlagsThatDoNotReadAsOneRaiseNothing) {
+    for (const char* key : {"AlertMsg", "AlertLaunch", "AlertTray", "AlertPopUp"})
+        SettingsStore::SaveValue(key, "2");
+    SettingsStore::SaveValue("AlertSound", "1.4");
+    StoreAccounts({MarkerProgram()});
+    Load();
+    EXPECT_TRUE(Check().empty());
+    EXPECT_FALSE(Flash()->isActive());
+    EXPECT_FALSE(form_->SysIcon().Visible());
+    Sleep(300);
+    EXPECT_FALSE(QFile::exists(Marker()));
+}
+
 TEST_F(AlertsTest, TrayAlertWhileHiddenReusesTheIconWithTheMailTip) {
     SettingsStore::SaveValue("AlertTray", "1");
     SettingsStore::SaveValue("StartMinimized", "1");
@@ -181,19 +194,22 @@ TEST_F(AlertsTest, LeftClickOnTheFlashingIconDismissesTheAlert) {
 }
 
 TEST_F(AlertsTest, LaunchButtonExplainsAMissingProgram) {
-    StoreAccounts({"", env_.path() + "/nowhere/prog"});
+    StoreAccounts({"", env_.path() + "/nowhere/prog", "www.example.invalid;x y"});
     Load();
     auto* list = form_->findChild<QTreeWidget*>("AccountList");
     ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
     form_->LaunchButton_Click(); // first row: no program
     list->setCurrentItem(list->topLevelItem(1));
     form_->LaunchButton_Click();
+    list->setCurrentItem(list->topLevelItem(2));
+    form_->LaunchButton_Click();
     const auto& asked = ModalQuestionsAsked();
-    ASSERT_EQ(asked.size(), 2u);
+    ASSERT_EQ(asked.size(), 3u);
     EXPECT_EQ(asked[0].prompt, "This email account does not have a program associated with it.");
     EXPECT_EQ(asked[0].buttons, vbInformation);
     EXPECT_EQ(asked[1].prompt,
               "The specified path was not found.  File: " + env_.path() + "/nowhere/prog");
+    EXPECT_EQ(asked[2].prompt, "The specified file was not found.  File: www.example.invalid;x y");
 }
 
 } // namespace

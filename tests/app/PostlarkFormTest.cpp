@@ -15,14 +15,20 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <vector>
 
 namespace postlark {
 namespace {
@@ -90,9 +96,19 @@ TEST_F(PostlarkFormTest, StoredPositionIsUsedBelowTheScreenBoundsOnly) {
     SettingsStore::SaveValue("MainTop", std::to_string(screen.height() * 15));
     EXPECT_EQ(Load().pos(), QPoint(0, 0));
 
-    SettingsStore::SaveValue("MainLeft", "-300");
-    SettingsStore::SaveValue("MainTop", "-150");
-    EXPECT_EQ(Load().geometry().topLeft(), PixelsOf(-300, -150));
+    // Off the screen on the other sides, or damaged far beyond any int of pixels.
+    for (const auto& [left, top] :
+         std::vector<std::pair<const char*, const char*>>{{"-300", "450"},
+                                                          {"600", "-150"},
+                                                          {"-3e12", "450"},
+                                                          {"600", "-3e12"},
+                                                          {"3e12", "450"},
+                                                          {"600", "1e300"}}) {
+        SCOPED_TRACE(std::string(left) + ", " + top);
+        SettingsStore::SaveValue("MainLeft", left);
+        SettingsStore::SaveValue("MainTop", top);
+        EXPECT_EQ(Load().pos(), QPoint(0, 0));
+    }
 
     // Placed at its stored corner, the window is as large as its controls need, with no empty
     // area beside them.
@@ -167,6 +183,73 @@ TEST_F(PostlarkFormTest, StartMinimizedHidesToTheTrayAndOtherwiseTheWindowShows)
     EXPECT_TRUE(form_->isVisible());
     EXPECT_FALSE(form_->SysIcon().Visible());
     EXPECT_TRUE(ShowEntry()->isChecked());
+}
+
+TEST_F(PostlarkFormTest, FlagsAreOnOnlyWhenTheyReadExactlyAsOne) {
+    for (const char* notOne : {"0.6", "1.4", "2", "-1"}) {
+        SCOPED_TRACE(notOne);
+        SettingsStore::SaveValue("StartMinimized", notOne);
+        SettingsStore::SaveValue("AutoCheck", notOne);
+        SettingsStore::SaveValue("RememberWhereIWas", notOne);
+        SettingsStore::SaveValue("MainLeft", "600");
+        SettingsStore::SaveValue("MainTop", "450");
+        Load();
+        EXPECT_TRUE(form_->isVisible());
+        EXPECT_FALSE(form_->findChild<QAbstractButton*>("CheckStartMin")->isChecked());
+        EXPECT_FALSE(form_->findChild<QTimer*>("TimerCheck")->isActive());
+        EXPECT_NE(form_->geometry().topLeft(), PixelsOf(600, 450)) << "position restored";
+        form_->setGeometry(QRect(PixelsOf(1500, 2250), form_->size()));
+        form_->close();
+        EXPECT_EQ(Stored("MainLeft"), "600") << "position stored";
+    }
+    SettingsStore::SaveValue("StartMinimized", "1.0");
+    SettingsStore::SaveValue("AutoCheck", "1");
+    Load();
+    EXPECT_FALSE(form_->isVisible());
+    EXPECT_TRUE(form_->findChild<QTimer*>("TimerCheck")->isActive());
+}
+
+TEST_F(PostlarkFormTest, UnwritableStoreIsToldOnceAndNeverEndsTheProgram) {
+    SettingsStore::SaveValue("StartMinimized", "1");
+    // A lock that cannot be opened for writing: the store can be read but every change fails,
+    // as in a folder left to another owner by a run as administrator.
+    const QString lock = QString::fromStdString(SettingsStore::FolderPath()) + "/settings.lock";
+    ASSERT_TRUE(QFile::remove(lock));
+    ASSERT_TRUE(QDir().mkdir(lock));
+
+    Load(); // starting minimized stores the box's value again: nothing to write
+    EXPECT_FALSE(form_->isVisible()) << "starting minimized failed";
+    auto* status = form_->findChild<QStatusBar*>("StatusBar");
+    EXPECT_EQ(status->currentMessage(), "");
+    auto* box = form_->findChild<QAbstractButton*>("CheckStartMin");
+    box->click();
+    EXPECT_EQ(status->currentMessage(),
+              QString("Settings cannot be saved: ") + std::strerror(EISDIR));
+    EXPECT_TRUE(status->toolTip().contains(lock)) << status->toolTip().toStdString();
+    status->showMessage("later text");
+    box->click();
+    EXPECT_EQ(status->currentMessage(), "later text") << "told more than once";
+    form_->setGeometry(QRect(PixelsOf(1500, 2250), form_->size()));
+    EXPECT_NO_THROW(form_->close());
+
+    EXPECT_EQ(Stored("StartMinimized"), "1");
+    EXPECT_EQ(Stored("MainLeft"), Absent);
+}
+
+TEST_F(PostlarkFormTest, UnreadableStoreIsReportedAtStartAndLeftAlone) {
+    const QString path = QString::fromStdString(SettingsStore::FilePath());
+    ASSERT_TRUE(QDir().mkpath(path)); // a folder in the file's place
+    ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    Load();
+    ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+    EXPECT_EQ(ModalQuestionsAsked()[0].prompt, "The settings file " + path +
+                                                   " cannot be read: " + std::strerror(EISDIR) +
+                                                   ". Postlark will not change it.");
+    EXPECT_EQ(ModalQuestionsAsked()[0].buttons, vbExclamation);
+    EXPECT_EQ(ModalQuestionsAsked()[0].title, "Postlark");
+    form_->findChild<QAbstractButton*>("CheckStartMin")->click();
+    form_->close();
+    EXPECT_TRUE(QFileInfo(path).isDir());
 }
 
 TEST_F(PostlarkFormTest, ProgressOptionsOutsideTheirFormsChangeNothing) {
@@ -263,10 +346,12 @@ TEST_F(PostlarkFormTest, DeletingTheFirstOfThreeRenumbersTheRest) {
     DeleteRow(0);
     EXPECT_EQ(Rows(), QStringList({"user1@example.org", "user2@example.org"}));
     EXPECT_EQ(Stored("NumAccts"), "2");
-    for (const char* field : {"EmailAddress", "POP", "UserName", "Password", "Program"}) {
-        EXPECT_EQ(Stored(AccountKey(field, 0)), Stored(AccountKey(field, 0)));
+    for (const char* field : {"EmailAddress", "POP", "UserName", "Password", "Program"})
         EXPECT_EQ(Stored(AccountKey(field, 2)), Absent) << field;
-    }
+    EXPECT_EQ(Stored("EmailAddress0"), "user1@example.org");
+    EXPECT_EQ(Stored("UserName0"), "user1");
+    EXPECT_EQ(Stored("EmailAddress1"), "user2@example.org");
+    EXPECT_EQ(Stored("UserName1"), "user2");
     EXPECT_EQ(Stored("POP0"), "pop1");
     EXPECT_EQ(Stored("Password1"), "enc2");
     EXPECT_EQ(Stored("Program1"), "prog2");

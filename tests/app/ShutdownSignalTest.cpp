@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace postlark {
@@ -61,6 +62,39 @@ TEST_P(ShutdownSignal, StoresTheWindowPositionLikeClosing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TermAndInt, ShutdownSignal, ::testing::Values(SIGTERM, SIGINT));
+
+TEST(ShutdownUnwritableStore, ExitsWithStatusZeroWhenThePositionCannotBeStored) {
+    test::TestEnvironment env;
+    SettingsStore::SaveValue("StartMinimized", "0");
+
+    QProcess program;
+    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
+    vars.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(vars);
+    // No file may grow in the program: every save of a changed value fails, as in a store
+    // the user cannot write.
+    program.setChildProcessModifier([] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit none {};
+        ::getrlimit(RLIMIT_FSIZE, &none);
+        none.rlim_cur = 0;
+        ::setrlimit(RLIMIT_FSIZE, &none);
+    });
+    program.start(POSTLARK_BINARY, {});
+    ASSERT_TRUE(program.waitForStarted());
+
+    const QString lock = SingleInstance::LockPath();
+    for (int i = 0; i < 200 && !FileIsLocked(lock) && program.state() == QProcess::Running; ++i)
+        Sleep(25);
+    ASSERT_TRUE(FileIsLocked(lock)) << "the program did not start: " << program.exitCode();
+    Sleep(500);
+
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(SettingsStore::GetValue("MainLeft", "absent"), "absent");
+}
 
 } // namespace
 } // namespace postlark

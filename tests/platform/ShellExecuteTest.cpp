@@ -96,6 +96,9 @@ TEST_F(ShellExecuteTest, MissingTargetsReportFileOrPathNotFound) {
     EXPECT_EQ(Open("nothing.exe", "", path("nosuchdir")), SE_ERR_PNF);
     EXPECT_EQ(Open("file://" + path("sub/nothing.txt")), SE_ERR_FNF);
     EXPECT_EQ(Open(""), SE_ERR_FNF);
+    // Host-like texts that make no valid address are not handed to the desktop either.
+    EXPECT_EQ(Open("www.example.invalid;x y"), SE_ERR_FNF);
+    EXPECT_EQ(Open("ftp.example.invalid x"), SE_ERR_FNF);
     EXPECT_FALSE(OpenerCalled());
 }
 

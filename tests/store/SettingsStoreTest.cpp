@@ -275,8 +275,10 @@ TEST_F(SettingsStoreTest, WriterKilledAtAnyMomentLeavesOldOrNewFile) {
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> delayMicroseconds(0, 3000);
     int sawA = 0, sawB = 0;
+    // Up to 200 kills, fewer on a slow machine (sanitizers, load): each one is a full check.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (int kill = 0; kill < 200; ++kill) {
+    int kill = 0;
+    for (; kill < 200 && (kill < 20 || std::chrono::steady_clock::now() < deadline); ++kill) {
         int output = -1;
         const pid_t pid = StartWriter({"flip", "Big", a, b}, &output);
         char ready = 0; // sent once the writer has completed a save: the kills land mid-flip
@@ -293,9 +295,8 @@ TEST_F(SettingsStoreTest, WriterKilledAtAnyMomentLeavesOldOrNewFile) {
             << "torn or foreign content after kill " << kill << ", " << file.size() << " bytes";
         ASSERT_EQ(SettingsStore::GetValue("Keep"), "saved before");
         (file == fileA ? sawA : sawB)++;
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
     }
-    EXPECT_GT(sawB, 0) << "the writer never completed a save before being killed";
+    EXPECT_GT(sawB, 0) << "no kill left the file of the first completed save";
 
     SettingsStore::SaveValue("After", "ok"); // a leftover temporary file is no obstacle
     EXPECT_EQ(SettingsStore::GetValue("After"), "ok");

@@ -28,8 +28,12 @@ public:
 
     // Empty when everything asked for is running; otherwise why not.
     QString failure() const { return failure_; }
-    // Empty when the programs needed for `options` are installed; otherwise what is missing.
-    static QString missingPrograms(Options options);
+    // Empty when the programs needed for `options` (and the `extra` ones) are installed;
+    // otherwise what is missing.
+    static QString missingPrograms(Options options, const QStringList& extra = {});
+    // Whether tests that need a real display must run: under CI=true a missing program fails
+    // them instead of skipping them, so a CI without the programs cannot pass unnoticed.
+    static bool requiredToRun();
 
     QString display() const { return display_; } // ":N"
 
@@ -60,3 +64,13 @@ private:
 };
 
 } // namespace postlark::test
+
+// In a test body or SetUp: skips the test when `missing` (from missingPrograms) names missing
+// programs, or fails it when tests are required to run.
+#define POSTLARK_REQUIRE_PROGRAMS(missing)                                                         \
+    if (const QString missingPrograms_ = (missing); !missingPrograms_.isEmpty()) {                 \
+        if (::postlark::test::XServer::requiredToRun())                                            \
+            FAIL() << missingPrograms_.toStdString() << " (required to run under CI=true)";        \
+        else                                                                                       \
+            GTEST_SKIP() << missingPrograms_.toStdString();                                        \
+    }

@@ -194,7 +194,10 @@ TEST_F(ProgressBarTest, StepItWithAChildAdvancesTheChildByStep) {
     bar->SetPosition(10);
     bar->StepIt();
     EXPECT_EQ(SendMessageA(bar->hWnd(), PBM_GETPOS, 0, 0), 11);
-    EXPECT_EQ(bar->Position(), 10);
+    EXPECT_EQ(bar->Position(), 11);
+    // Assigning the earlier value moves the bar back.
+    bar->SetPosition(10);
+    EXPECT_EQ(SendMessageA(bar->hWnd(), PBM_GETPOS, 0, 0), 10);
 }
 
 TEST_F(ProgressBarTest, PropertiesRoundTripThroughTheBag) {

@@ -25,18 +25,14 @@ const XServer::Options kOptions{.windowManager = true, .trayHost = false};
 class SubclassMinimizeTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!XServer::missingPrograms(kOptions).isEmpty() ||
-            QStandardPaths::findExecutable("xdotool").isEmpty())
+        if (!XServer::missingPrograms(kOptions, {"xdotool"}).isEmpty())
             return;
         x = std::make_unique<XServer>(kOptions);
     }
     static void TearDownTestSuite() { x.reset(); }
 
     void SetUp() override {
-        if (const QString missing = XServer::missingPrograms(kOptions); !missing.isEmpty())
-            GTEST_SKIP() << missing.toStdString();
-        if (QStandardPaths::findExecutable("xdotool").isEmpty())
-            GTEST_SKIP() << "not installed: xdotool";
+        POSTLARK_REQUIRE_PROGRAMS(XServer::missingPrograms(kOptions, {"xdotool"}));
         ASSERT_TRUE(x && x->failure().isEmpty()) << (x ? x->failure().toStdString() : "");
     }
 

@@ -6,6 +6,7 @@
 #include "winsupport/MSubclass.h"
 
 #include <QWidget>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <stdexcept>
@@ -229,4 +230,76 @@ TEST_F(SubclassTest, ErrorRaisedByAHandlerPropagates) {
     MSubclass::AttachMessage(&failing, hWnd, WM_SYSCOMMAND);
     EXPECT_THROW(SendMessageA(hWnd, WM_SYSCOMMAND, 0, 0), RuntimeError);
     MSubclass::DetachMessage(&failing, hWnd, WM_SYSCOMMAND);
+}
+
+namespace {
+
+// Runs `during` from inside its WindowProc, then answers with its name like Handler.
+class Acting : public Handler {
+public:
+    Acting(std::string name, std::int32_t response, std::function<void()> during)
+        : Handler(std::move(name), response), during_(std::move(during)) {}
+    LRESULT WindowProc(HWND hWnd, UINT iMsg, WPARAM wParam, LPARAM lParam) override {
+        const LRESULT result = Handler::WindowProc(hWnd, iMsg, wParam, lParam);
+        during_();
+        return result;
+    }
+
+private:
+    std::function<void()> during_;
+};
+
+LRESULT OtherPreviousProc(HWND, UINT, WPARAM, LPARAM) {
+    calls.push_back("other previous");
+    return 7;
+}
+
+} // namespace
+
+TEST_F(SubclassTest, HandlerDetachingDuringDispatchChangesOnlyLaterMessages) {
+    // The first handler leaves while handling: the second still runs and the previous
+    // procedure stays out, as both consume.
+    Acting leaving("leaving", ResponseConsume,
+                   [&] { MSubclass::DetachMessage(&leaving, hWnd, WM_SYSCOMMAND); });
+    MSubclass::AttachMessage(&leaving, hWnd, WM_SYSCOMMAND);
+    MSubclass::AttachMessage(&b, hWnd, WM_SYSCOMMAND);
+    EXPECT_EQ(SendMessageA(hWnd, WM_SYSCOMMAND, 0, 0), 2);
+    EXPECT_EQ(calls, (std::vector<std::string>{"leaving", "b"}));
+    calls.clear();
+    SendMessageA(hWnd, WM_SYSCOMMAND, 0, 0);
+    EXPECT_EQ(calls, std::vector<std::string>{"b"});
+    MSubclass::DetachMessage(&b, hWnd, WM_SYSCOMMAND);
+
+    // A handler that removes the one after it: that one is not called any more.
+    calls.clear();
+    Acting remover("remover", ResponseConsume,
+                   [&] { MSubclass::DetachMessage(&c, hWnd, WM_SYSCOMMAND); });
+    MSubclass::AttachMessage(&remover, hWnd, WM_SYSCOMMAND);
+    MSubclass::AttachMessage(&c, hWnd, WM_SYSCOMMAND);
+    SendMessageA(hWnd, WM_SYSCOMMAND, 0, 0);
+    EXPECT_EQ(calls, std::vector<std::string>{"remover"});
+    MSubclass::DetachMessage(&remover, hWnd, WM_SYSCOMMAND);
+    EXPECT_TRUE(Props(hWnd).empty());
+}
+
+TEST_F(SubclassTest, NestedDispatchToAnotherWindowKeepsTheOuterMessageAndProcedure) {
+    QWidget otherWindow;
+    const HWND other = RegisterWindow(&otherWindow);
+    SetWindowLongA(other, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&OtherPreviousProc));
+    MSubclass::AttachMessage(&b, other, WM_USER);
+
+    UINT seen = 0;
+    LRESULT old = 0;
+    Acting outer("outer", ResponseConsume, [&] {
+        SendMessageA(other, WM_USER, 0, 0);
+        seen = MSubclass::CurrentMessage();
+        old = MSubclass::CallOldWindowProc(hWnd, WM_SYSCOMMAND, 0, 0);
+    });
+    MSubclass::AttachMessage(&outer, hWnd, WM_SYSCOMMAND);
+    SendMessageA(hWnd, WM_SYSCOMMAND, 0, 0);
+    EXPECT_EQ(seen, WM_SYSCOMMAND);
+    EXPECT_EQ(old, 99);
+    EXPECT_EQ(calls, (std::vector<std::string>{"outer", "b", "previous"}));
+    MSubclass::DetachMessage(&outer, hWnd, WM_SYSCOMMAND);
+    MSubclass::DetachMessage(&b, other, WM_USER);
 }

@@ -151,6 +151,23 @@ TEST_F(SystrayIcon, NoNotificationAreaRaisesNIError) {
     EXPECT_EQ(shown(), nullptr);
 }
 
+TEST_F(SystrayIcon, RefusedDeleteLeavesTheIconHiddenAndShowableAgain) {
+    ASSERT_TRUE(icon->ShowIcon());
+    // The shell loses the icon behind the object's back.
+    NOTIFYICONDATA record{};
+    record.hWnd = hWnd;
+    record.uID = 1;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &record));
+    std::vector<long> errors;
+    QObject::connect(icon.get(), &CSystrayIcon::NIError,
+                     [&](long number) { errors.push_back(number); });
+    EXPECT_FALSE(icon->HideIcon());
+    EXPECT_EQ(errors, std::vector<long>{static_cast<long>(ERROR_NOT_FOUND)});
+    EXPECT_FALSE(icon->Visible());
+    EXPECT_TRUE(icon->ShowIcon());
+    EXPECT_NE(shown(), nullptr);
+}
+
 TEST_F(SystrayIcon, ClicksReachTheWindowAsTheCallbackMessage) {
     icon->ShowIcon();
     SetMessageLogging(true);

@@ -30,10 +30,7 @@ bool InTray(const XServer& x, const QString& window) {
 
 TEST(SystrayRealTray, ShowIconDocksInTheTrayAndHideIconRemovesIt) {
     const XServer::Options options{.windowManager = false, .trayHost = true};
-    if (const QString missing = XServer::missingPrograms(options); !missing.isEmpty())
-        GTEST_SKIP() << missing.toStdString();
-    if (QStandardPaths::findExecutable("xdotool").isEmpty())
-        GTEST_SKIP() << "not installed: xdotool";
+    POSTLARK_REQUIRE_PROGRAMS(XServer::missingPrograms(options, {"xdotool"}));
     XServer x(options);
     ASSERT_TRUE(x.failure().isEmpty()) << x.failure().toStdString();
 

@@ -193,6 +193,19 @@ void KillOnFirstTick(win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
 
 } // namespace
 
+TEST(CTimer, ErrorInAHandlerIsReportedAndTheTimerRunsOn) {
+    auto timer = Started(10);
+    int fired = 0;
+    QObject::connect(timer.get(), &CTimer::ThatTime, [&] {
+        ++fired;
+        throw RuntimeError(5, "Invalid procedure call or argument");
+    });
+    for (int i = 0; i < 100 && fired < 3; ++i)
+        RunEventsFor(20);
+    EXPECT_GE(fired, 3);
+    timer->Interval(0);
+}
+
 TEST(SetTimer, CallsBackWithTimerMessageAndCanBeKilledFromItsCallback) {
     seenIds.clear();
     const auto id = win::SetTimer(0, 0, 10, &RecordTick);

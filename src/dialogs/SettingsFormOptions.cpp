@@ -1,0 +1,207 @@
+// The settings dialog's handlers: filling the controls from the store, keeping the interval
+// field and its arrows in step, the start-up registration, and storing and applying on OK
+// and Apply.
+#include "dialogs/Registry.h"
+#include "dialogs/SettingsForm.h"
+#include "dialogs/SettingsTarget.h"
+#include "platform/MsgBox.h"
+#include "platform/RuntimeError.h"
+#include "store/AnsiText.h"
+#include "store/SettingsStore.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTabBar>
+
+namespace postlark {
+
+namespace {
+
+constexpr int kMaxInterval = 240;
+
+// A box is checked exactly when its stored flag reads as 1.
+void SetFromStore(QCheckBox* box, const char* key, double defaultValue) {
+    box->setChecked(SettingsStore::GetNumber(key, defaultValue) == 1);
+}
+
+std::string BoxValue(const QCheckBox* box) {
+    return box->isChecked() ? "1" : "0";
+}
+
+// The interval field's number: its digits read as a whole number (empty reads as 0); a number
+// too long to hold is certainly over the limit.
+long IntervalNumber(const QString& text) {
+    if (text.size() > 9)
+        return kMaxInterval + 1;
+    return text.toLong();
+}
+
+} // namespace
+
+void SettingsForm::Form_Load() {
+    SetFromStore(msgCheck_, "AlertMsg", 1);
+    SetFromStore(soundCheck_, "AlertSound", 0);
+    SetFromStore(launchCheck_, "AlertLaunch", 0);
+    SetFromStore(trayCheck_, "AlertTray", 0);
+    SetFromStore(popUpCheck_, "AlertPopUp", 0);
+    SetFromStore(checkProgress_, "ShowProgress", 1);
+    SetFromStore(autoCheck_, "AutoCheck", 0);
+    AutoCheck_Click();
+
+    // The arrows take the stored number (held to their range); the field keeps the stored
+    // text as it stands, which may be empty or 0.
+    const std::string interval = SettingsStore::GetValue("AutoCheckValue", "1");
+    upDownInterval_->setValue(int(SettingsStore::GetInteger("AutoCheckValue", 1)));
+    textInterval_->setText(AnsiToQString(interval));
+
+    SetFromStore(rememberWhereIWas_, "RememberWhereIWas", 1);
+    SetFromStore(checkConnection_, "CheckConnection", 0);
+
+    // An existing registration is written again with the program's current path.
+    const QVariant startup = ReadRegValue(win::HKEY_CURRENT_USER, RunKeyPath, RunValueName, "Z");
+    if (startup != QVariant("Z"))
+        checkStartup_->setChecked(true);
+
+    const std::string style = SettingsStore::GetValue("ProgressStyle", "Block");
+    if (style == "Block")
+        optionBlock_->setChecked(true);
+    else if (style == "Smooth")
+        optionSmooth_->setChecked(true);
+
+    tabStrip1_->setCurrentIndex(0);
+    ShowFrame(alertFrame_);
+}
+
+void SettingsForm::ShowFrame(QGroupBox* frame) {
+    for (QGroupBox* f : {alertFrame_, autoCheckFrame_, generalFrame_})
+        f->setVisible(f == frame);
+    frame->move(frameLeft_, frameTop_);
+    frame->raise();
+}
+
+void SettingsForm::TabStrip1_Click() {
+    const QString key = tabStrip1_->tabData(tabStrip1_->currentIndex()).toString();
+    if (key == "Alerts")
+        ShowFrame(alertFrame_);
+    else if (key == "AutoCheck")
+        ShowFrame(autoCheckFrame_);
+    else if (key == "General")
+        ShowFrame(generalFrame_);
+}
+
+void SettingsForm::AutoCheck_Click() {
+    textInterval_->setEnabled(autoCheck_->isChecked());
+    upDownInterval_->setEnabled(autoCheck_->isChecked());
+}
+
+void SettingsForm::CheckProgress_Click() {
+    optionBlock_->setEnabled(checkProgress_->isChecked());
+    optionSmooth_->setEnabled(checkProgress_->isChecked());
+}
+
+void SettingsForm::OptionBlock_Click() {
+    if (optionBlock_->isChecked())
+        optionSmooth_->setChecked(false);
+}
+
+void SettingsForm::OptionSmooth_Click() {
+    if (optionSmooth_->isChecked())
+        optionBlock_->setChecked(false);
+}
+
+void SettingsForm::CheckStartup_Click() {
+    // Failures are not reported: the next opening shows the true state.
+    if (checkStartup_->isChecked()) {
+        WriteRegString(win::HKEY_CURRENT_USER, RunKeyPath, RunValueName,
+                       StartupCommand(ProgramPath()));
+        return;
+    }
+    win::HKEY key = 0;
+    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, RunKeyPath, 0, win::KEY_ALL_ACCESS, &key) ==
+        win::ERROR_SUCCESS) {
+        win::RegDeleteValueA(key, RunValueName);
+        win::RegCloseKey(key);
+    }
+}
+
+void SettingsForm::TextInterval_Change() {
+    const long number = IntervalNumber(textInterval_->text());
+    if (number > kMaxInterval) {
+        MsgBox("Interval must be less than 240 minutes.", vbOKOnly + vbExclamation, "Postlark");
+        upDownInterval_->setValue(kMaxInterval);
+        textInterval_->setText(QString::number(kMaxInterval));
+        return;
+    }
+    // 0 and an empty field lie below the arrows' range: they keep their value.
+    if (number < 1)
+        return;
+    syncing_ = true;
+    upDownInterval_->setValue(int(number));
+    syncing_ = false;
+}
+
+void SettingsForm::UpDownInterval_Change() {
+    if (!syncing_)
+        textInterval_->setText(QString::number(upDownInterval_->value()));
+}
+
+bool SettingsForm::StoreAndApply() {
+    std::vector<SettingsStore::Change> changes;
+    const auto set = [&](const char* key, std::string value) {
+        changes.push_back(SettingsStore::Change::Set(key, std::move(value)));
+    };
+    set("AlertMsg", BoxValue(msgCheck_));
+    set("AlertSound", BoxValue(soundCheck_));
+    set("AlertLaunch", BoxValue(launchCheck_));
+    set("AlertTray", BoxValue(trayCheck_));
+    set("AlertPopUp", BoxValue(popUpCheck_));
+    set("ShowProgress", BoxValue(checkProgress_));
+    set("AutoCheck", BoxValue(autoCheck_));
+    set("AutoCheckValue", QStringToAnsi(textInterval_->text())); // as typed
+    set("RememberWhereIWas", BoxValue(rememberWhereIWas_));
+    set("CheckConnection", BoxValue(checkConnection_));
+    if (optionSmooth_->isChecked())
+        set("ProgressStyle", "Smooth");
+    else if (optionBlock_->isChecked())
+        set("ProgressStyle", "Block");
+    // One write for all options, so a failure leaves every one of them as it was.
+    try {
+        SettingsStore::Apply(changes);
+    } catch (const RuntimeError& error) {
+        MsgBox("The settings could not be saved: " + QString::fromStdString(error.Description),
+               vbOKOnly + vbExclamation, "Postlark");
+        return false;
+    }
+
+    if (autoCheck_->isChecked()) {
+        target_.SetTimerCheckEnabled(true);
+        target_.ResetUpdateIntervalMins();
+    } else {
+        target_.SetTimerCheckEnabled(false);
+    }
+    target_.SetProgressBarVisible(checkProgress_->isChecked());
+    if (optionSmooth_->isChecked())
+        target_.SetProgressBarSmooth(true);
+    else if (optionBlock_->isChecked())
+        target_.SetProgressBarSmooth(false);
+    return true;
+}
+
+void SettingsForm::cmdOK_Click() {
+    if (StoreAndApply())
+        accept();
+}
+
+void SettingsForm::cmdApply_Click() {
+    StoreAndApply();
+}
+
+void SettingsForm::cmdCancel_Click() {
+    reject();
+}
+
+} // namespace postlark

@@ -1,0 +1,61 @@
+#pragma once
+// Automatic checking: the one-minute tick of the main window's check timer counts a countdown
+// of minutes down and, when it has run out, presses the check button (optionally only while
+// an Internet connection is present), then sets the countdown afresh.
+//
+// Beyond the plain countdown, a tick also counts as a checking tick when the machine has just
+// resumed from suspend (the wall clock ran ahead of the timer's clock by more than two minutes
+// since the last tick) or when the connection state went from none to some, so a laptop that
+// wakes up learns about its mail within a minute instead of after a full interval.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace postlark {
+
+// The stored interval in minutes (`AutoCheckValue`) as the countdown's start value: a whole
+// number from 0 ("every minute") to 32767; empty, non-numeric, negative or larger values read
+// as the default 1. Every reader of the interval uses this.
+std::int16_t AutoCheckInterval();
+
+class AutoCheck {
+public:
+    using Milliseconds = std::chrono::milliseconds;
+    // Two clocks: the wall clock, which runs on while the machine sleeps, and the clock the
+    // timer runs on, which stops while it sleeps.
+    struct Clock {
+        std::function<Milliseconds()> Wall;
+        std::function<Milliseconds()> Timer;
+    };
+    // The real clocks: real-time and monotonic.
+    static Clock SystemClock();
+    // How far the wall clock must run ahead of the timer between two ticks to count as a resume.
+    static constexpr Milliseconds ResumeJump = std::chrono::minutes(2);
+
+    // `countdown` is the main window's `UpdateIntervalMins`; `pressCheckButton` presses the
+    // check button (it starts a run, or skips the account being probed while one runs);
+    // `connected` reads the connection probe (it may request test pages); `connectionPresent`
+    // is the cheap "is there any connection at all" of the operating system, read every tick.
+    AutoCheck(std::int16_t& countdown, std::function<void()> pressCheckButton,
+              std::function<bool()> connected, std::function<bool()> connectionPresent,
+              Clock clock = SystemClock());
+
+    // The timer's tick.
+    void Tick();
+
+private:
+    // True when this tick should check whatever the countdown says; records the tick.
+    bool WokeOrReconnected();
+
+    std::int16_t& countdown_;
+    std::function<void()> pressCheckButton_;
+    std::function<bool()> connected_;
+    std::function<bool()> connectionPresent_;
+    Clock clock_;
+    std::optional<Milliseconds> lastWall_;
+    std::optional<Milliseconds> lastTimer_;
+    std::optional<bool> lastPresent_;
+};
+
+} // namespace postlark

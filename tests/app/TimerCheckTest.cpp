@@ -1,0 +1,205 @@
+// Automatic checking through the real main window: the tick handler called directly, and the
+// real timer (shortened through its object) against a real Dovecot with nobody at the keys.
+#include "app/PostlarkForm.h"
+#include "net/CNetConnect.h"
+#include "platform/ModalAnswerer.h"
+#include "platform/MsgBox.h"
+#include "platform/ShellNotify.h"
+#include "platform/WinInet.h"
+#include "store/AccountRecord.h"
+#include "store/ApplicationKey.h"
+#include "store/PassCryptModule.h"
+#include "store/SettingsStore.h"
+#include "support/DovecotServer.h"
+#include "support/ScriptedServer.h"
+#include "support/TestEnvironment.h"
+
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace postlark {
+namespace {
+
+using test::DovecotServer;
+using test::ScriptedServer;
+
+ScriptedServer::Script NoMail() {
+    return ScriptedServer::Script()
+        .send("+OK ready\r\n")
+        .sendAfterLine("+OK\r\n")
+        .sendAfterLine("+OK logged in\r\n")
+        .sendAfterLine("+OK 0 0\r\n")
+        .sendAfterLine("+OK bye\r\n")
+        .closeConnection();
+}
+
+QString Address(const ScriptedServer& server) {
+    return QStringLiteral("127.0.0.1:%1").arg(server.port());
+}
+
+void StoreAccount(int index, const std::string& address, const QString& server,
+                  const std::string& user, const std::string& password) {
+    std::string key = BuildApplicationKey();
+    AddAccount(index, AccountRecord{address, server.toStdString(), user,
+                                    PassCryptModule::EncryptText(password, key), ""});
+}
+
+// Sleeps in an event loop until the condition holds or the time is up.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs) {
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return done();
+}
+
+class TimerCheckTest : public ::testing::Test {
+protected:
+    void SetUp() override { win::SetNotificationAreaOverride(true); }
+    void TearDown() override {
+        form_.reset();
+        win::SetConnectedStateSource({});
+        win::SetNotificationAreaOverride(std::nullopt);
+    }
+    PostlarkForm& Load() {
+        form_ = std::make_unique<PostlarkForm>(QStringList{});
+        EXPECT_TRUE(form_->Form_Load());
+        return *form_;
+    }
+    QStringList Column(int column) {
+        auto* list = form_->findChild<QTreeWidget*>("AccountList");
+        QStringList texts;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            texts << list->topLevelItem(i)->text(column);
+        return texts;
+    }
+    QString Status() { return form_->findChild<QStatusBar*>("StatusBar")->currentMessage(); }
+    QTimer* TimerCheck() { return form_->findChild<QTimer*>("TimerCheck"); }
+
+    test::TestEnvironment env_;
+    std::unique_ptr<PostlarkForm> form_;
+};
+
+TEST_F(TimerCheckTest, ATickAtZeroDuringARunSkipsTheAccountBeingProbed) {
+    ScriptedServer silent(ScriptedServer::Script().stayQuiet());
+    ScriptedServer empty(NoMail());
+    StoreAccount(0, "silent@example.org", Address(silent), "u", "p");
+    StoreAccount(1, "empty@example.org", Address(empty), "u", "p");
+    SettingsStore::SaveValue("AutoCheckValue", "4");
+    Load();
+    EXPECT_FALSE(form_->TimerCheckEnabled()) << "automatic checking is off by default";
+
+    // The next minute's tick arrives while the silent server holds the run.
+    QObject::connect(&silent, &ScriptedServer::connectionAccepted, form_.get(), [&] {
+        QTimer::singleShot(100, form_.get(), [&] {
+            EXPECT_EQ(form_->UpdateIntervalMins, 0);
+            form_->TimerCheck_Timer();
+            EXPECT_EQ(form_->UpdateIntervalMins, 4);
+        });
+    });
+    ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    form_->UpdateIntervalMins = 0;
+    form_->TimerCheck_Timer();
+
+    EXPECT_EQ(Column(1), QStringList({"No", "No"}));
+    EXPECT_EQ(empty.connectionCount(), 1);
+    EXPECT_TRUE(Status().endsWith(", no new mail.")) << Status().toStdString();
+    EXPECT_EQ(form_->UpdateIntervalMins, 4);
+    EXPECT_TRUE(ModalQuestionsAsked().empty());
+}
+
+TEST_F(TimerCheckTest, WithCheckConnectionOnlyAConnectedMachineChecks) {
+    ScriptedServer empty(NoMail());
+    ScriptedServer site(ScriptedServer::Script()
+                            .expectLine()
+                            .send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")
+                            .closeConnection());
+    StoreAccount(0, "empty@example.org", Address(empty), "u", "p");
+    SettingsStore::SaveValue("AutoCheckValue", "3");
+    SettingsStore::SaveValue("CheckConnection", "1");
+    qputenv("no_proxy", "127.0.0.1");
+    Load();
+    form_->NetConn().KnownTestSites() = {QStringLiteral("http://127.0.0.1:%1/").arg(site.port())};
+
+    // Not connected: no run, nothing on the screen changes, the countdown starts again.
+    win::SetConnectedStateSource([](win::DWORD* flags) {
+        *flags = 0;
+        return win::FALSE_;
+    });
+    const QString before = Status();
+    form_->UpdateIntervalMins = 0;
+    form_->TimerCheck_Timer();
+    EXPECT_EQ(empty.connectionCount(), 0);
+    EXPECT_EQ(Column(1), QStringList({""}));
+    EXPECT_EQ(Status(), before);
+    EXPECT_EQ(form_->UpdateIntervalMins, 3);
+
+    // A LAN that reaches the test site: the tick checks.
+    win::SetConnectedStateSource([](win::DWORD* flags) {
+        *flags = win::INTERNET_CONNECTION_LAN;
+        return win::TRUE_;
+    });
+    form_->UpdateIntervalMins = 0;
+    form_->TimerCheck_Timer();
+    EXPECT_EQ(site.connectionCount(), 1);
+    EXPECT_EQ(empty.connectionCount(), 1);
+    EXPECT_EQ(Column(1), QStringList({"No"}));
+    qunsetenv("no_proxy");
+}
+
+TEST_F(TimerCheckTest, ArmingAndDisarmingKeepsTheRunningMinute) {
+    Load();
+    QTimer* timer = TimerCheck();
+    EXPECT_EQ(timer->interval(), 60000);
+    form_->SetTimerCheckEnabled(true);
+    EXPECT_TRUE(form_->TimerCheckEnabled());
+    QEventLoop loop;
+    QTimer::singleShot(50, &loop, &QEventLoop::quit);
+    loop.exec();
+    const int left = timer->remainingTime();
+    form_->SetTimerCheckEnabled(true); // already armed: the minute is not restarted
+    EXPECT_LE(timer->remainingTime(), left);
+    form_->SetTimerCheckEnabled(false);
+    EXPECT_FALSE(form_->TimerCheckEnabled());
+}
+
+TEST_F(TimerCheckTest, TheRealTimerChecksAndAlertsWithNobodyAtTheKeys) {
+    QString why;
+    if (!DovecotServer::Available(&why))
+        GTEST_SKIP() << why.toStdString();
+    DovecotServer server(QList<test::DovecotUser>{{"full", "pw-full", 2}});
+    QString error;
+    ASSERT_TRUE(server.start(&error)) << error.toStdString();
+    StoreAccount(0, "full@example.org", QStringLiteral("127.0.0.1:%1").arg(server.port()), "full",
+                 "pw-full");
+    SettingsStore::SaveValue("AutoCheck", "1");
+    SettingsStore::SaveValue("AutoCheckValue", "1");
+    ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    Load();
+    ASSERT_TRUE(form_->TimerCheckEnabled());
+    EXPECT_EQ(form_->UpdateIntervalMins, 1);
+
+    // Minutes become a quarter of a second; the program's own interval stays a minute.
+    QElapsedTimer clock;
+    clock.start();
+    TimerCheck()->setInterval(250);
+    ASSERT_TRUE(WaitFor([&] { return !ModalQuestionsAsked().empty(); }, 10000));
+    EXPECT_GE(clock.elapsed(), 450) << "the first check comes on the second tick";
+    EXPECT_EQ(Column(1), QStringList({"Yes, 2"}));
+    EXPECT_EQ(ModalQuestionsAsked()[0].prompt,
+              "You have new mail in accounts:\r\nfull@example.org\r\n");
+    EXPECT_EQ(ModalQuestionsAsked()[0].title, "Mail Notification - Postlark");
+    EXPECT_TRUE(Status().endsWith(", new messages.")) << Status().toStdString();
+}
+
+} // namespace
+} // namespace postlark
