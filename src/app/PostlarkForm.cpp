@@ -83,6 +83,7 @@ PostlarkForm::PostlarkForm(QStringList arguments, QWidget* parent)
 PostlarkForm::~PostlarkForm() {
     if (!unloaded_ && sysIcon_)
         sysIcon_->HideIcon();
+    DetachSystemCommands(); // the subclass keeps no reference, so it must go before this object
 }
 
 void PostlarkForm::PlaceTwips(QWidget* w, int left, int top, int width, int height) {
@@ -196,10 +197,6 @@ void PostlarkForm::BuildMenus() {
     action(menuHelp_, menuUpdates_, "menu_Updates", "&Check for updates");
     action(menuHelp_, menuAbout_, "menu_About", "&About...");
 
-    // The updates and about commands are not available yet.
-    for (QAction* a : {menuUpdates_, menuAbout_})
-        a->setEnabled(false);
-
     // The check mark follows the window; the entry itself toggles the display state.
     connect(menuShow_, &QAction::triggered, this, [this] {
         menuShow_->setChecked(!menuShow_->isChecked());
@@ -210,6 +207,8 @@ void PostlarkForm::BuildMenus() {
     connect(menuBackup_, &QAction::triggered, this, [this] { menu_backup_Click(); });
     connect(menuRestore_, &QAction::triggered, this, [this] { menu_restore_Click(); });
     connect(menuSettings_, &QAction::triggered, this, [this] { menu_Settings_Click(); });
+    connect(menuUpdates_, &QAction::triggered, this, [this] { menu_Updates_Click(); });
+    connect(menuAbout_, &QAction::triggered, this, [this] { menu_About_Click(); });
 }
 
 bool PostlarkForm::Form_Load() {
@@ -247,7 +246,7 @@ bool PostlarkForm::Form_Load() {
 
     if (SettingsStore::IsFlagOn("RememberWhereIWas", true))
         RestorePosition();
-    // (The system menu gets its extra entries here.)
+    ExtendSystemMenu();
 
     if (SettingsStore::IsFlagOn("AutoCheck", false)) {
         timerCheck_->start();
@@ -390,6 +389,7 @@ void PostlarkForm::Form_Unload() {
     timerCheck_->stop();
     if (sysIcon_)
         sysIcon_->HideIcon();
+    DetachSystemCommands();
     if (SettingsStore::IsFlagOn("RememberWhereIWas", true) && !isMinimized()) {
         // The client area's corner, frame excluded: restoring it with setGeometry reopens the
         // window exactly where it was, whatever the window manager's frame, instead of creeping.

@@ -5,6 +5,7 @@
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
 #include "platform/Win32Types.h"
+#include "winsupport/ISubclass.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -38,7 +39,8 @@ class PostlarkForm : public QMainWindow,
                      public AccountListView,
                      public CheckRunView,
                      public AlertTarget,
-                     public SettingsTarget {
+                     public SettingsTarget,
+                     public ISubclass {
     Q_OBJECT
 public:
     // `arguments` is the command line without the program name.
@@ -76,6 +78,15 @@ public:
     bool TimerCheckEnabled() const;
     // The connection probe, read before an automatic check when "CheckConnection" is on.
     CNetConnect& NetConn() { return *netConn_; }
+
+    void menu_About_Click();
+    void menu_Updates_Click();
+
+    // ISubclass: the window's system commands (WM_SYSCOMMAND), attached from load to unload.
+    std::int32_t MsgResponse() override { return ResponseConsume; }
+    void SetMsgResponse(std::int32_t) override {}
+    win::LRESULT WindowProc(win::HWND hWnd, win::UINT iMsg, win::WPARAM wParam,
+                            win::LPARAM lParam) override;
 
     // CheckRunView
     void SetStatusText(const QString& text) override;
@@ -137,6 +148,9 @@ private:
     void RestoreAccounts(const QString& path);
     CommonDialog& CommonDialog1();
 
+    void ExtendSystemMenu();
+    void DetachSystemCommands();
+
     // Display states: shown (window visible, icon absent) and hidden (icon only).
     void HideToTray();
     void RetryTrayIcon();
@@ -157,6 +171,7 @@ private:
     int trayRetriesLeft_ = 0;
     std::int32_t lastTrayCode_ = 0;
     bool trayBusy_ = false;
+    bool sysCommandsAttached_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<CNetConnect> netConn_;

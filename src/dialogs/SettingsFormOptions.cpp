@@ -25,7 +25,7 @@ constexpr int kMaxInterval = 240;
 
 // A box is checked exactly when its stored flag reads as 1.
 void SetFromStore(QCheckBox* box, const char* key, double defaultValue) {
-    box->setChecked(SettingsStore::GetNumber(key, defaultValue) == 1);
+    box->setChecked(SettingsStore::IsFlagOn(key, defaultValue == 1));
 }
 
 std::string BoxValue(const QCheckBox* box) {

@@ -205,14 +205,42 @@ std::intptr_t OpenPath(const QString& file, const QString& parameters, const QSt
 
 } // namespace
 
-std::intptr_t ShellExecuteA(HWND, const QString& operation, const QString& file,
-                            const QString& parameters, const QString& directory, int) {
+namespace {
+
+bool logging = false;
+
+std::vector<ShellExecuteCall>& Log() {
+    static std::vector<ShellExecuteCall> calls;
+    return calls;
+}
+
+std::intptr_t Execute(const QString& operation, const QString& file, const QString& parameters,
+                      const QString& directory) {
     if (!operation.isEmpty() && operation.compare(QLatin1String("open"), Qt::CaseInsensitive) != 0)
         return SE_ERR_NOASSOC;
     if (const auto url = AsUrl(file))
         return url->isLocalFile() ? OpenPath(url->toLocalFile(), parameters, directory)
                                   : OpenUrl(*url);
     return OpenPath(file, parameters, directory);
+}
+
+} // namespace
+
+std::intptr_t ShellExecuteA(HWND hwnd, const QString& operation, const QString& file,
+                            const QString& parameters, const QString& directory, int showCmd) {
+    const std::intptr_t result = Execute(operation, file, parameters, directory);
+    if (logging)
+        Log().push_back({hwnd, operation, file, parameters, directory, showCmd, result});
+    return result;
+}
+
+void SetShellExecuteLogging(bool on) {
+    logging = on;
+    Log().clear();
+}
+
+const std::vector<ShellExecuteCall>& ShellExecuteLog() {
+    return Log();
 }
 
 } // namespace postlark::win

@@ -32,6 +32,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 namespace postlark::win {
 
@@ -46,5 +47,21 @@ constexpr std::intptr_t SE_STARTED = 42;
 
 std::intptr_t ShellExecuteA(HWND hwnd, const QString& operation, const QString& file,
                             const QString& parameters, const QString& directory, int showCmd);
+
+// --- For diagnostics and tests ---
+
+// A log of ShellExecuteA calls with the arguments as passed and the answer. Turning the log
+// on empties it.
+struct ShellExecuteCall {
+    HWND hwnd;
+    QString operation;
+    QString file;
+    QString parameters;
+    QString directory;
+    int showCmd;
+    std::intptr_t result;
+};
+void SetShellExecuteLogging(bool on);
+const std::vector<ShellExecuteCall>& ShellExecuteLog();
 
 } // namespace postlark::win

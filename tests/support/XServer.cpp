@@ -1,7 +1,9 @@
 #include "support/XServer.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
@@ -96,26 +98,44 @@ bool XServer::waitUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 bool XServer::startServer() {
-    // -displayfd: the server picks a free display number and writes it to our stdout.
-    server_ = std::make_unique<QProcess>();
-    server_->setProcessChannelMode(QProcess::SeparateChannels);
-    server_->setStandardErrorFile(QProcess::nullDevice());
-    server_->start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
-    QByteArray output;
-    const bool started = waitUntil(
-        [&] {
-            output += server_->readAllStandardOutput();
-            return output.contains('\n') || server_->state() == QProcess::NotRunning;
-        },
-        kStartTimeoutMs);
-    bool ok = false;
-    const int number = output.trimmed().toInt(&ok);
-    if (!started || !ok) {
-        failure_ = "Xvfb did not start";
-        return false;
+    // A display is claimed through its lock file, which only one of several servers starting
+    // at once can create. (Xvfb's own -displayfd search can hand two concurrent servers the
+    // same display, and the loser's clients then end up on the winner's screen.)
+    static int next = 100 + int(QCoreApplication::applicationPid() % 400);
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        const int number = next;
+        next = next >= 999 ? 100 : next + 1;
+        const QString lock = QStringLiteral("/tmp/.X%1-lock").arg(number);
+        if (QFile::exists(lock) || QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+            continue;
+        server_ = std::make_unique<QProcess>();
+        server_->setStandardOutputFile(QProcess::nullDevice());
+        server_->setStandardErrorFile(QProcess::nullDevice());
+        server_->start("Xvfb", {":" + QString::number(number), "-nolisten", "tcp", "-screen", "0",
+                                "1024x768x24"});
+        display_ = ":" + QString::number(number);
+        const auto ours = [&] {
+            QFile file(lock);
+            return file.open(QIODevice::ReadOnly) &&
+                   file.readAll().trimmed().toLongLong() == server_->processId();
+        };
+        // Up once the lock is ours and the server answers; a server that lost the display
+        // exits, and the next number is tried.
+        waitUntil(
+            [&] {
+                return server_->state() == QProcess::NotRunning ||
+                       (ours() &&
+                        !run("xprop", {"-root", "-len", "0", "RESOURCE_MANAGER"}).isEmpty());
+            },
+            kStartTimeoutMs);
+        if (server_->state() != QProcess::NotRunning && ours())
+            return true;
+        Stop(*server_);
+        server_.reset();
     }
-    display_ = ":" + QString::number(number);
-    return true;
+    display_.clear();
+    failure_ = "Xvfb did not start";
+    return false;
 }
 
 QProcess* XServer::startClient(const QString& program, const QStringList& arguments) {
