@@ -11,6 +11,13 @@ public:
     virtual int AccountRowCount() const = 0;
     // Empties the list and fills it again from the store.
     virtual void ReDraw() = 0;
+    // Called right before an account is changed in the store: whether the list still shows
+    // what is stored (another running copy may have changed the accounts). When it does not,
+    // the list is refilled and the user told, and the change must not be made.
+    virtual bool ConfirmListCurrent(int account) {
+        (void)account;
+        return true;
+    }
 };
 
 } // namespace postlark

@@ -104,6 +104,10 @@ void ModAcctForm::ModButton_Click() {
     record.POP = QStringToAnsi(POPText->text());
     record.UserName = QStringToAnsi(UserNameText->text());
     record.Program = QStringToAnsi(ProgramText->text());
+    if (!accounts_.ConfirmListCurrent(AccountIndex)) {
+        reject();
+        return;
+    }
     if (!StoreOrReport([&] { ModifyAccount(AccountIndex, record); }))
         return;
     accounts_.ReDraw();
@@ -116,10 +120,17 @@ void ModAcctForm::ClearButton_Click() {
 
 void ModAcctForm::CommandChange_Click() {
     ModPassForm passwordForm(this, applicationKey_);
+    bool stale = false;
+    passwordForm.ConfirmStore = [&] {
+        stale = !accounts_.ConfirmListCurrent(AccountIndex);
+        return !stale;
+    };
     // The new password is stored as soon as it is confirmed; cancelling this dialog could
     // no longer undo that, so it can then only be left by Modify or its close box.
     if (passwordForm.ShowMe(AccountIndex))
         CancelButton->setEnabled(false);
+    else if (stale)
+        reject(); // the account number this dialog edits may now name another account
 }
 
 void ModAcctForm::BrowseButton_Click() {

@@ -51,6 +51,10 @@ bool ModPassForm::ShowMe(std::int16_t index) {
 void ModPassForm::cmdOK_Click() {
     if (!FieldsStorableOrReport({PassText}))
         return;
+    if (ConfirmStore && !ConfirmStore()) {
+        reject();
+        return;
+    }
     std::string key = applicationKey_;
     const std::string stored = PassCryptModule::EncryptText(QStringToAnsi(PassText->text()), key);
     if (!StoreOrReport([&] { ChangePassword(AccountIndex, stored); }))

@@ -3,6 +3,7 @@
 // of the new one.
 #include <QDialog>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class QLineEdit;
@@ -23,6 +24,8 @@ public:
     void cmdCancel_Click();
 
     std::int16_t AccountIndex = 0;
+    // Asked right before the password is stored; false closes the dialog and stores nothing.
+    std::function<bool()> ConfirmStore;
 
 private:
     std::string applicationKey_;

@@ -74,6 +74,7 @@ PostlarkForm::PostlarkForm(QStringList arguments, QWidget* parent)
     setWindowIcon(win::IconFromHandle(postlarkImage_));
     BuildControls();
     BuildMenus();
+    FixWindowSize();
     hWnd_ = win::RegisterWindow(this);
     win::SetMouseMoveHandler(hWnd_, [this](int button, int shift, int x, int y) {
         Form_MouseMove(button, shift, double(x) * twipsX_, double(y) * twipsY_);
@@ -110,9 +111,10 @@ void PostlarkForm::BuildControls() {
     accountList_->setSelectionMode(QAbstractItemView::SingleSelection);
     accountList_->setAllColumnsShowFocus(true);
     PlaceTwips(accountList_, 120, 120, 5295, 2040);
-    accountList_->setColumnWidth(0, 3600 / twipsX_);
     connect(accountList_, &QTreeWidget::itemDoubleClicked, this,
             [this] { AccountList_DblClick(); });
+    connect(accountList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { KeepOneSelected(); });
 
     progressBar1_ = new ProgressBar(client);
     progressBar1_->setObjectName("ProgressBar1");
@@ -149,6 +151,9 @@ void PostlarkForm::BuildControls() {
     PlaceTwips(checkStartMin_, 3720, 3120, 1815, 375);
     checkStartMin_->setStyleSheet("QCheckBox { spacing: 2px; }");
     connect(checkStartMin_, &QCheckBox::toggled, this, [this] { CheckStartMin_Click(); });
+
+    FitCaptions(client);
+    FitColumns();
 
     setTabOrder(addAcct_, delAcct_);
     setTabOrder(delAcct_, modAcct_);
@@ -221,6 +226,7 @@ bool PostlarkForm::Form_Load() {
                    vbYesNo + vbInformation, "Postlark");
         if (answer == vbNo)
             return false;
+        instance_->RunBesideOthers();
     }
     netConn_ = std::make_unique<CNetConnect>();
     autoCheck_ = std::make_unique<AutoCheck>(
@@ -284,10 +290,8 @@ void PostlarkForm::RestorePosition() {
         return;
     }
     // The stored corner is the client area's (see Form_Unload); setGeometry places exactly that.
-    // The size is the one the controls need: before the window is first shown, size() is
-    // still Qt's default, which would leave an empty area beside them.
-    setGeometry(QRect(QPoint(int(std::lround(left / twipsX_)), int(std::lround(top / twipsY_))),
-                      sizeHint()));
+    setGeometry(
+        QRect(QPoint(int(std::lround(left / twipsX_)), int(std::lround(top / twipsY_))), size()));
 }
 
 void PostlarkForm::ApplyProgressOptions() {
@@ -334,6 +338,8 @@ void PostlarkForm::LoadAccountList() {
         auto* row = new QTreeWidgetItem(accountList_);
         row->setText(0, AnsiToQString(address));
     }
+    if (SelectedAccount() < 0)
+        SelectRow(0);
 }
 
 int PostlarkForm::AccountRowCount() const {
@@ -341,8 +347,13 @@ int PostlarkForm::AccountRowCount() const {
 }
 
 void PostlarkForm::ReDraw() {
+    // The account that was selected stays selected (by number, the last row if it is gone).
+    const int selected = std::max(SelectedAccount(), 0);
+    refilling_ = true;
     accountList_->clear();
+    refilling_ = false;
     LoadAccountList();
+    SelectRow(selected);
 }
 
 void PostlarkForm::CheckStartMin_Click() {

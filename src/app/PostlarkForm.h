@@ -54,6 +54,7 @@ public:
     // AccountListView
     int AccountRowCount() const override;
     void ReDraw() override;
+    bool ConfirmListCurrent(int account) override;
 
     void menu_Show_Click() override;
     void menu_Exit_Click();
@@ -96,6 +97,7 @@ public:
     std::int32_t ProgressPosition() const override;
     void SetProgressPosition(std::int32_t position) override;
     void SetNewMailText(int row, const QString& text) override;
+    void SetNewMailToolTip(int row, const QString& tip) override;
     void GotMail() override;
     bool Unloading() const override { return unloaded_; }
 
@@ -133,6 +135,9 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void FitCaptions(QWidget* client);
+    void FitColumns();
+    void FixWindowSize();
     void PlaceTwips(QWidget* w, int left, int top, int width, int height);
     void RestorePosition();
     void LoadAccountList();
@@ -155,8 +160,11 @@ private:
     void HideToTray();
     void RetryTrayIcon();
     void SetShowChecked(bool checked);
-    // The account that modify, delete and launch act on: the selected row, else the first.
+    // The account that modify, delete and launch act on: the selected row's, or -1 for an
+    // empty list. Whenever the list has rows exactly one is selected (see KeepOneSelected).
     int SelectedAccount() const;
+    void SelectRow(int row);
+    void KeepOneSelected();
     bool ReportEmptyList();
 
     QStringList arguments_;
@@ -172,6 +180,8 @@ private:
     std::int32_t lastTrayCode_ = 0;
     bool trayBusy_ = false;
     bool sysCommandsAttached_ = false;
+    int lastSelectedRow_ = 0;
+    bool refilling_ = false;
 
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<CNetConnect> netConn_;

@@ -6,9 +6,11 @@
 #include "platform/MsgBox.h"
 #include "platform/RuntimeError.h"
 #include "store/AccountRecord.h"
+#include "store/AnsiText.h"
 #include "store/SettingsStore.h"
 
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace postlark {
 
@@ -22,8 +24,42 @@ bool PostlarkForm::ReportEmptyList() {
 int PostlarkForm::SelectedAccount() const {
     const QList<QTreeWidgetItem*> selected = accountList_->selectedItems();
     if (selected.isEmpty())
-        return 0;
+        return -1;
     return accountList_->indexOfTopLevelItem(selected.first());
+}
+
+void PostlarkForm::SelectRow(int row) {
+    const int rows = AccountRowCount();
+    if (rows == 0)
+        return;
+    QTreeWidgetItem* item = accountList_->topLevelItem(std::clamp(row, 0, rows - 1));
+    accountList_->setCurrentItem(item);
+    item->setSelected(true);
+}
+
+// The commands act on the selected row, so a list with rows never loses its selection: a click
+// on the list's empty area or a Ctrl-click on the selected row selects it again.
+void PostlarkForm::KeepOneSelected() {
+    if (refilling_)
+        return;
+    const int selected = SelectedAccount();
+    if (selected >= 0)
+        lastSelectedRow_ = selected;
+    else if (AccountRowCount() > 0)
+        SelectRow(lastSelectedRow_);
+}
+
+bool PostlarkForm::ConfirmListCurrent(int account) {
+    const QTreeWidgetItem* row = accountList_->topLevelItem(account);
+    const bool current = row && SettingsStore::GetNumber("NumAccts", 0) == AccountRowCount() &&
+                         AnsiToQString(SettingsStore::GetValue(AccountKey("EmailAddress", account),
+                                                               "Bad Read")) == row->text(0);
+    if (current)
+        return true;
+    ReDraw();
+    MsgBox("The account list was changed by another copy of Postlark and has been reloaded.",
+           vbInformation, "Postlark");
+    return false;
 }
 
 void PostlarkForm::DelAcct_Click() {
@@ -34,6 +70,8 @@ void PostlarkForm::DelAcct_Click() {
         return;
     const int n = SelectedAccount();
     const int rows = AccountRowCount();
+    if (n < 0 || !ConfirmListCurrent(n))
+        return;
     try {
         DeleteAccount(n, rows);
     } catch (const RuntimeError& e) {
@@ -59,7 +97,7 @@ void PostlarkForm::AddAcct_Click() {
 }
 
 void PostlarkForm::ModAcct_Click() {
-    if (ReportEmptyList())
+    if (ReportEmptyList() || SelectedAccount() < 0)
         return;
     ModAcctForm form(this, *this, applicationKey_);
     form.ModifyShow(static_cast<std::int16_t>(SelectedAccount()));

@@ -10,6 +10,7 @@
 #include "platform/DeferredPaint.h"
 #include "platform/MsgBox.h"
 #include "platform/ShellExecute.h"
+#include "platform/ShellNotify.h"
 #include "platform/Winsock.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
@@ -18,6 +19,7 @@
 #include "winsupport/ProgressBar.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -77,6 +79,11 @@ void PostlarkForm::SetNewMailText(int row, const QString& text) {
         item->setText(1, text);
 }
 
+void PostlarkForm::SetNewMailToolTip(int row, const QString& tip) {
+    if (QTreeWidgetItem* item = accountList_->topLevelItem(row))
+        item->setToolTip(1, tip);
+}
+
 void PostlarkForm::GotMail() {
     ::postlark::GotMail(*this, probe_->CheckResults);
 }
@@ -87,6 +94,12 @@ QString PostlarkForm::AccountRowText(int row) const {
 }
 
 void PostlarkForm::StartTrayAlert(const QString& tip) {
+    // Without a notification area there is no icon to flash: the window manager is asked to
+    // draw attention to the window instead, and no timer ticks for nothing.
+    if (!win::NotificationAreaAvailable()) {
+        QApplication::alert(this);
+        return;
+    }
     timerFlash_->start();
     sysIcon_->TipText(tip);
     if (!sysIcon_->Visible())
@@ -121,7 +134,7 @@ bool PostlarkForm::TimerCheckEnabled() const {
 }
 
 void PostlarkForm::LaunchButton_Click() {
-    if (ReportEmptyList())
+    if (ReportEmptyList() || SelectedAccount() < 0)
         return;
     const QString program =
         AnsiToQString(SettingsStore::GetValue(AccountKey("Program", SelectedAccount()), ""));

@@ -96,7 +96,9 @@ void PostlarkForm::Form_MouseMove(int /*button*/, int /*shift*/, double x, doubl
         setFocus();
         break;
     case 517: // right button up: the File menu at the mouse
-        menuFile_->exec(QCursor::pos());
+        // Not run as a nested loop here: the chosen command runs from the main loop once this
+        // handler has finished, so the tray stays usable while that command waits (a check run).
+        menuFile_->popup(QCursor::pos());
         break;
     default:
         break;

@@ -16,7 +16,40 @@
 namespace postlark {
 
 CheckRun::CheckRun(CheckRunView& view, Winsock& socket, Pop3Link& link, Pop3Probe& probe)
-    : view_(view), socket_(socket), link_(link), probe_(probe) {}
+    : view_(view), socket_(socket), link_(link), probe_(probe) {
+    peerClosedWatch_ =
+        QObject::connect(&socket_, &Winsock::PeerClosed, &socket_, [this] { peerClosed_ = true; });
+}
+
+CheckRun::~CheckRun() {
+    QObject::disconnect(peerClosedWatch_);
+}
+
+QString CheckRun::FailureReason() const {
+    const QString host = socket_.RemoteHost().contains(':') ? '[' + socket_.RemoteHost() + ']'
+                                                            : socket_.RemoteHost();
+    const QString server = host + ':' + QString::number(socket_.RemotePort());
+    switch (socket_.LastErrorNumber()) {
+    case 0:
+        break;
+    case Winsock::sckConnectionRefused:
+        return "Connection refused (" + server + ")";
+    case Winsock::sckConnectionReset:
+        return "The server closed the connection before answering";
+    case Winsock::sckTimedout:
+        return "The server did not answer in time (" + server + ")";
+    case Winsock::sckSecureChannelFailed:
+        if (!socket_.CertificateErrors().isEmpty())
+            return "The certificate of " + socket_.RemoteHost() +
+                   " is not trusted: " + socket_.CertificateErrors();
+        return socket_.LastErrorDescription();
+    default:
+        return socket_.LastErrorDescription();
+    }
+    if (peerClosed_)
+        return "The server closed the connection before answering";
+    return "The server did not answer as a POP3 server does";
+}
 
 std::int16_t CheckRun::ProgressStep(int accountCount) {
     return static_cast<std::int16_t>(std::lrint(10000.0 / accountCount));
@@ -55,6 +88,7 @@ void CheckRun::Run() {
     }
     probe_.ResetResults(n);
     newMailTexts_.assign(static_cast<size_t>(n), QString());
+    failureReasons_.assign(static_cast<size_t>(n), QString());
     view_.BeginRunControls();
 
     bool anyMail = false;
@@ -63,6 +97,7 @@ void CheckRun::Run() {
     for (int i = 0; i < n; ++i) {
         view_.SetStatusText("Checking " + AnsiToQString(SettingsStore::GetValue(
                                               AccountKey("EmailAddress", i), "")));
+        peerClosed_ = false;
         link_.Begin(static_cast<std::int16_t>(i),
                     AnsiToQString(SettingsStore::GetValue(AccountKey("POP", i), "")));
         WaitWhileConnected(socket_);
@@ -70,6 +105,8 @@ void CheckRun::Run() {
             socket_.Close();
             return;
         }
+        if (probe_.CheckResults[static_cast<size_t>(i)] == ResultFailed)
+            failureReasons_[static_cast<size_t>(i)] = FailureReason();
         view_.SetProgressPosition(view_.ProgressPosition() + step);
     }
 
@@ -79,8 +116,11 @@ void CheckRun::Run() {
             NewMailText(result, probe_.MessageCounts[static_cast<size_t>(j)]);
         anyMail = anyMail || result == ResultNewMail;
     }
-    for (int k = 0; k < n; ++k)
+    for (int k = 0; k < n; ++k) {
         view_.SetNewMailText(k, newMailTexts_[static_cast<size_t>(k)]);
+        const bool failed = probe_.CheckResults[static_cast<size_t>(k)] == ResultFailed;
+        view_.SetNewMailToolTip(k, failed ? failureReasons_[static_cast<size_t>(k)] : QString());
+    }
     view_.EnableLaunchAndCheck();
     if (anyMail)
         view_.GotMail();

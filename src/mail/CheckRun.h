@@ -1,6 +1,7 @@
 #pragma once
 // One check run: every account in list order through the POP3 probe, then the results in the
 // list, the status bar and, when any account has mail, the alerts.
+#include <QMetaObject>
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -15,6 +16,9 @@ class Winsock;
 class CheckRun {
 public:
     CheckRun(CheckRunView& view, Winsock& socket, Pop3Link& link, Pop3Probe& probe);
+    ~CheckRun();
+    CheckRun(const CheckRun&) = delete;
+    CheckRun& operator=(const CheckRun&) = delete;
 
     // Runs over every account; returns when the run has ended. Events are handled meanwhile.
     void Run();
@@ -28,13 +32,21 @@ public:
 
     // The column texts of the last run, by account.
     const std::vector<QString>& NewMailTexts() const { return newMailTexts_; }
+    // Why each account of the last run failed; empty for accounts that did not fail.
+    const std::vector<QString>& FailureReasons() const { return failureReasons_; }
 
 private:
+    // Why the account just checked failed, from what its connection went through.
+    QString FailureReason() const;
+
     CheckRunView& view_;
     Winsock& socket_;
     Pop3Link& link_;
     Pop3Probe& probe_;
     std::vector<QString> newMailTexts_;
+    std::vector<QString> failureReasons_;
+    bool peerClosed_ = false; // the server closed the connection of the current account
+    QMetaObject::Connection peerClosedWatch_;
 };
 
 } // namespace postlark

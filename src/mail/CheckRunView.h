@@ -22,6 +22,12 @@ public:
     virtual void SetProgressPosition(std::int32_t position) = 0;
     // The "New Mail?" column of a row (counted from 0).
     virtual void SetNewMailText(int row, const QString& text) = 0;
+    // Why the account of a row (counted from 0) failed, shown with its "Failed"; empty for
+    // every other result.
+    virtual void SetNewMailToolTip(int row, const QString& tip) {
+        (void)row;
+        (void)tip;
+    }
     // Raises the new-mail alerts; writes the status bar itself.
     virtual void GotMail() = 0;
     // True once the window has begun to unload: a run in progress stops at once.

@@ -3,8 +3,12 @@
 #include "platform/ModalAnswerer.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -49,6 +53,37 @@ QMessageBox::Icon IconFor(int style) {
     }
 }
 
+// The widest a run of text without spaces may be: the width up to which the box lays out its
+// text before it wraps it (half the screen, at most 500 pixels).
+int LongestRun(const QWidget* owner) {
+    const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    const int screenWidth = screen ? screen->availableGeometry().width() : 800;
+    return std::min(screenWidth / 2, 500);
+}
+
+// The box wraps its text only between words, so a run of text without spaces that is wider
+// than the box may be (a 300-character address, say) would push it past the screen's edge.
+// Such runs are broken into lines that fit; the text itself is unchanged.
+QString BreakLongRuns(const QString& text, const QFontMetrics& metrics, int maxWidth) {
+    QString out;
+    out.reserve(text.size() + text.size() / 20);
+    int runWidth = 0;
+    for (const QChar c : text) {
+        if (c.isSpace()) {
+            runWidth = 0;
+        } else {
+            const int width = metrics.horizontalAdvance(c);
+            if (runWidth > 0 && runWidth + width > maxWidth) {
+                out += QLatin1Char('\n');
+                runWidth = 0;
+            }
+            runWidth += width;
+        }
+        out += c;
+    }
+    return out;
+}
+
 int ShowMessageBox(const QString& prompt, int style, const QString& title) {
     QWidget* owner = QApplication::activeModalWidget();
     if (!owner)
@@ -56,7 +91,7 @@ int ShowMessageBox(const QString& prompt, int style, const QString& title) {
     QMessageBox box(owner);
     box.setWindowTitle(title);
     box.setTextFormat(Qt::PlainText); // addresses such as <a@b> are shown as typed
-    box.setText(prompt);
+    box.setText(BreakLongRuns(prompt, QFontMetrics(box.font()), LongestRun(owner)));
     box.setIcon(IconFor(style));
 
     const std::vector<Choice> choices = ButtonSet(style);

@@ -2,6 +2,9 @@
 
 #include "platform/WindowLayer.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPixmap>
@@ -77,23 +80,44 @@ void Apply(NotifyIcon& icon, const NOTIFYICONDATA& data) {
         icon.tray->setToolTip(NotifyIconTip(data.szTip));
 }
 
+// Whether Qt's tray icons go to a StatusNotifierItem host on the session bus rather than to an
+// XEmbed tray: Qt makes that choice once per process, when a watcher with a registered host is
+// on the bus, and so does this.
+bool HostedByStatusNotifier() {
+    static const bool hosted = [] {
+        const char* const watcher = "org.kde.StatusNotifierWatcher";
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected() || !bus.interface() ||
+            !bus.interface()->isServiceRegistered(watcher).value())
+            return false;
+        QDBusInterface host(watcher, "/StatusNotifierWatcher", watcher, bus);
+        return host.isValid() && host.property("IsStatusNotifierHostRegistered").toBool();
+    }();
+    return hosted;
+}
+
+// Clicks are posted, as the shell posts them: the window's handler may remove or delete this
+// very icon, which must not happen while Qt is still inside the icon's own event handling.
 void OnActivated(const IconKey& key, QSystemTrayIcon::ActivationReason reason) {
     const auto it = Icons().find(key);
     if (it == Icons().end() || !it->second.hasCallback)
         return;
     const auto [hWnd, uID] = key;
     const UINT message = it->second.callbackMessage;
-    const auto send = [&](UINT mouse) { SendMessageA(hWnd, message, uID, mouse); };
+    const auto send = [&](UINT mouse) { PostMessageA(hWnd, message, uID, mouse); };
 
     switch (reason) {
     case QSystemTrayIcon::Trigger:
         it->second.sinceLeftPress.start();
         send(WM_LBUTTONDOWN);
+        // A StatusNotifierItem host reports one activation and never a double click, so the
+        // activation also stands for the double click that brings the window back.
+        if (HostedByStatusNotifier())
+            send(WM_LBUTTONDBLCLK);
         break;
     case QSystemTrayIcon::DoubleClick: {
         // Some tray hosts report the first press of a double click, others only the double
-        // click; the window gets exactly one press either way. The handler of the press may
-        // remove the icon, so the entry is not touched after it.
+        // click; the window gets exactly one press either way.
         auto& pressed = it->second.sinceLeftPress;
         const bool reported =
             pressed.isValid() &&

@@ -3,6 +3,9 @@
 // (hWnd, uID). Mouse events over an icon come back to hWnd as its callback message, with the
 // icon's uID in wParam and the mouse message in lParam: WM_LBUTTONDOWN (513) for a left press,
 // 513 then WM_LBUTTONDBLCLK (515) for a double click, WM_RBUTTONUP (517) for a right click.
+// They are posted (see PostMessageA), never sent from inside the icon's own event handling.
+// Where the icon is hosted through StatusNotifierItem (no double click exists there), an
+// activation arrives as 513 followed by 515.
 // Icon pictures are QIcons registered here under an icon handle.
 #include "platform/Win32Types.h"
 

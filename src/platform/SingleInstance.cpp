@@ -58,12 +58,12 @@ QString SingleInstance::LockPath(const QString& privateFolder) {
     return privateFolder + QStringLiteral("/instance.lock");
 }
 
-bool SingleInstance::AnotherCopyRunning() {
+bool SingleInstance::OpenLockFile() {
     if (fd_ >= 0)
-        return false;
+        return true;
     const QString lockPath = LockPath(privateFolder_);
     if (lockPath.isEmpty())
-        return false; // without a lock file we cannot tell; let this copy run
+        return false;
     if (RuntimeFolder().isEmpty() && !EnsurePrivateFolder(QFile::encodeName(privateFolder_)))
         return false;
     const QByteArray path = QFile::encodeName(lockPath);
@@ -75,12 +75,27 @@ bool SingleInstance::AnotherCopyRunning() {
         ::close(fd);
         return false; // not a lock of this user's
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return true;
-    }
     fd_ = fd;
+    return true;
+}
+
+bool SingleInstance::AnotherCopyRunning() {
+    if (held_)
+        return false;
+    if (!OpenLockFile())
+        return false; // without a lock file we cannot tell; let this copy run
+    // The exclusive lock is granted only while no copy holds its share.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+        return true;
+    ::flock(fd_, LOCK_SH); // from now on a share, like every other running copy
+    held_ = true;
     return false;
+}
+
+void SingleInstance::RunBesideOthers() {
+    // Waits only while another copy is between its test and taking its share.
+    if (!held_ && OpenLockFile() && ::flock(fd_, LOCK_SH) == 0)
+        held_ = true;
 }
 
 } // namespace postlark

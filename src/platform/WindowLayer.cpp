@@ -167,6 +167,17 @@ LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return proc(hWnd, msg, wParam, lParam);
 }
 
+BOOL PostMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* e = liveEntry(hWnd);
+    if (!e)
+        return FALSE_;
+    QMetaObject::invokeMethod(
+        e->widget.data(),
+        [hWnd, msg, wParam, lParam] { detail::SendFromEventLoop(hWnd, msg, wParam, lParam); },
+        Qt::QueuedConnection);
+    return TRUE_;
+}
+
 DWORD GetLastError() {
     return lastError;
 }

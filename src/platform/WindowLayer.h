@@ -16,6 +16,10 @@ QWidget* WidgetFromHandle(HWND hWnd);
 
 BOOL IsWindow(HWND hWnd);
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Queues the message and returns at once; it is delivered from the event loop once the current
+// event has been handled, and a failure raised by its handler is reported, not propagated.
+// A message for a window that is gone by then is dropped. FALSE for an unknown handle.
+BOOL PostMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 DWORD GetLastError();
 void SetLastError(DWORD error);

@@ -39,6 +39,7 @@ Winsock::~Winsock() {
 void Winsock::Connect(const QString& server, quint16 port) {
     Reset();
     lastError_.clear();
+    errorNumber_ = 0;
     tlsErrors_.clear();
 
     const ServerAddress address = ParseServerField(server, port);

@@ -68,6 +68,10 @@ public:
     void Close();
 
     QString LastErrorDescription() const { return lastError_; }
+    // The number reported with the last error (see ErrorConstants), 0 before any.
+    int LastErrorNumber() const { return errorNumber_; }
+    // Why the server's certificate was refused, empty when it was not (or no TLS was used).
+    QString CertificateErrors() const { return tlsErrors_; }
     QString RemoteHost() const { return remoteHost_; }
     quint16 RemotePort() const { return remotePort_; }
 

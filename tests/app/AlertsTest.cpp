@@ -193,6 +193,16 @@ TEST_F(AlertsTest, LeftClickOnTheFlashingIconDismissesTheAlert) {
     EXPECT_TRUE(form_->isVisible());
 }
 
+TEST_F(AlertsTest, WithoutANotificationAreaTheTrayAlertStartsNoTimer) {
+    win::SetNotificationAreaOverride(false);
+    SettingsStore::SaveValue("AlertTray", "1");
+    StoreAccounts({""});
+    Load();
+    Check();
+    EXPECT_FALSE(Flash()->isActive());
+    EXPECT_FALSE(form_->SysIcon().Visible());
+}
+
 TEST_F(AlertsTest, LaunchButtonExplainsAMissingProgram) {
     StoreAccounts({"", env_.path() + "/nowhere/prog", "www.example.invalid;x y"});
     Load();

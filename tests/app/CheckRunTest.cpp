@@ -12,6 +12,7 @@
 #include "store/SettingsStore.h"
 #include "support/DovecotServer.h"
 #include "support/ScriptedServer.h"
+#include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 #include "winsupport/CSystrayIcon.h"
 
@@ -19,6 +20,8 @@
 #include <QAction>
 #include <QEventLoop>
 #include <QFile>
+#include <QSslKey>
+#include <QSslServer>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -172,6 +175,49 @@ TEST_F(CheckRunTest, SkipMovesOnFromASilentServerAndAClosingServerFailsByItself)
     EXPECT_TRUE(skipped);
     EXPECT_EQ(Column(1), QStringList({"No", "Failed"}));
     EXPECT_EQ(closing.connectionCount(), 1);
+}
+
+// "Failed" stays the column's text; the cell's tool tip says why.
+TEST_F(CheckRunTest, FailedSaysWhyInItsToolTip) {
+    const auto& certificates = test::TestCertificates::Shared();
+    ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();
+    QSslServer untrusted; // presents a self-signed certificate nobody trusts
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(QSslCertificate::fromPath(certificates.selfSignedCertFile()));
+    QFile keyFile(certificates.selfSignedKeyFile());
+    ASSERT_TRUE(keyFile.open(QIODevice::ReadOnly));
+    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+    untrusted.setSslConfiguration(tls);
+    ASSERT_TRUE(untrusted.listen(QHostAddress::LocalHost));
+    quint16 refused;
+    {
+        ScriptedServer gone;
+        refused = gone.port();
+    }
+    ScriptedServer closing(ScriptedServer::Script().closeConnection());
+    ScriptedServer answering(ScriptedServer::Script()
+                                 .send("+OK ready\r\n")
+                                 .sendAfterLine("+OK\r\n")
+                                 .sendAfterLine("+OK\r\n")
+                                 .sendAfterLine("+OK 0 0\r\n")
+                                 .sendAfterLine("+OK bye\r\n")
+                                 .closeConnection());
+    StoreAccount(0, "refused", QStringLiteral("127.0.0.1:%1").arg(refused), "u", "p");
+    StoreAccount(1, "untrusted", QStringLiteral("pop3s://127.0.0.1:%1").arg(untrusted.serverPort()),
+                 "u", "p");
+    StoreAccount(2, "closing", QStringLiteral("127.0.0.1:%1").arg(closing.port()), "u", "p");
+    StoreAccount(3, "answering", QStringLiteral("127.0.0.1:%1").arg(answering.port()), "u", "p");
+    Load();
+    Check();
+    EXPECT_EQ(Column(1), QStringList({"Failed", "Failed", "Failed", "No"}));
+    auto* list = form_->findChild<QTreeWidget*>("AccountList");
+    const auto tip = [&](int row) { return list->topLevelItem(row)->toolTip(1); };
+    EXPECT_EQ(tip(0), QStringLiteral("Connection refused (127.0.0.1:%1)").arg(refused));
+    EXPECT_TRUE(tip(1).startsWith("The certificate of 127.0.0.1 is not trusted: "))
+        << tip(1).toStdString();
+    EXPECT_TRUE(tip(1).contains("self-signed")) << tip(1).toStdString();
+    EXPECT_EQ(tip(2), "The server closed the connection before answering");
+    EXPECT_EQ(tip(3), "");
 }
 
 } // namespace

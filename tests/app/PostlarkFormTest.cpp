@@ -1,6 +1,7 @@
 // The main window against a store in a temporary folder: start-up effects, display states,
 // the account list and deleting accounts. Questions are answered through the modal seam.
 #include "app/PostlarkForm.h"
+#include "app/ModAcctForm.h"
 #include "platform/ModalAnswerer.h"
 #include "platform/MsgBox.h"
 #include "platform/Screen.h"
@@ -16,12 +17,20 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QDir>
+#include <QApplication>
+#include <QCheckBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cerrno>
@@ -37,6 +46,12 @@ const char* const Absent = "<absent>";
 
 std::string Stored(const std::string& key) {
     return SettingsStore::GetValue(key, Absent);
+}
+
+// The whole stored file, to tell that nothing was written.
+QByteArray StoreFile() {
+    QFile file(QString::fromStdString(SettingsStore::FilePath()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void StoreAccounts(int count) {
@@ -400,6 +415,161 @@ TEST_F(PostlarkFormTest, WithoutASelectionDeleteActsOnTheFirstRow) {
     ScopedModalAnswerer yes([](const ModalQuestion&) { return ModalAnswer::Button(vbYes); });
     form_->DelAcct_Click();
     EXPECT_EQ(Rows(), QStringList({"user1@example.org"}));
+}
+
+// Every caption and column header is shown whole, the client area is the designed one and
+// the window cannot be resized away from it, and the two columns always fit the list.
+TEST_F(PostlarkFormTest, CaptionsAndColumnsFitAndTheClientAreaIsTheDesignedOne) {
+    for (int i = 0; i < 30; ++i)
+        AddAccount(i, AccountRecord{"someone" + std::to_string(i) +
+                                        "@a.rather.long.domain."
+                                        "example.org",
+                                    "pop", "u", "p", ""});
+    Load();
+    form_->show();
+    const QWidget* client = form_->findChild<QWidget*>("ClientArea");
+    EXPECT_EQ(client->size(), QSize(5535 / form_->TwipsX(), 3870 / form_->TwipsY()));
+    EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
+    EXPECT_EQ(form_->width(), client->width());
+
+    for (const char* name :
+         {"AddAcct", "DelAcct", "ModAcct", "LaunchButton", "CheckButton", "CheckStartMin"}) {
+        const auto* control = form_->findChild<QAbstractButton*>(name);
+        const int text = control->fontMetrics().horizontalAdvance(control->text().remove('&'));
+        if (qobject_cast<const QCheckBox*>(control)) {
+            EXPECT_LE(control->sizeHint().width(), control->width()) << name;
+        } else {
+            const int frame = control->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+            EXPECT_LE(text + 2 * frame, control->width()) << name;
+        }
+    }
+    QHeaderView* header = List()->header();
+    const int margin = 2 * List()->style()->pixelMetric(QStyle::PM_HeaderMargin);
+    for (int column = 0; column < 2; ++column) {
+        const QString text = List()->headerItem()->text(column);
+        EXPECT_LE(header->fontMetrics().horizontalAdvance(text) + margin,
+                  header->sectionSize(column))
+            << text.toStdString();
+    }
+    for (const char* verdict : {"Bad Password", "Yes, 32767"})
+        EXPECT_LE(List()->fontMetrics().horizontalAdvance(verdict), header->sectionSize(1));
+
+    // More rows than fit: a vertical scroll bar, and still no horizontal one.
+    EXPECT_TRUE(List()->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(List()->horizontalScrollBar()->isVisible());
+    EXPECT_LE(header->length(), List()->viewport()->width());
+}
+
+// The row the commands act on is always the one the user sees selected.
+TEST_F(PostlarkFormTest, ExactlyOneRowStaysSelectedWhileTheListHasRows) {
+    StoreAccounts(4);
+    Load();
+    const auto selectedRows = [&] {
+        QList<int> rows;
+        for (QTreeWidgetItem* item : List()->selectedItems())
+            rows << List()->indexOfTopLevelItem(item);
+        return rows;
+    };
+    EXPECT_EQ(selectedRows(), QList<int>{0});
+
+    // A refill keeps the selected account's row, or the last row when it has gone.
+    List()->setCurrentItem(List()->topLevelItem(3));
+    form_->ReDraw();
+    EXPECT_EQ(selectedRows(), QList<int>{3});
+    SettingsStore::SaveValue("NumAccts", "3");
+    form_->ReDraw();
+    EXPECT_EQ(selectedRows(), QList<int>{2});
+
+    // The user cannot clear it: a click on the empty area or a Ctrl-click on the row.
+    List()->setCurrentItem(List()->topLevelItem(1));
+    form_->show();
+    QWidget* area = List()->viewport();
+    QTest::mouseClick(area, Qt::LeftButton, {}, QPoint(5, area->height() - 5));
+    EXPECT_EQ(selectedRows(), QList<int>{1});
+    const QPoint onRow = List()->visualItemRect(List()->topLevelItem(1)).center();
+    QTest::mouseClick(area, Qt::LeftButton, Qt::ControlModifier, onRow);
+    EXPECT_EQ(selectedRows(), QList<int>{1});
+    List()->clearSelection();
+    EXPECT_EQ(selectedRows(), QList<int>{1});
+
+    // Delete acts on that row, not on the first.
+    ScopedModalAnswerer yes([](const ModalQuestion&) { return ModalAnswer::Button(vbYes); });
+    form_->DelAcct_Click();
+    EXPECT_EQ(Rows(), QStringList({"user0@example.org", "user2@example.org"}));
+    EXPECT_EQ(selectedRows(), QList<int>{1});
+}
+
+// Another running copy changed the accounts under this list: nothing is written, the list is
+// reloaded and the user is told.
+class StaleListTest : public PostlarkFormTest {
+protected:
+    void SetUp() override {
+        PostlarkFormTest::SetUp();
+        StoreAccounts(3);
+        Load();
+        List()->setCurrentItem(List()->topLevelItem(1)); // user1 as this copy shows it
+        DeleteAccount(0, 3);                             // the other copy deletes user0
+        ASSERT_EQ(Stored("EmailAddress1"), "user2@example.org");
+        before_ = StoreFile();
+    }
+    void ExpectReloadedAndUnchanged() {
+        EXPECT_EQ(StoreFile(), before_);
+        EXPECT_EQ(Rows(), QStringList({"user1@example.org", "user2@example.org"}));
+        ASSERT_FALSE(ModalQuestionsAsked().empty());
+        EXPECT_EQ(ModalQuestionsAsked().back().prompt,
+                  "The account list was changed by another copy of Postlark and has been "
+                  "reloaded.");
+        EXPECT_EQ(ModalQuestionsAsked().back().buttons, vbInformation);
+    }
+    QByteArray before_;
+};
+
+TEST_F(StaleListTest, DeleteDoesNotDeleteAnotherAccount) {
+    ScopedModalAnswerer yes([](const ModalQuestion&) { return ModalAnswer::Button(vbYes); });
+    form_->DelAcct_Click();
+    ExpectReloadedAndUnchanged();
+}
+
+TEST_F(StaleListTest, ModifyAndPasswordChangeDoNotOverwriteAnotherAccount) {
+    ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    {
+        ModAcctForm modify(form_.get(), *form_, form_->ApplicationKey());
+        modify.LoadAccount(1);
+        modify.findChild<QLineEdit*>("UserNameText")->setText("changed");
+        modify.ModButton_Click();
+        EXPECT_EQ(modify.result(), QDialog::Rejected);
+        ExpectReloadedAndUnchanged();
+    }
+    DeleteAccount(0, 2); // and again, so the reloaded list is stale once more
+    before_ = StoreFile();
+    ModAcctForm modify(form_.get(), *form_, form_->ApplicationKey());
+    modify.LoadAccount(1);
+    QTimer::singleShot(100, [] {
+        QWidget* password = QApplication::activeModalWidget();
+        ASSERT_NE(password, nullptr);
+        password->findChild<QLineEdit*>("PassText")->setText("n3w");
+        password->findChild<QPushButton*>("cmdOK")->click();
+    });
+    modify.CommandChange_Click();
+    EXPECT_EQ(StoreFile(), before_);
+    EXPECT_EQ(Rows(), QStringList({"user2@example.org"}));
+    EXPECT_EQ(modify.result(), QDialog::Rejected);
+}
+
+// A copy started beside a running one holds the instance lock too, so a later start still
+// asks even after the first copy has ended.
+TEST_F(PostlarkFormTest, ACopyStartedBesideAnotherKeepsTheQuestionComing) {
+    auto first = std::make_unique<SingleInstance>();
+    ASSERT_FALSE(first->AnotherCopyRunning());
+    ScopedModalAnswerer yes([](const ModalQuestion&) { return ModalAnswer::Button(vbYes); });
+    Load();
+    ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+    first.reset();
+    SingleInstance later;
+    EXPECT_TRUE(later.AnotherCopyRunning());
+    form_.reset();
+    SingleInstance afterAll;
+    EXPECT_FALSE(afterAll.AnotherCopyRunning());
 }
 
 } // namespace

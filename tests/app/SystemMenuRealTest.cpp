@@ -43,7 +43,7 @@ protected:
         ASSERT_TRUE(x && x->failure().isEmpty()) << (x ? x->failure().toStdString() : "");
         probe.setProcessEnvironment(x->environment()); // with this test's settings folder
         probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        probe.start(POSTLARK_FORM_PROBE);
+        probe.start(POSTLARK_SYSMENU_PROBE);
         const QString line = NextLine(probe);
         ASSERT_TRUE(line.startsWith("window ")) << line.toStdString();
         window = line.mid(7);

@@ -7,10 +7,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
@@ -52,6 +54,27 @@ template <typename T> void WhenModal(std::function<void(T*)> action) {
         }
     });
     timer->start(10);
+}
+
+// A new-mail message naming a very long address still fits the screen, and shows the whole
+// address.
+TEST(MsgBoxTest, AVeryLongAddressIsWrappedSoTheBoxFitsTheScreen) {
+    const QString address = QString(280, 'x') + "@example.org" + QString(8, 'y');
+    ASSERT_EQ(address.size(), 300);
+    QRect box, screen;
+    QString shown;
+    WhenModal<QMessageBox>([&](QMessageBox* dialog) {
+        box = dialog->frameGeometry();
+        screen = dialog->screen()->availableGeometry();
+        if (auto* label = dialog->findChild<QLabel*>("qt_msgbox_label"))
+            shown = label->text();
+        dialog->button(QMessageBox::Ok)->click();
+    });
+    MsgBox("You have new mail in accounts:\r\n" + address + "\r\n", vbInformation,
+           "Mail Notification - Postlark");
+    EXPECT_LE(box.width(), screen.width());
+    EXPECT_TRUE(screen.contains(box)) << box.width() << " x " << box.height();
+    EXPECT_TRUE(shown.remove('\n').contains(address));
 }
 
 TEST(MsgBoxTest, AnswererIsToldTheExactQuestionAndItsAnswerIsReturned) {

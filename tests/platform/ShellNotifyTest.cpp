@@ -3,6 +3,7 @@
 #include "platform/WindowLayer.h"
 #include "platform/WindowMessageLog.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -67,6 +68,7 @@ TEST_F(ShellNotify, OnlyFlaggedFieldsAreTaken) {
     // No callback message was given, so clicks reach nobody until one is.
     SetMessageLogging(true);
     emit tray()->activated(QSystemTrayIcon::Context);
+    QCoreApplication::sendPostedEvents();
     EXPECT_TRUE(MessagesSentTo(record.hWnd).empty());
 
     record.uFlags = NIF_MESSAGE;
@@ -74,6 +76,7 @@ TEST_F(ShellNotify, OnlyFlaggedFieldsAreTaken) {
     ASSERT_EQ(Shell_NotifyIconA(NIM_MODIFY, &record), TRUE_);
     EXPECT_EQ(tray()->toolTip(), "first");
     emit tray()->activated(QSystemTrayIcon::Context);
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(MessagesSentTo(record.hWnd),
               (std::vector{LoggedMessage{record.hWnd, WM_USER, 7, WM_RBUTTONUP}}));
 }

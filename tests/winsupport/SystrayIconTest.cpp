@@ -5,6 +5,7 @@
 #include "platform/WindowMessageLog.h"
 #include "winsupport/CSystrayIcon.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 
 using namespace postlark;
 using namespace postlark::win;
@@ -176,11 +178,15 @@ TEST_F(SystrayIcon, ClicksReachTheWindowAsTheCallbackMessage) {
     emit shown()->activated(QSystemTrayIcon::Context);
     emit shown()->activated(QSystemTrayIcon::Trigger);
     emit shown()->activated(QSystemTrayIcon::DoubleClick); // its press was reported just now
+    // Posted, not sent: nothing reaches the window from inside the icon's own event handling.
+    EXPECT_TRUE(MessagesSentTo(hWnd).empty());
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(MessagesSentTo(hWnd), (std::vector{mouse(517), mouse(513), mouse(515)}));
 
     // A tray host that reports only the double click still gives the window its press first.
     ClearMessageLog();
     emit shown()->activated(QSystemTrayIcon::DoubleClick);
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(MessagesSentTo(hWnd), (std::vector{mouse(513), mouse(515)}));
 }
 
@@ -193,6 +199,31 @@ TEST_F(SystrayIcon, HandlerMayRemoveTheIconDuringADoubleClick) {
             icon->HideIcon();
     });
     emit shown()->activated(QSystemTrayIcon::DoubleClick);
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(codes, (std::vector<int>{513, 515}));
     EXPECT_EQ(shown(), nullptr);
+}
+
+TEST_F(SystrayIcon, AFailingClickHandlerIsReportedAndTheNextClickStillArrives) {
+    icon->ShowIcon();
+    std::vector<int> codes;
+    SetMouseMoveHandler(hWnd, [&](int, int, int x, int) {
+        codes.push_back(x);
+        if (x == WM_RBUTTONUP)
+            throw std::runtime_error("handler failed");
+    });
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtWarningMsg)
+                warnings << text;
+        });
+    emit shown()->activated(QSystemTrayIcon::Context);
+    emit shown()->activated(QSystemTrayIcon::Trigger);
+    QCoreApplication::sendPostedEvents();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(codes, (std::vector<int>{517, 513}));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].contains("handler failed")) << warnings[0].toStdString();
 }

@@ -1,21 +1,22 @@
-// Child program of the real-display main-window test: loads the main window on a real X
-// display and reports on it. Below the window's subclass sits a spy procedure that reports
-// each system command reaching the window's own procedure. It prints:
-//   window <X id>                  once the window is on screen
-//   default <msg> <wParam>         for each WM_SYSCOMMAND that reaches the window's procedure
-//   state <visible> <minimized> <maximized> <Show checked> <tray icon shown>   after "state"
-//   icon <X id or 0>               after "icon": the tray icon's window
-//   modal <object name or ->       after "modal": the open modal dialog
-//   ok                             after "maximize" (maximizes the window) and "move" (sends
-//                                  the system command SC_MOVE to the window)
-//   unloaded                       when the window has unloaded and the program ends
-// "quit" closes the window.
+// Child program of the real-desktop tests of the main window: starts Postlark's main window as
+// the program does, on the display and session bus of its environment, and talks on its
+// standard streams. It prints:
+//   loaded                              once start-up is over
+//   menu <x> <y> <x> <y> <x> <y>        when the File menu opens: the screen centres of its
+//                                       "Check Mail Now", "Show" and "Exit" entries
+// and answers these commands read line by line:
+//   state  -> "state <visible> <show checked> <icon shown> <check running> <flashing> <window>"
+//   icon   -> "icon <the tray icon's X window, or 0>"
+//   alert  -> starts the new-mail tray alert, then "alert"
+//   size   -> "size <window width> <height> <client area width> <height> <client area top>"
+// The program's exit code is the event loop's, as for Postlark itself.
 #include "app/PostlarkForm.h"
-#include "platform/WindowLayer.h"
 #include "winsupport/CSystrayIcon.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -31,63 +32,87 @@ void Say(const QString& line) {
     std::cout << line.toStdString() << std::endl;
 }
 
-win::WNDPROC previous = nullptr;
-
-win::LRESULT SpyProc(win::HWND hWnd, win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
-    if (msg == win::WM_SYSCOMMAND)
-        Say(QString("default %1 %2").arg(msg).arg(wParam));
-    return win::CallWindowProcA(previous, hWnd, msg, wParam, lParam);
-}
-
 QString IconWindow() {
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->objectName() == "QSystemTrayIconSys" && widget->isVisible())
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == "QSystemTrayIconSys" &&
+            widget->testAttribute(Qt::WA_WState_Created) && widget->isVisible())
             return "0x" + QString::number(widget->winId(), 16);
+    }
     return "0";
 }
+
+class MenuReporter : public QObject {
+public:
+    explicit MenuReporter(QMenu* menu) : menu_(menu) { menu->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show)
+            QTimer::singleShot(100, menu_, [this] { Report(); });
+        return false;
+    }
+
+private:
+    void Report() {
+        QString line = "menu";
+        for (const char* name : {"menu_Checknow", "menu_Show", "menu_Exit"}) {
+            QAction* action = menu_->findChild<QAction*>(name);
+            if (!action) { // actions belong to the window; look them up there
+                for (QAction* a : menu_->actions())
+                    if (a->objectName() == name)
+                        action = a;
+            }
+            const QPoint centre =
+                action ? menu_->mapToGlobal(menu_->actionGeometry(action).center()) : QPoint();
+            line += QString(" %1 %2").arg(centre.x()).arg(centre.y());
+        }
+        Say(line);
+    }
+    QMenu* menu_;
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setApplicationName("Postlark");
     QApplication::setQuitOnLastWindowClosed(false);
 
-    PostlarkForm form({});
-    const win::HWND hWnd = form.Handle();
-    previous = reinterpret_cast<win::WNDPROC>(
-        win::SetWindowLongA(hWnd, win::GWL_WNDPROC, reinterpret_cast<win::LONG_PTR>(&SpyProc)));
+    PostlarkForm form(QApplication::arguments().mid(1));
     if (!form.Form_Load())
-        return 1;
-    QTimer::singleShot(0, [&] { Say("window 0x" + QString::number(form.winId(), 16)); });
+        return 0;
+    MenuReporter reporter(form.findChild<QMenu*>("menu_File"));
+    Say("loaded");
 
-    auto* show = form.findChild<QAction*>("menu_Show");
     QSocketNotifier input(fileno(stdin), QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         std::string command;
-        if (!std::getline(std::cin, command) || command == "quit") {
+        if (!std::getline(std::cin, command)) {
             input.setEnabled(false);
-            form.close();
-        } else if (command == "state") {
-            Say(QString("state %1 %2 %3 %4 %5")
-                    .arg(form.isVisible())
-                    .arg(form.isMinimized())
-                    .arg(form.isMaximized())
-                    .arg(show->isChecked())
-                    .arg(form.SysIcon().Visible()));
+            return;
+        }
+        if (command == "state") {
+            const auto* check = form.findChild<QPushButton*>("CheckButton");
+            const auto* flash = form.findChild<QTimer*>("TimerFlash");
+            Say(QString("state %1 %2 %3 %4 %5 0x%6")
+                    .arg(form.isVisible() && !form.isMinimized() ? 1 : 0)
+                    .arg(form.findChild<QAction*>("menu_Show")->isChecked() ? 1 : 0)
+                    .arg(form.SysIcon().Visible() ? 1 : 0)
+                    .arg(check->text() == "&Skip Account" ? 1 : 0)
+                    .arg(flash->isActive() ? 1 : 0)
+                    .arg(QString::number(form.winId(), 16)));
         } else if (command == "icon") {
             Say("icon " + IconWindow());
-        } else if (command == "modal") {
-            QWidget* modal = QApplication::activeModalWidget();
-            Say("modal " + (modal ? modal->objectName() : QString("-")));
-        } else if (command == "maximize") {
-            form.showMaximized();
-            Say("ok");
-        } else if (command == "move") {
-            win::SendMessageA(hWnd, win::WM_SYSCOMMAND, win::SC_MOVE, 0);
-            Say("ok");
+        } else if (command == "size") {
+            const QWidget* client = form.findChild<QWidget*>("ClientArea");
+            Say(QString("size %1 %2 %3 %4 %5")
+                    .arg(form.width())
+                    .arg(form.height())
+                    .arg(client->width())
+                    .arg(client->height())
+                    .arg(client->y()));
+        } else if (command == "alert") {
+            form.StartTrayAlert("You have new mail waiting!  (Left click to dismiss this icon.)");
+            Say("alert");
         }
     });
-    const int code = app.exec();
-    Say("unloaded");
-    return code;
+    return app.exec();
 }
