@@ -22,6 +22,22 @@ void ReportFigure(const std::string& label, const std::string& value, const std:
     std::fflush(stdout);
 }
 
+Spread SpreadOf(const std::vector<double>& values) {
+    if (values.empty())
+        return {};
+    return {*std::min_element(values.begin(), values.end()), Median(values),
+            *std::max_element(values.begin(), values.end())};
+}
+
+void ReportRounds(const std::string& label, const std::vector<double>& values, int decimals,
+                  const std::string& unit, const std::string& target, bool (*pass)(double)) {
+    const Spread s = SpreadOf(values);
+    ReportFigure(label,
+                 Fixed(s.median, decimals) + unit + " (min " + Fixed(s.min, decimals) + ", max " +
+                     Fixed(s.max, decimals) + ", " + std::to_string(values.size()) + " rounds)",
+                 target, pass(s.median));
+}
+
 void ReportMissing(const std::string& label, const std::string& why) {
     std::printf("%s: not measured (%s)   MISS\n", label.c_str(), why.c_str());
     std::fflush(stdout);

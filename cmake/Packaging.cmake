@@ -13,8 +13,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # postlark_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time, so invisible to dpkg-shlibdeps: the SVG image plugin draws every icon.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+# Loaded at run time, so invisible to dpkg-shlibdeps: the SVG image plugin draws every icon,
+# libcurl serves the connection test and libcanberra plays the new-mail sound.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, libcurl4, libcanberra0")
 # The new-mail sound, opening addresses, and the authorities that pop3s:// servers are checked
 # against.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sound-theme-freedesktop, xdg-utils, ca-certificates")

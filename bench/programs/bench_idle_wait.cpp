@@ -1,5 +1,5 @@
-// Measures the processor time the main window uses while a check run waits 10 s on a server
-// that accepts the connection and never speaks, until a timer presses Skip.
+// Measures the processor time the main window uses while a check run waits on a server that
+// accepts the connection and never speaks, until a timer presses Skip; several rounds.
 #include "BenchAccounts.h"
 #include "Figures.h"
 #include "ProcessorTime.h"
@@ -18,7 +18,8 @@ using namespace postlark::bench;
 
 namespace {
 
-constexpr int kWaitMs = 10 * 1000;
+constexpr int kWaitMs = 2 * 1000;
+constexpr int kRepeats = 5;
 constexpr int kSettleMs = 500; // start-up painting, before the measurement
 const char* const kLabel = "(b) processor use while waiting on a silent server";
 
@@ -57,23 +58,30 @@ int main(int argc, char* argv[]) {
         settle.exec();
     }
 
-    Sample before, atSkip;
-    QTimer::singleShot(kWaitMs, Qt::PreciseTimer, &form, [&] {
-        atSkip = Now();
-        form.CheckButton_Click();
-    });
-    before = Now();
-    form.menu_Checknow_Click();
+    std::vector<double> shares;
+    double totalWall = 0, totalCpu = 0;
+    for (int round = 0; round < kRepeats; ++round) {
+        Sample before, atSkip;
+        QTimer::singleShot(kWaitMs, Qt::PreciseTimer, &form, [&] {
+            atSkip = Now();
+            form.CheckButton_Click();
+        });
+        before = Now();
+        form.menu_Checknow_Click();
 
-    const double wall = std::chrono::duration<double>(atSkip.wall - before.wall).count();
-    const double cpu = atSkip.cpu - before.cpu;
-    if (silent.AcceptedCount() != 1 || wall < kWaitMs / 1000.0 * 0.95) {
-        ReportMissing(kLabel, "the check run did not wait on the silent server");
-        return 1;
+        const double wall = std::chrono::duration<double>(atSkip.wall - before.wall).count();
+        const double cpu = atSkip.cpu - before.cpu;
+        if (silent.AcceptedCount() != round + 1 || wall < kWaitMs / 1000.0 * 0.95) {
+            ReportMissing(kLabel, "the check run did not wait on the silent server");
+            return 1;
+        }
+        shares.push_back(cpu / wall * 100);
+        totalWall += wall;
+        totalCpu += cpu;
     }
-    const double share = cpu / wall * 100;
-    std::printf("(b) %s s of waiting, %s ms of processor time (user + system)\n",
-                Fixed(wall, 2).c_str(), Fixed(cpu * 1000, 1).c_str());
-    ReportFigure(kLabel, Fixed(share, 3) + "% of one core", "< 1%", share < 1.0);
+    std::printf("(b) %d rounds of %s s of waiting, %s ms of processor time in all (user + "
+                "system)\n",
+                kRepeats, Fixed(kWaitMs / 1000.0, 1).c_str(), Fixed(totalCpu * 1000, 1).c_str());
+    ReportRounds(kLabel, shares, 3, "% of one core", "< 0.1%", [](double s) { return s < 0.1; });
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "mail/CheckRun.h"
 #include "mail/Pop3Probe.h"
 #include "mail/ShellExecuteMessages.h"
+#include "platform/DeferredPaint.h"
 #include "platform/MsgBox.h"
 #include "platform/ShellExecute.h"
 #include "platform/ShellNotify.h"
@@ -43,7 +44,7 @@ void PostlarkForm::menu_Checknow_Click() {
 }
 
 void PostlarkForm::SetStatusText(const QString& text) {
-    statusBar_->showMessage(text);
+    SetWithoutRepaint(statusBar_, [&] { statusBar_->showMessage(text); });
 }
 
 void PostlarkForm::BeginRunControls() {

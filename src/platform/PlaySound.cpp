@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <canberra.h>
+#include <dlfcn.h>
 
 namespace postlark::win {
 
@@ -25,19 +26,40 @@ const Alias* FindAlias(const QString& name) {
     return nullptr;
 }
 
+// libcanberra, loaded when the first sound is played rather than at start-up: most runs never
+// play one, and the library brings its sound backends along.
+struct Canberra {
+    decltype(&::ca_context_create) create = nullptr;
+    decltype(&::ca_context_change_props) change_props = nullptr;
+    decltype(&::ca_context_play) play = nullptr;
+    decltype(&::ca_context_destroy) destroy = nullptr;
+
+    Canberra() {
+        void* library = ::dlopen("libcanberra.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return;
+        create = reinterpret_cast<decltype(create)>(::dlsym(library, "ca_context_create"));
+        change_props =
+            reinterpret_cast<decltype(change_props)>(::dlsym(library, "ca_context_change_props"));
+        play = reinterpret_cast<decltype(play)>(::dlsym(library, "ca_context_play"));
+        destroy = reinterpret_cast<decltype(destroy)>(::dlsym(library, "ca_context_destroy"));
+    }
+    bool usable() const { return create && change_props && play && destroy; }
+};
+
 // One context for the life of the program; its sound backend is opened on first use.
 class SoundContext {
 public:
     SoundContext() {
-        if (ca_context_create(&context_) != CA_SUCCESS) {
+        if (!api_.usable() || api_.create(&context_) != CA_SUCCESS) {
             context_ = nullptr;
             return;
         }
-        ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, "Postlark", nullptr);
+        api_.change_props(context_, CA_PROP_APPLICATION_NAME, "Postlark", nullptr);
     }
     ~SoundContext() {
         if (context_)
-            ca_context_destroy(context_);
+            api_.destroy(context_);
     }
     SoundContext(const SoundContext&) = delete;
     SoundContext& operator=(const SoundContext&) = delete;
@@ -46,11 +68,12 @@ public:
     bool Play(const char* property, const QByteArray& value, const char* description) {
         if (!context_)
             return false;
-        return ca_context_play(context_, 0, property, value.constData(), CA_PROP_EVENT_DESCRIPTION,
-                               description, nullptr) == CA_SUCCESS;
+        return api_.play(context_, 0, property, value.constData(), CA_PROP_EVENT_DESCRIPTION,
+                         description, nullptr) == CA_SUCCESS;
     }
 
 private:
+    Canberra api_;
     ca_context* context_ = nullptr;
 };
 

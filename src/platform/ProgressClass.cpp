@@ -1,5 +1,6 @@
 #include "platform/ProgressClass.h"
 
+#include "platform/DeferredPaint.h"
 #include "platform/WindowCreate.h"
 #include "platform/WindowLayer.h"
 
@@ -100,7 +101,7 @@ LRESULT ProgressWindow::setPos(std::int64_t pos) {
     const std::int64_t lo = std::min(low_, high_);
     const std::int64_t hi = std::max(low_, high_);
     pos_ = static_cast<std::int32_t>(std::clamp(pos, lo, hi));
-    QProgressBar::setValue(pos_);
+    SetWithoutRepaint(this, [this] { QProgressBar::setValue(pos_); });
     update();
     return old;
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <map>
 
 namespace postlark::win {
@@ -90,12 +91,65 @@ std::string DesktopProxy(const std::string& url) {
     return {};
 }
 
-void InitCurl() {
-    static const bool done = [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        return true;
-    }();
-    (void)done;
+// libcurl, loaded when the first request is made rather than at start-up: it brings the TLS
+// libraries with it, which a program that only checks plain POP3 never needs in memory.
+class CurlApi {
+public:
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_multi_add_handle) multi_add_handle = nullptr;
+    decltype(&::curl_multi_cleanup) multi_cleanup = nullptr;
+    decltype(&::curl_multi_info_read) multi_info_read = nullptr;
+    decltype(&::curl_multi_init) multi_init = nullptr;
+    decltype(&::curl_multi_remove_handle) multi_remove_handle = nullptr;
+    decltype(&::curl_multi_setopt) multi_setopt = nullptr;
+    decltype(&::curl_multi_socket_action) multi_socket_action = nullptr;
+    decltype(&::curl_slist_append) slist_append = nullptr;
+    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+
+    // Empty when every function was found; otherwise why libcurl cannot be used.
+    std::string problem;
+
+    CurlApi() {
+        library_ = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!library_) {
+            problem = std::string("libcurl could not be loaded: ") + ::dlerror();
+            return;
+        }
+        Load(easy_cleanup, "curl_easy_cleanup");
+        Load(easy_init, "curl_easy_init");
+        Load(easy_setopt, "curl_easy_setopt");
+        Load(easy_strerror, "curl_easy_strerror");
+        Load(global_init, "curl_global_init");
+        Load(multi_add_handle, "curl_multi_add_handle");
+        Load(multi_cleanup, "curl_multi_cleanup");
+        Load(multi_info_read, "curl_multi_info_read");
+        Load(multi_init, "curl_multi_init");
+        Load(multi_remove_handle, "curl_multi_remove_handle");
+        Load(multi_setopt, "curl_multi_setopt");
+        Load(multi_socket_action, "curl_multi_socket_action");
+        Load(slist_append, "curl_slist_append");
+        Load(slist_free_all, "curl_slist_free_all");
+        if (problem.empty())
+            global_init(CURL_GLOBAL_DEFAULT);
+    }
+
+private:
+    template <typename Function> void Load(Function& function, const char* name) {
+        function = reinterpret_cast<Function>(::dlsym(library_, name));
+        if (!function && problem.empty())
+            problem = std::string("libcurl lacks ") + name;
+    }
+
+    void* library_ = nullptr;
+};
+
+const CurlApi& Curl() {
+    static const CurlApi api;
+    return api;
 }
 
 // One transfer on a multi handle driven by the Qt event loop: curl says which sockets to
@@ -103,32 +157,31 @@ void InitCurl() {
 class Transfer : public QObject {
 public:
     explicit Transfer(const UrlFetchRequest& request) {
-        InitCurl();
-        multi_ = curl_multi_init();
-        easy_ = curl_easy_init();
-        curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Transfer::OnSocket);
-        curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
-        curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Transfer::OnTimer);
-        curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+        multi_ = Curl().multi_init();
+        easy_ = Curl().easy_init();
+        Curl().multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Transfer::OnSocket);
+        Curl().multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+        Curl().multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Transfer::OnTimer);
+        Curl().multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
 
-        curl_easy_setopt(easy_, CURLOPT_URL, request.url.c_str());
-        curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(easy_, CURLOPT_USERAGENT, request.userAgent.c_str());
-        curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, long(request.limit.count()));
-        curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
-        curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
-        curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
-        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+        Curl().easy_setopt(easy_, CURLOPT_URL, request.url.c_str());
+        Curl().easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+        Curl().easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+        Curl().easy_setopt(easy_, CURLOPT_USERAGENT, request.userAgent.c_str());
+        Curl().easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+        Curl().easy_setopt(easy_, CURLOPT_TIMEOUT_MS, long(request.limit.count()));
+        Curl().easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
+        Curl().easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+        Curl().easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+        Curl().easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+        Curl().easy_setopt(easy_, CURLOPT_WRITEDATA, this);
         // Certificates and host names are verified (curl's default, stated for the reader).
-        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+        Curl().easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+        Curl().easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
         // A proxy's reply to CONNECT is not the site's answer.
-        curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        Curl().easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         if (!request.caFile.empty())
-            curl_easy_setopt(easy_, CURLOPT_CAINFO, request.caFile.c_str());
+            Curl().easy_setopt(easy_, CURLOPT_CAINFO, request.caFile.c_str());
 
         switch (request.proxy) {
         case UrlFetchRequest::Proxy::Configured:
@@ -136,14 +189,14 @@ public:
             if (!EnvironmentProxySet())
                 proxy_ = DesktopProxy(request.url);
             if (!proxy_.empty())
-                curl_easy_setopt(easy_, CURLOPT_PROXY, proxy_.c_str());
+                Curl().easy_setopt(easy_, CURLOPT_PROXY, proxy_.c_str());
             break;
         case UrlFetchRequest::Proxy::Direct:
-            curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+            Curl().easy_setopt(easy_, CURLOPT_PROXY, "");
             break;
         case UrlFetchRequest::Proxy::Named:
             proxy_ = request.proxyName;
-            curl_easy_setopt(easy_, CURLOPT_PROXY, proxy_.c_str());
+            Curl().easy_setopt(easy_, CURLOPT_PROXY, proxy_.c_str());
             break;
         }
 
@@ -152,11 +205,11 @@ public:
             const size_t end = headers.find("\r\n");
             const std::string line(headers.substr(0, end));
             if (!line.empty())
-                headerList_ = curl_slist_append(headerList_, line.c_str());
+                headerList_ = Curl().slist_append(headerList_, line.c_str());
             headers.remove_prefix(end == std::string_view::npos ? headers.size() : end + 2);
         }
         if (headerList_)
-            curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
+            Curl().easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
 
         curlTimer_.setSingleShot(true);
         connect(&curlTimer_, &QTimer::timeout, this, [this] { Act(CURL_SOCKET_TIMEOUT, 0); });
@@ -167,16 +220,16 @@ public:
     }
 
     ~Transfer() override {
-        curl_multi_remove_handle(multi_, easy_);
-        curl_easy_cleanup(easy_);
-        curl_multi_cleanup(multi_);
-        curl_slist_free_all(headerList_);
+        Curl().multi_remove_handle(multi_, easy_);
+        Curl().easy_cleanup(easy_);
+        Curl().multi_cleanup(multi_);
+        Curl().slist_free_all(headerList_);
     }
 
     UrlFetchResult Run() {
         UrlFetchResult result;
         limitTimer_.start();
-        curl_multi_add_handle(multi_, easy_); // asks for a timer call at once
+        Curl().multi_add_handle(multi_, easy_); // asks for a timer call at once
         if (!finished_)
             loop_.exec();
         if (!finished_) {
@@ -191,7 +244,7 @@ public:
             return result;
         }
         result.errorCode = ErrorCode(code_);
-        result.errorText = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(code_);
+        result.errorText = errorBuffer_[0] ? errorBuffer_ : Curl().easy_strerror(code_);
         return result;
     }
 
@@ -261,9 +314,9 @@ private:
         if (finished_)
             return;
         int running = 0;
-        curl_multi_socket_action(multi_, s, event, &running);
+        Curl().multi_socket_action(multi_, s, event, &running);
         int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi_, &left))
+        while (CURLMsg* msg = Curl().multi_info_read(multi_, &left))
             if (msg->msg == CURLMSG_DONE)
                 Finish(msg->data.result);
     }
@@ -295,6 +348,12 @@ private:
 } // namespace
 
 UrlFetchResult FetchStatusLine(const UrlFetchRequest& request) {
+    if (!Curl().problem.empty()) {
+        UrlFetchResult result;
+        result.errorCode = kInternalError;
+        result.errorText = Curl().problem;
+        return result;
+    }
     Transfer transfer(request);
     return transfer.Run();
 }

@@ -8,6 +8,7 @@
 #include <QSslError>
 #include <QSslSocket>
 #include <QStringList>
+#include <sys/socket.h>
 #include <utility>
 
 namespace postlark {
@@ -60,14 +61,38 @@ void Winsock::Connect(const QString& server, quint16 port) {
         return;
     }
 
-    auto* socket = new QSslSocket(this);
+    // Only a TLS connection needs the TLS socket: a plain one never loads the TLS libraries.
+    QTcpSocket* socket = tls_ ? NewTlsSocket() : new QTcpSocket(this);
     socket_ = socket;
     connect(socket, &QAbstractSocket::stateChanged, this,
             [this](QAbstractSocket::SocketState s) { OnSocketState(s); });
     connect(socket, &QAbstractSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError e) { OnSocketError(e); });
-    connect(socket, &QIODevice::readyRead, this, [this] { OnReady(); });
+    // channelReadyRead, unlike readyRead, is also emitted for data that arrives while a
+    // handler of an earlier arrival runs a nested event loop.
+    connect(socket, &QIODevice::channelReadyRead, this, [this](int) { OnReady(); });
     connect(socket, &QAbstractSocket::disconnected, this, [this] { OnPeerClosed(); });
+
+    if (LocalPort != 0 &&
+        !socket->bind(BindAddressFor(address.host), LocalPort, QAbstractSocket::ReuseAddressHint)) {
+        state_ = sckError;
+        errorStateUnannounced_ = true;
+        Fail(sckAddressInUse, QStringLiteral("Address in use"), true);
+        return;
+    }
+
+    connectTimer_.start(ConnectTimeoutMs);
+    if (tls_) {
+        auto* tlsSocket = static_cast<QSslSocket*>(socket);
+        tlsSocket->setPeerVerifyMode(QSslSocket::VerifyPeer);
+        tlsSocket->connectToHostEncrypted(address.host, address.port);
+    } else {
+        socket->connectToHost(address.host, address.port);
+    }
+}
+
+QSslSocket* Winsock::NewTlsSocket() {
+    auto* socket = new QSslSocket(this);
     connect(socket, &QSslSocket::encrypted, this, [this, socket] {
         connectTimer_.stop();
         if (!CertificateNamesHost(socket->peerCertificate(), remoteHost_)) {
@@ -87,28 +112,25 @@ void Winsock::Connect(const QString& server, quint16 port) {
             texts << error.errorString();
         tlsErrors_ = texts.join(QStringLiteral("; "));
     });
-
-    if (LocalPort != 0 &&
-        !socket->bind(BindAddressFor(address.host), LocalPort, QAbstractSocket::ReuseAddressHint)) {
-        state_ = sckError;
-        errorStateUnannounced_ = true;
-        Fail(sckAddressInUse, QStringLiteral("Address in use"), true);
-        return;
-    }
-
-    connectTimer_.start(ConnectTimeoutMs);
-    if (tls_) {
-        socket->setPeerVerifyMode(QSslSocket::VerifyPeer);
-        socket->connectToHostEncrypted(address.host, address.port);
-    } else {
-        socket->connectToHost(address.host, address.port);
-    }
+    return socket;
 }
 
 bool Winsock::SendData(const QByteArray& data) {
     if (!socket_ || state_ != sckConnected)
         return false;
-    return socket_->write(data) == data.size();
+    qsizetype sent = 0;
+    // A plain line goes straight to the kernel when nothing is queued before it: Qt's own
+    // buffered write would switch its write notifier on and off around every line, waking
+    // the event loop twice more per command. What the kernel does not take goes the usual way.
+    if (!tls_ && socket_->bytesToWrite() == 0) {
+        const ssize_t done = ::send(static_cast<int>(socket_->socketDescriptor()), data.constData(),
+                                    static_cast<size_t>(data.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        sent = done > 0 ? done : 0;
+        if (sent == data.size())
+            return true;
+    }
+    const QByteArray rest = data.mid(sent);
+    return socket_->write(rest) == rest.size();
 }
 
 QByteArray Winsock::GetData() {
@@ -137,7 +159,7 @@ void Winsock::Reset() {
 // it is only scheduled for deletion, since it is closing or failing by itself there.
 void Winsock::Detach(bool abortNow) {
     connectTimer_.stop();
-    QSslSocket* socket = std::exchange(socket_, nullptr);
+    QTcpSocket* socket = std::exchange(socket_, nullptr);
     if (!socket)
         return;
     QObject::disconnect(socket, nullptr, this, nullptr);
@@ -183,7 +205,11 @@ void Winsock::Deliver(quint64 generation) {
     if (arrivalPending_) {
         arrivalPending_ = false;
         if (!incoming_.isEmpty()) {
+            ++announcing_;
             emit DataArrival(incoming_.size());
+            if (!self)
+                return;
+            --announcing_;
             if (!stillCurrent())
                 return;
         }
@@ -300,8 +326,16 @@ void Winsock::OnSocketError(int qtError) {
 
 void Winsock::OnReady() {
     TakeIncoming();
-    if (arrivalPending_)
+    if (!arrivalPending_)
+        return;
+    // Announced straight from the socket's signal, saving a turn of the event loop, unless
+    // something is already waiting or being announced: then the queued delivery keeps the
+    // order.
+    if (deliveryQueued_ || announcing_ || errorPending_ || peerClosedPending_) {
         ScheduleDelivery();
+        return;
+    }
+    Deliver(generation_);
 }
 
 void Winsock::OnPeerClosed() {

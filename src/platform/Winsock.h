@@ -1,8 +1,8 @@
 #pragma once
 // A TCP client socket with the Winsock control's interface: Connect / SendData / GetData /
-// Close, a numbered State, and a DataArrival event. Built on QSslSocket so that a
-// "pop3s://" server field gets TLS from the first byte with the peer's certificate and host
-// name verified against the system's trusted authorities.
+// Close, a numbered State, and a DataArrival event. Plain connections use a QTcpSocket; a
+// "pop3s://" server field gets a QSslSocket, TLS from the first byte with the peer's
+// certificate and host name verified against the system's trusted authorities.
 //
 // Event order for one connection: data that arrived is always announced through DataArrival
 // before PeerClosed or ErrorOccurred. Any handler may call Close() or Connect(); after Close()
@@ -14,6 +14,7 @@
 #include <QTimer>
 
 class QSslSocket;
+class QTcpSocket;
 
 namespace postlark {
 
@@ -98,7 +99,9 @@ private:
     void OnPeerClosed();
     void TakeIncoming();
 
-    QSslSocket* socket_ = nullptr;
+    QSslSocket* NewTlsSocket();
+
+    QTcpSocket* socket_ = nullptr; // a QSslSocket for TLS connections
     QTimer connectTimer_;
     int state_ = sckClosed;
     bool tls_ = false;
@@ -109,6 +112,7 @@ private:
     bool errorPending_ = false;
     bool errorStateUnannounced_ = false;
     bool deliveryQueued_ = false;
+    int announcing_ = 0; // DataArrival handlers running
     int errorNumber_ = 0;
     QString lastError_;
     QString tlsErrors_;

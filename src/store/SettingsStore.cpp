@@ -8,10 +8,13 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,8 +28,6 @@ namespace {
 
 constexpr const char* kApplication = "Postlark";
 constexpr std::string_view kSectionHeader = "[Settings]";
-
-using Entries = std::vector<std::pair<std::string, std::string>>;
 
 [[noreturn]] void Fail(const std::string& action, const std::string& path, int error) {
     const std::string reason = std::strerror(error);
@@ -101,18 +102,6 @@ bool IsSettingsHeader(std::string_view line) {
            });
 }
 
-Entries::iterator Find(Entries& entries, std::string_view key) {
-    return std::find_if(entries.begin(), entries.end(),
-                        [&](const auto& entry) { return entry.first == key; });
-}
-
-void SetEntry(Entries& entries, std::string key, std::string value) {
-    if (auto it = Find(entries, key); it != entries.end())
-        it->second = std::move(value);
-    else
-        entries.emplace_back(std::move(key), std::move(value));
-}
-
 // Calls visit(key text, value text) for each line of the Settings section, in file order;
 // both texts are still escaped.
 template <typename Visit> void ForEachLine(std::string_view text, Visit&& visit) {
@@ -135,49 +124,110 @@ template <typename Visit> void ForEachLine(std::string_view text, Visit&& visit)
     }
 }
 
-// Entries of the Settings section in file order; a later line for the same key wins.
-Entries Parse(std::string_view text) {
-    Entries entries;
-    std::unordered_map<std::string, std::size_t> index; // key -> position in entries
+// The entries of the Settings section in file order, with each key found in constant time.
+// A removed entry stays in place as a gap until the table is written, so removing many keys
+// (renumbering accounts) costs no more than one pass.
+class Table {
+public:
+    const std::string* Find(const std::string& key) const {
+        const auto it = index_.find(key);
+        return it == index_.end() ? nullptr : &entries_[it->second].value;
+    }
+
+    void Reserve(std::size_t count) {
+        entries_.reserve(count);
+        index_.reserve(count);
+    }
+
+    // Replaces the value in place, or appends the key at the end.
+    void Set(std::string key, std::string value) {
+        const auto [it, added] = index_.try_emplace(key, entries_.size());
+        if (added)
+            entries_.push_back({std::move(key), std::move(value), true});
+        else
+            entries_[it->second].value = std::move(value);
+    }
+
+    void Erase(const std::string& key) {
+        const auto it = index_.find(key);
+        if (it == index_.end())
+            return;
+        entries_[it->second].live = false;
+        index_.erase(it);
+    }
+
+    // Drops the gaps left by removed entries.
+    void Compact() {
+        if (index_.size() == entries_.size())
+            return;
+        std::erase_if(entries_, [](const Entry& e) { return !e.live; });
+        for (std::size_t i = 0; i < entries_.size(); ++i)
+            index_[entries_[i].key] = i;
+    }
+
+    // The same keys with the same values in the same order.
+    bool operator==(const Table& other) const {
+        if (index_.size() != other.index_.size())
+            return false;
+        auto a = entries_.begin(), b = other.entries_.begin();
+        for (;; ++a, ++b) {
+            a = std::find_if(a, entries_.end(), [](const Entry& e) { return e.live; });
+            b = std::find_if(b, other.entries_.end(), [](const Entry& e) { return e.live; });
+            if (a == entries_.end() || b == other.entries_.end())
+                return a == entries_.end() && b == other.entries_.end();
+            if (a->key != b->key || a->value != b->value)
+                return false;
+        }
+    }
+
+    std::string Serialize() const {
+        std::size_t size = kSectionHeader.size() + 1;
+        for (const Entry& e : entries_)
+            size += e.live ? EscapedSize(e.key) + EscapedSize(e.value) + 2 : 0;
+        std::string text;
+        text.reserve(size);
+        text += kSectionHeader;
+        text += '\n';
+        for (const Entry& e : entries_) {
+            if (!e.live)
+                continue;
+            AppendEscaped(text, e.key);
+            text += '=';
+            AppendEscaped(text, e.value);
+            text += '\n';
+        }
+        return text;
+    }
+
+private:
+    static std::size_t EscapedSize(std::string_view text) {
+        std::size_t size = text.size();
+        for (const char c : text)
+            size += NeedsEscape(static_cast<unsigned char>(c)) ? 3 : 0;
+        return size;
+    }
+
+    struct Entry {
+        std::string key;
+        std::string value;
+        bool live;
+    };
+    std::vector<Entry> entries_;
+    std::unordered_map<std::string, std::size_t> index_; // live keys -> position in entries_
+};
+
+// The Settings section of a file's text; a later line for the same key wins.
+Table Parse(std::string_view text) {
+    Table table;
+    // One entry per line at most: sized once for the whole file.
+    table.Reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     ForEachLine(text, [&](std::string_view keyText, std::string_view valueText) {
         auto key = Unescape(keyText);
         auto value = Unescape(valueText);
-        if (!key || !value)
-            return;
-        const auto [it, added] = index.try_emplace(*key, entries.size());
-        if (added)
-            entries.emplace_back(std::move(*key), std::move(*value));
-        else
-            entries[it->second].second = std::move(*value);
+        if (key && value)
+            table.Set(std::move(*key), std::move(*value));
     });
-    return entries;
-}
-
-// The value of one key, without building the whole table: a read is one pass over the text.
-std::optional<std::string> FindValue(std::string_view text, const std::string& key) {
-    std::optional<std::string> found;
-    ForEachLine(text, [&](std::string_view keyText, std::string_view valueText) {
-        const bool same = keyText.find('\\') == std::string_view::npos
-                              ? keyText == key
-                              : Unescape(keyText) == std::optional<std::string>(key);
-        if (!same)
-            return;
-        if (auto value = Unescape(valueText))
-            found = std::move(value);
-    });
-    return found;
-}
-
-std::string Serialize(const Entries& entries) {
-    std::string text(kSectionHeader);
-    text += '\n';
-    for (const auto& [key, value] : entries) {
-        AppendEscaped(text, key);
-        text += '=';
-        AppendEscaped(text, value);
-        text += '\n';
-    }
-    return text;
+    return table;
 }
 
 // ---- Files -----------------------------------------------------------------------------
@@ -216,27 +266,117 @@ private:
     int fd_;
 };
 
-// Reads the whole store file. An absent file reads as empty; any other failure gives nullopt.
-std::optional<std::string> ReadStoreFile(const std::string& path, int& error) {
+// What tells one version of the store file from another. Every save replaces the file by a
+// rename, so a new version is a new inode; size and modification time guard against a file
+// edited in place.
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedNs = 0;
+
+    static Identity Of(const struct stat& info) {
+        return {info.st_dev, info.st_ino, info.st_size,
+                std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec};
+    }
+    bool operator==(const Identity&) const = default;
+};
+
+// Reads the whole store file into a buffer sized once from the file's size. An absent file
+// reads as empty (identity all zero); any other failure gives nullopt and the error.
+std::optional<std::string> ReadStoreFile(const std::string& path, int& error,
+                                         Identity* identity = nullptr) {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) {
         error = errno;
+        if (identity)
+            *identity = Identity();
         return error == ENOENT ? std::optional<std::string>("") : std::nullopt;
     }
-    std::string text;
-    char buffer[65536];
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) {
+        error = errno;
+        return std::nullopt;
+    }
+    if (identity)
+        *identity = Identity::Of(info);
+    // One byte more than the size, so a file that has not grown is read to its end in one call.
+    std::string text(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1, '\0');
+    std::size_t used = 0;
     for (;;) {
-        const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
-        if (got == 0)
+        if (used == text.size())
+            text.resize(text.size() * 2); // grown since fstat (edited in place)
+        const ssize_t got = ::read(file.get(), text.data() + used, text.size() - used);
+        if (got == 0) {
+            text.resize(used);
             return text;
+        }
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
             error = errno;
             return std::nullopt;
         }
-        text.append(buffer, static_cast<std::size_t>(got));
+        used += static_cast<std::size_t>(got);
     }
+}
+
+// The last parsed version of the store file, reused while the file keeps its identity: a
+// read is then one stat and one hash lookup. Saves by this process refresh it with what they
+// wrote; saves by another running copy are new files, so the next read parses them.
+class ParsedStore {
+public:
+    // The parsed file, or nullptr (with the error) when it cannot be read.
+    std::shared_ptr<const Table> Load(const std::string& path, int& error) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            error = errno;
+            if (error != ENOENT)
+                return nullptr;
+        }
+        const Identity now = error == ENOENT ? Identity() : Identity::Of(info);
+        {
+            const std::lock_guard<std::mutex> guard(mutex_);
+            if (table_ && path == path_ && now == identity_)
+                return table_;
+        }
+        if (error == ENOENT) {
+            auto empty = std::make_shared<const Table>();
+            Remember(path, Identity(), empty);
+            return empty;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            error = EISDIR;
+            return nullptr;
+        }
+        Identity read;
+        error = 0;
+        const auto text = ReadStoreFile(path, error, &read);
+        if (!text)
+            return nullptr;
+        auto table = std::make_shared<const Table>(Parse(*text));
+        Remember(path, read, table);
+        return table;
+    }
+
+    void Remember(const std::string& path, const Identity& identity,
+                  std::shared_ptr<const Table> table) {
+        const std::lock_guard<std::mutex> guard(mutex_);
+        path_ = path;
+        identity_ = identity;
+        table_ = std::move(table);
+    }
+
+private:
+    std::mutex mutex_;
+    std::string path_;
+    Identity identity_;
+    std::shared_ptr<const Table> table_;
+};
+
+ParsedStore& Parsed() {
+    static ParsedStore store;
+    return store;
 }
 
 // Creates the missing folders down to the store's own, which is always left at mode 0700.
@@ -290,7 +430,8 @@ void WriteAll(int fd, std::string_view text, const std::string& path) {
 // flushed to disk, renamed over the old file, then the folder entry flushed. A reader, or a
 // crash at any point, sees either the complete old file or the complete new one. The caller
 // holds the lock; a temporary file left by a killed writer is simply replaced.
-void ReplaceFile(const std::string& folder, const std::string& path, std::string_view text) {
+// Returns the identity of the file written, which the rename keeps.
+Identity ReplaceFile(const std::string& folder, const std::string& path, std::string_view text) {
     const std::string temp = path + ".tmp";
     if (::unlink(temp.c_str()) != 0 && errno != ENOENT)
         Fail("remove", temp, errno);
@@ -298,6 +439,7 @@ void ReplaceFile(const std::string& folder, const std::string& path, std::string
         ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (file.get() < 0)
         Fail("create", temp, errno);
+    Identity written;
     try {
         // The umask may have narrowed the mode; fix it before any byte is written.
         if (::fchmod(file.get(), 0600) != 0)
@@ -305,6 +447,10 @@ void ReplaceFile(const std::string& folder, const std::string& path, std::string
         WriteAll(file.get(), text, temp);
         if (::fsync(file.get()) != 0)
             Fail("flush", temp, errno);
+        struct stat info {};
+        if (::fstat(file.get(), &info) != 0)
+            Fail("examine", temp, errno);
+        written = Identity::Of(info);
         if (file.Close() != 0)
             Fail("close", temp, errno);
         if (::rename(temp.c_str(), path.c_str()) != 0)
@@ -322,14 +468,16 @@ void ReplaceFile(const std::string& folder, const std::string& path, std::string
         std::fprintf(stderr,
                      "Postlark: settings saved, but the folder %s could not be flushed: %s\n",
                      folder.c_str(), std::strerror(errno));
+    return written;
 }
 
 std::optional<std::string> ReadStored(const std::string& key) {
     int error = 0;
-    const auto text = ReadStoreFile(SettingsStore::FilePath(), error);
-    if (!text) // an unreadable store reads as empty: every reader gets its default
+    const auto table = Parsed().Load(SettingsStore::FilePath(), error);
+    if (!table) // an unreadable store reads as empty: every reader gets its default
         return std::nullopt;
-    return FindValue(*text, key);
+    const std::string* value = table->Find(key);
+    return value ? std::optional<std::string>(*value) : std::nullopt;
 }
 
 } // namespace
@@ -370,29 +518,26 @@ void SettingsStore::Apply(const std::vector<Change>& changes) {
 
 namespace {
 
-// The stored entries and what they become after the computed changes; the store file must
-// have been read (an unreadable store is never overwritten).
-std::pair<Entries, Entries>
+// The stored table and what it becomes after the computed changes; the store file must have
+// been read (an unreadable store is never overwritten).
+std::pair<std::shared_ptr<const Table>, Table>
 Compute(const std::string& path,
         const std::function<std::vector<SettingsStore::Change>(const SettingsStore::Lookup&)>&
             compute) {
     int error = 0;
-    const auto text = ReadStoreFile(path, error);
-    if (!text)
+    auto before = Parsed().Load(path, error);
+    if (!before)
         Fail("read", path, error);
-    Entries before = Parse(*text);
-    Entries after = before;
-    const SettingsStore::Lookup lookup =
-        [&before](const std::string& key) -> std::optional<std::string> {
-        const auto it = std::find_if(before.begin(), before.end(),
-                                     [&](const auto& entry) { return entry.first == key; });
-        return it == before.end() ? std::nullopt : std::optional<std::string>(it->second);
+    Table after = *before;
+    const SettingsStore::Lookup lookup = [&before](const std::string& key) {
+        const std::string* value = before->Find(key);
+        return value ? std::optional<std::string>(*value) : std::nullopt;
     };
     for (const SettingsStore::Change& change : compute(lookup)) {
         if (change.Value)
-            SetEntry(after, change.Key, *change.Value);
-        else if (auto it = Find(after, change.Key); it != after.end())
-            after.erase(it);
+            after.Set(change.Key, *change.Value);
+        else
+            after.Erase(change.Key);
     }
     return {std::move(before), std::move(after)};
 }
@@ -406,15 +551,18 @@ void SettingsStore::Update(
     // works in a store the user can read but not write.
     if (const std::string path = FilePath(); !path.empty()) {
         const auto [before, after] = Compute(path, compute);
-        if (after == before)
+        if (after == *before)
             return;
     }
     const std::string folder = EnsureFolder();
     const FileDescriptor lock = LockStore(folder);
     const std::string path = FilePath();
-    const auto [before, after] = Compute(path, compute);
-    if (after != before)
-        ReplaceFile(folder, path, Serialize(after));
+    auto [before, after] = Compute(path, compute);
+    if (after == *before)
+        return;
+    const Identity written = ReplaceFile(folder, path, after.Serialize());
+    after.Compact();
+    Parsed().Remember(path, written, std::make_shared<const Table>(std::move(after)));
 }
 
 std::optional<double> SettingsStore::ParseNumber(std::string_view text) {

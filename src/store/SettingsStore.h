@@ -1,7 +1,9 @@
 #pragma once
 // The per-user settings store: one flat key/value section ("Settings") of the application
-// "Postlark", kept in $XDG_CONFIG_HOME/Postlark/settings.ini. Every call reads the file anew,
-// so a value saved anywhere (another window, another running copy) is seen by the next read.
+// "Postlark", kept in $XDG_CONFIG_HOME/Postlark/settings.ini. Every read checks the file's
+// identity (device, inode, size, modification time) with one stat and parses the file again
+// only when it changed, so a value saved anywhere (another window, another running copy) is
+// seen by the next read, and a read of one key otherwise costs a hash lookup.
 // Every write replaces the whole file atomically under an exclusive lock, so two running
 // copies never lose each other's keys and a crash leaves either the old or the new content.
 //

@@ -124,6 +124,15 @@ TEST_F(PostlarkFormTest, StoredPositionIsUsedBelowTheScreenBoundsOnly) {
         SettingsStore::SaveValue("MainTop", top);
         EXPECT_EQ(Load().pos(), QPoint(0, 0));
     }
+
+    // Placed at its stored corner, the window is as large as its controls need, with no empty
+    // area beside them.
+    SettingsStore::SaveValue("MainLeft", "600");
+    SettingsStore::SaveValue("MainTop", "450");
+    PostlarkForm& placed = Load();
+    placed.show();
+    EXPECT_EQ(placed.width(), placed.centralWidget()->width());
+    EXPECT_EQ(placed.height(), placed.centralWidget()->geometry().bottom() + 1);
 }
 
 TEST_F(PostlarkFormTest, ClosingStoresThePositionUnlessMinimizedOrNotRemembered) {

@@ -3,6 +3,7 @@
 #include "platform/PlaySound.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <gtest/gtest.h>
 
 namespace postlark::win {
@@ -22,6 +23,11 @@ TEST_F(PlaySoundTest, MailBeepPlaysTheNewMailEventWithoutWaiting) {
         EXPECT_LT(timer.elapsed(), 200) << alias;
     }
     EXPECT_EQ(SoundLog(), QStringList({"message-new-email", "message-new-email"}));
+
+    // The sound library is loaded on demand; after a sound it must be there.
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(maps.readAll().contains("libcanberra.so")) << "the sound library was not loaded";
 }
 
 TEST_F(PlaySoundTest, UnknownAliasesAndMissingFilesAreRefused) {

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
@@ -419,4 +420,83 @@ TEST_F(SettingsStoreTest, WithoutAnyHomeFolderSavingIsRefused) {
     EXPECT_NE(output.find("|75 "), std::string::npos) << output;
     EXPECT_NE(output.find("no home folder"), std::string::npos) << output;
     EXPECT_NE(::access("/Postlark", F_OK), 0);
+}
+
+namespace {
+
+// Rewrites the store file in place (same inode) and gives it the modification time `when`.
+void RewriteInPlace(const std::string& path, const std::string& text, const timespec& when) {
+    WriteRaw(path, text);
+    const timespec times[2] = {when, when};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+timespec ModifiedAt(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0);
+    return info.st_mtim;
+}
+
+} // namespace
+
+TEST_F(SettingsStoreTest, UnchangedFileIsParsedOnceAndAnyChangeOfItIsSeen) {
+    SettingsStore::SaveValue("Key", "one");
+    const std::string path = SettingsStore::FilePath();
+    const timespec saved = ModifiedAt(path);
+    EXPECT_EQ(SettingsStore::GetValue("Key"), "one");
+
+    // Same inode, size and time: the file counts as unchanged and is not read again (this
+    // stands for the many reads of a check run, which must not parse the file each time).
+    RewriteInPlace(path, "[Settings]\nKey=two\n", saved);
+    EXPECT_EQ(SettingsStore::GetValue("Key"), "one");
+
+    // A modification time one nanosecond later is a change.
+    timespec later = saved;
+    later.tv_nsec = (later.tv_nsec + 1) % 1000000000;
+    later.tv_sec += later.tv_nsec == 0 ? 1 : 0;
+    RewriteInPlace(path, "[Settings]\nKey=two\n", later);
+    EXPECT_EQ(SettingsStore::GetValue("Key"), "two");
+
+    // So is a different size at the same time, and a new file put in place by a rename.
+    RewriteInPlace(path, "[Settings]\nKey=three\n", later);
+    EXPECT_EQ(SettingsStore::GetValue("Key"), "three");
+    WriteRaw(path + ".new", "[Settings]\nKey=four!\n");
+    ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+    EXPECT_EQ(SettingsStore::GetValue("Key"), "four!");
+
+    // Removing the file empties the store; a save then starts a new one.
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    EXPECT_EQ(SettingsStore::GetValue("Key", "absent"), "absent");
+    SettingsStore::SaveValue("Other", "x");
+    EXPECT_EQ(SettingsStore::GetValue("Key", "absent"), "absent");
+    EXPECT_EQ(ReadRaw(path), "[Settings]\nOther=x\n");
+}
+
+TEST_F(SettingsStoreTest, ManyDeletionsAndReinsertionsKeepOrderAndValues) {
+    // Renumbering deletes and re-adds keys in one change; the file keeps its order with the
+    // re-added keys at the end, and reads in this process and another agree with it.
+    std::vector<SettingsStore::Change> fill;
+    for (int i = 0; i < 300; ++i)
+        fill.push_back(SettingsStore::Change::Set("K" + std::to_string(i), std::to_string(i)));
+    SettingsStore::Apply(fill);
+    std::vector<SettingsStore::Change> changes;
+    for (int i = 0; i < 300; i += 2)
+        changes.push_back(SettingsStore::Change::Delete("K" + std::to_string(i)));
+    changes.push_back(SettingsStore::Change::Set("K0", "again"));
+    changes.push_back(SettingsStore::Change::Set("K1", "changed"));
+    SettingsStore::Apply(changes);
+
+    std::string expected = "[Settings]\nK1=changed\n";
+    for (int i = 3; i < 300; i += 2)
+        expected += "K" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    expected += "K0=again\n";
+    EXPECT_EQ(ReadRaw(SettingsStore::FilePath()), expected);
+    EXPECT_EQ(SettingsStore::GetValue("K2", "gone"), "gone");
+    EXPECT_EQ(SettingsStore::GetValue("K0"), "again");
+    EXPECT_EQ(SettingsStore::GetValue("K299"), "299");
+    EXPECT_EQ(RunWriter({"get", "K0"}), "again");
+
+    // A later save works from the same table and keeps all of it.
+    SettingsStore::SaveValue("K4", "back");
+    EXPECT_EQ(ReadRaw(SettingsStore::FilePath()), expected + "K4=back\n");
 }
