@@ -332,12 +332,16 @@ void PostlarkForm::LoadAccountList() {
         return;
     // Account numbers are 16-bit; a larger count can only come from a damaged file.
     const int count = int(std::min(std::floor(stored), 32767.0));
-    for (int p = 1; p <= count; ++p) {
-        const std::string address =
-            SettingsStore::GetValue("EmailAddress" + std::to_string(p - 1), "Bad Read");
-        auto* row = new QTreeWidgetItem(accountList_);
-        row->setText(0, AnsiToQString(address));
-    }
+    std::vector<std::string> keys;
+    keys.reserve(static_cast<std::size_t>(count));
+    for (int p = 1; p <= count; ++p)
+        keys.push_back("EmailAddress" + std::to_string(p - 1));
+    // The rows go in as one batch: the list lays itself out once instead of once per row.
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(count);
+    for (const std::string& address : SettingsStore::GetValues(keys, "Bad Read"))
+        rows.append(new QTreeWidgetItem(QStringList{AnsiToQString(address)}));
+    accountList_->addTopLevelItems(rows);
     if (SelectedAccount() < 0)
         SelectRow(0);
 }

@@ -359,6 +359,17 @@ public:
         return table;
     }
 
+    // Keeps the parse of a file just read for another purpose, so the next read need not
+    // open it again; parsed only when it is not the version already kept.
+    void Adopt(const std::string& path, const Identity& identity, std::string_view text) {
+        {
+            const std::lock_guard<std::mutex> guard(mutex_);
+            if (table_ && path == path_ && identity == identity_)
+                return;
+        }
+        Remember(path, identity, std::make_shared<const Table>(Parse(text)));
+    }
+
     void Remember(const std::string& path, const Identity& identity,
                   std::shared_ptr<const Table> table) {
         const std::lock_guard<std::mutex> guard(mutex_);
@@ -497,11 +508,31 @@ std::string SettingsStore::ReadProblem() {
     if (path.empty())
         return {};
     int error = 0;
-    return ReadStoreFile(path, error) ? std::string() : std::strerror(error);
+    Identity identity;
+    const auto text = ReadStoreFile(path, error, &identity);
+    if (!text)
+        return std::strerror(error);
+    // The file is read through, so the first setting read after this check opens it no more.
+    if (identity != Identity())
+        Parsed().Adopt(path, identity, *text);
+    return {};
 }
 
 std::string SettingsStore::GetValue(const std::string& key, const std::string& defaultValue) {
     return ReadStored(key).value_or(defaultValue);
+}
+
+std::vector<std::string> SettingsStore::GetValues(const std::vector<std::string>& keys,
+                                                  const std::string& defaultValue) {
+    int error = 0;
+    const auto table = Parsed().Load(FilePath(), error);
+    std::vector<std::string> values;
+    values.reserve(keys.size());
+    for (const std::string& key : keys) {
+        const std::string* value = table ? table->Find(key) : nullptr;
+        values.push_back(value ? *value : defaultValue);
+    }
+    return values;
 }
 
 void SettingsStore::SaveValue(const std::string& key, const std::string& text) {
@@ -518,28 +549,43 @@ void SettingsStore::Apply(const std::vector<Change>& changes) {
 
 namespace {
 
-// The stored table and what it becomes after the computed changes; the store file must have
-// been read (an unreadable store is never overwritten).
-std::pair<std::shared_ptr<const Table>, Table>
-Compute(const std::string& path,
-        const std::function<std::vector<SettingsStore::Change>(const SettingsStore::Lookup&)>&
-            compute) {
+using Compute = std::function<std::vector<SettingsStore::Change>(const SettingsStore::Lookup&)>;
+
+// The stored table and the changes computed from it; the store file must have been read (an
+// unreadable store is never overwritten).
+std::pair<std::shared_ptr<const Table>, std::vector<SettingsStore::Change>>
+StoredAndChanges(const std::string& path, const Compute& compute) {
     int error = 0;
     auto before = Parsed().Load(path, error);
     if (!before)
         Fail("read", path, error);
-    Table after = *before;
     const SettingsStore::Lookup lookup = [&before](const std::string& key) {
         const std::string* value = before->Find(key);
         return value ? std::optional<std::string>(*value) : std::nullopt;
     };
-    for (const SettingsStore::Change& change : compute(lookup)) {
+    auto changes = compute(lookup);
+    return {std::move(before), std::move(changes)};
+}
+
+// Whether every change finds its result already stored (the value set is the stored one, the
+// key deleted is absent), so applying them all leaves the table exactly as it is. Checked
+// without copying the table, which for a store with many accounts is most of a save's cost.
+bool AlreadyStored(const Table& table, const std::vector<SettingsStore::Change>& changes) {
+    return std::all_of(changes.begin(), changes.end(), [&](const SettingsStore::Change& c) {
+        const std::string* stored = table.Find(c.Key);
+        return c.Value ? stored && *stored == *c.Value : stored == nullptr;
+    });
+}
+
+Table Applied(const Table& before, const std::vector<SettingsStore::Change>& changes) {
+    Table after = before;
+    for (const SettingsStore::Change& change : changes) {
         if (change.Value)
             after.Set(change.Key, *change.Value);
         else
             after.Erase(change.Key);
     }
-    return {std::move(before), std::move(after)};
+    return after;
 }
 
 } // namespace
@@ -550,14 +596,17 @@ void SettingsStore::Update(
     // without creating the folder or taking the lock, so storing the value already stored
     // works in a store the user can read but not write.
     if (const std::string path = FilePath(); !path.empty()) {
-        const auto [before, after] = Compute(path, compute);
-        if (after == *before)
+        const auto [before, changes] = StoredAndChanges(path, compute);
+        if (AlreadyStored(*before, changes) || Applied(*before, changes) == *before)
             return;
     }
     const std::string folder = EnsureFolder();
     const FileDescriptor lock = LockStore(folder);
     const std::string path = FilePath();
-    auto [before, after] = Compute(path, compute);
+    const auto [before, changes] = StoredAndChanges(path, compute);
+    if (AlreadyStored(*before, changes))
+        return;
+    Table after = Applied(*before, changes);
     if (after == *before)
         return;
     const Identity written = ReplaceFile(folder, path, after.Serialize());

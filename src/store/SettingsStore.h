@@ -49,6 +49,10 @@ public:
 
     // The stored text, or the default when the key is absent.
     static std::string GetValue(const std::string& key, const std::string& defaultValue = "");
+    // The stored texts of many keys from one version of the store, each the default when its
+    // key is absent: one check of the file for all of them instead of one per key.
+    static std::vector<std::string> GetValues(const std::vector<std::string>& keys,
+                                              const std::string& defaultValue = "");
     // Creates or replaces the value.
     static void SaveValue(const std::string& key, const std::string& text);
     // Removes the value; removing an absent key does nothing.

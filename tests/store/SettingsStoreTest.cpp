@@ -331,6 +331,10 @@ TEST_F(SettingsStoreTest, ValueSavedByOneProcessIsReadByTheOtherNext) {
     EXPECT_EQ(RunWriter({"get", "Shared"}), "from the test");
     ASSERT_EQ(RunWriter({"set", "Shared", "from the helper"}), "");
     EXPECT_EQ(SettingsStore::GetValue("Shared"), "from the helper");
+    // The many-key read sees the other process's next save too.
+    ASSERT_EQ(RunWriter({"set", "Shared", "again from the helper"}), "");
+    EXPECT_EQ(SettingsStore::GetValues({"Shared", "Absent", "Shared"}, "none"),
+              (std::vector<std::string>{"again from the helper", "none", "again from the helper"}));
 }
 
 namespace {
