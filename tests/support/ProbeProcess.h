@@ -9,7 +9,9 @@
 
 namespace postlark::test {
 
-inline constexpr int kProbeTimeoutMs = 10000;
+// Generous: under the sanitizers on a loaded two-core machine a window can take many seconds to
+// appear. Every wait ends as soon as the awaited line arrives.
+inline constexpr int kProbeTimeoutMs = 30000;
 
 // The next line the child prints, or empty when none came in time.
 inline QString NextLine(QProcess& probe) {
