@@ -37,17 +37,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 std::optional<std::string> ReadEntry(const std::string& file, const std::string& name) {
-    std::vector<char> buffer(256);
-    for (;;) {
-        const win::DWORD got =
-            win::GetPrivateProfileStringA(BackupFile::Section, name.c_str(), "\n", buffer.data(),
-                                          static_cast<win::DWORD>(buffer.size()), file.c_str());
-        if (got + 1 < buffer.size()) {
-            std::string value(buffer.data(), got);
-            return value == "\n" ? std::nullopt : std::optional<std::string>(value);
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    return win::ReadWholeProfileString(BackupFile::Section, name, file);
 }
 
 std::optional<std::vector<AccountRecord>> Check(const std::string& file) {

@@ -52,23 +52,10 @@ std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// The whole value of an entry of the backup section, or nullopt when the file (or the entry)
-// is missing. The default is a line break, which no value in a profile file can hold; the
-// buffer grows until the value fits, so nothing is cut.
+// The whole value of an entry of the backup section, or nullopt when the file or the entry is
+// missing.
 std::optional<std::string> ReadEntry(const std::string& file, const std::string& name) {
-    std::vector<char> buffer(256);
-    for (;;) {
-        const win::DWORD got =
-            win::GetPrivateProfileStringA(BackupFile::Section, name.c_str(), "\n", buffer.data(),
-                                          static_cast<win::DWORD>(buffer.size()), file.c_str());
-        if (got + 1 < buffer.size()) {
-            std::string value(buffer.data(), got);
-            if (value == "\n")
-                return std::nullopt;
-            return value;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    return win::ReadWholeProfileString(BackupFile::Section, name, file);
 }
 
 // The entry names of the backup section.

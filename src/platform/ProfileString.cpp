@@ -428,4 +428,23 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
     return TRUE_;
 }
 
+std::optional<std::string> ReadWholeProfileString(const char* section, const std::string& key,
+                                                  const std::string& fileName) {
+    // The default is a line break, which no stored value can hold; the buffer grows until
+    // the value fits.
+    std::vector<char> buffer(256);
+    for (;;) {
+        const DWORD got =
+            GetPrivateProfileStringA(section, key.c_str(), "\n", buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), fileName.c_str());
+        if (got + 1 < buffer.size()) {
+            std::string value(buffer.data(), got);
+            if (value == "\n")
+                return std::nullopt;
+            return value;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 } // namespace postlark::win

@@ -9,6 +9,9 @@
 // read, is an error: a write then fails and never empties or replaces it.
 #include "platform/Win32Types.h"
 
+#include <optional>
+#include <string>
+
 namespace postlark::win {
 
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
@@ -37,5 +40,10 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
 // before that final '\0' (size - 2 when the list was cut).
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                char* buffer, DWORD size, const char* fileName);
+
+// The whole value of `key` in `section` of `fileName`, never cut at a buffer size; nullopt
+// when the file, the section or the entry is missing.
+std::optional<std::string> ReadWholeProfileString(const char* section, const std::string& key,
+                                                  const std::string& fileName);
 
 } // namespace postlark::win
