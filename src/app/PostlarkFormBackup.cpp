@@ -135,8 +135,8 @@ bool WriteBackup(std::string path, const std::vector<BackupFile::Entry>& entries
             }
         }
     }
-    ok = ok && (!exists || ::chmod(temp.c_str(), info.st_mode & 07777) == 0) &&
-         ::rename(temp.c_str(), path.c_str()) == 0;
+    // The copy stays owner-only whatever the file's mode was: it holds the stored passwords.
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok)
         ::unlink(temp.c_str());
     return ok;

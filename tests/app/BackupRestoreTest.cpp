@@ -208,6 +208,23 @@ TEST_F(BackupRestoreTest, BackupIntoAnOlderLargerBackupDropsItsSurplusAccountsOn
                                           "Program0=run\r\nNumAccts=1\r\nComment=kept\r\n");
 }
 
+TEST_F(BackupRestoreTest, BackupOverAFileOthersCouldReadLeavesItOwnerOnly) {
+    Store({{"a@example.org", "pop", "u", "pw", ""}});
+    Load();
+    for (const mode_t before : {0644, 0666, 0755, 0400}) {
+        SCOPED_TRACE(before);
+        const QString name = File("shared.pls");
+        QFile::remove(name);
+        WriteBytes(name, "[Postlark]\r\nNumAccts=0\r\n");
+        ASSERT_EQ(::chmod(name.toLocal8Bit().constData(), before), 0);
+        ASSERT_EQ(Backup(name).size(), 1u);
+        struct stat info {};
+        ASSERT_EQ(::stat(name.toLocal8Bit().constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_NE(ReadBytes(name).find("EmailAddress0=a@example.org"), std::string::npos);
+    }
+}
+
 TEST_F(BackupRestoreTest, BackupFromAListAnotherCopyMadeStaleHoldsEveryStoredAccount) {
     Store({{"a@example.org", "pop", "u", "", ""}});
     Load();
