@@ -5,8 +5,7 @@
 //    settings untouched. A file the check refuses leaves the store byte-identical.
 //  - Any accounts (fields without NUL or line breaks, stored passwords of any bytes) written
 //    as a backup through the profile engine read back as the same accounts.
-// The file is read one entry at a time through the profile engine, as the restore command
-// does: a default of a line break, which no value can hold, tells a missing entry.
+// The file is read once through the profile engine, as the restore command does.
 #include "FuzzSupport.h"
 #include "platform/ProfileString.h"
 #include "store/AccountRecord.h"
@@ -41,7 +40,11 @@ std::optional<std::string> ReadEntry(const std::string& file, const std::string&
 }
 
 std::optional<std::vector<AccountRecord>> Check(const std::string& file) {
-    return BackupFile::ReadBackup([&](const std::string& name) { return ReadEntry(file, name); });
+    const auto text = win::ReadProfileFile(file);
+    if (!text)
+        return std::nullopt;
+    return BackupFile::ReadBackup(
+        [&](const std::string& name) { return text->Value(BackupFile::Section, name); });
 }
 
 // Three stored accounts and an option, before every restore.

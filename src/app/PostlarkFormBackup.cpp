@@ -11,14 +11,8 @@
 
 #include <QApplication>
 #include <QFile>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fcntl.h>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace postlark {
@@ -52,94 +46,24 @@ std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// The whole value of an entry of the backup section, or nullopt when the file or the entry is
-// missing.
-std::optional<std::string> ReadEntry(const std::string& file, const std::string& name) {
-    return win::ReadWholeProfileString(BackupFile::Section, name, file);
-}
-
-// The entry names of the backup section.
-std::vector<std::string> EntryNames(const std::string& file) {
-    std::vector<char> buffer(4096);
-    win::DWORD got = 0;
-    for (;;) {
-        got = win::GetPrivateProfileStringA(BackupFile::Section, nullptr, "", buffer.data(),
-                                            static_cast<win::DWORD>(buffer.size()), file.c_str());
-        if (got + 2 < buffer.size())
-            break;
-        buffer.resize(buffer.size() * 2);
-    }
-    std::vector<std::string> names;
-    for (std::size_t at = 0; at < got;) {
-        names.emplace_back(buffer.data() + at);
-        at += names.back().size() + 1;
-    }
-    return names;
-}
-
-// Writes the backup entries into a private copy of the file beside it, removes the account
-// entries of an older, larger backup, and puts the copy in the file's place only when all of
-// it succeeded: a failed backup leaves the file exactly as it was. Other sections and lines of
-// an existing file are kept.
-bool WriteBackup(std::string path, const std::vector<BackupFile::Entry>& entries,
+// Writes the backup entries into the file and removes the account entries of an older,
+// larger backup, in one replacement of the whole file that leaves it owner-only (it holds the
+// stored passwords). Other sections and lines of an existing file are kept; a failed backup
+// leaves the file exactly as it was.
+bool WriteBackup(const std::string& path, const std::vector<BackupFile::Entry>& entries,
                  long accountCount) {
-    // Through a symbolic link to the file it names, so the link stays a link.
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-        path = real;
-        std::free(real);
-    }
-    struct stat info {};
-    const bool exists = ::stat(path.c_str(), &info) == 0;
-    if ((!exists && errno != ENOENT) || (exists && !S_ISREG(info.st_mode)))
-        return false;
-    QByteArray before;
-    if (exists) {
-        QFile original(QFile::decodeName(path.c_str()));
-        if (!original.open(QIODevice::ReadOnly))
-            return false;
-        before = original.readAll();
-        if (original.error() != QFileDevice::NoError)
-            return false;
-    }
-
-    const std::size_t slash = path.rfind('/');
-    std::string temp =
-        (slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1)) + "." +
-        path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data()); // owner-only: the file holds the stored passwords
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    for (qsizetype done = 0; ok && done < before.size();) {
-        const ssize_t n = ::write(fd, before.constData() + done, std::size_t(before.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += n > 0 ? n : 0;
-    }
-    ok = ::close(fd) == 0 && ok;
-
-    for (const BackupFile::Entry& entry : entries) {
-        if (!ok)
-            break;
-        ok = win::WritePrivateProfileStringA(BackupFile::Section, entry.Name.c_str(),
-                                             entry.Value.c_str(), temp.c_str()) != 0;
-    }
-    if (ok) {
-        for (const std::string& name : EntryNames(temp)) {
-            if (BackupFile::IsSurplusEntry(name, accountCount) &&
-                !win::WritePrivateProfileStringA(BackupFile::Section, name.c_str(), nullptr,
-                                                 temp.c_str())) {
-                ok = false;
-                break;
-            }
+    const auto edit = [&](win::ProfileText& text) {
+        for (const BackupFile::Entry& entry : entries) {
+            if (!text.Write(BackupFile::Section, entry.Name.c_str(), entry.Value.c_str()))
+                return false;
         }
-    }
-    // The copy stays owner-only whatever the file's mode was: it holds the stored passwords.
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
+        for (const std::string& name : text.KeyNames(BackupFile::Section)) {
+            if (BackupFile::IsSurplusEntry(name, accountCount))
+                text.Write(BackupFile::Section, name.c_str(), nullptr);
+        }
+        return true;
+    };
+    return win::EditProfileFile(path, edit, true) != 0;
 }
 
 } // namespace
@@ -209,9 +133,11 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
     BusyPointer busy;
     // The whole file is read and checked before anything is stored; a missing, truncated or
     // damaged file leaves the current accounts as they are.
-    const std::string file = LocalPath(path);
-    const auto accounts =
-        BackupFile::ReadBackup([&](const std::string& name) { return ReadEntry(file, name); });
+    std::optional<std::vector<AccountRecord>> accounts;
+    if (const auto text = win::ReadProfileFile(LocalPath(path))) {
+        accounts = BackupFile::ReadBackup(
+            [&](const std::string& name) { return text->Value(BackupFile::Section, name); });
+    }
     if (!accounts) {
         busy.Normal();
         MsgBox(kReadError, vbExclamation, kTitle);

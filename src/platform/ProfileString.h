@@ -1,14 +1,12 @@
 #pragma once
-// Initialization ("profile") files: sections in brackets, "key=value" lines. Single-byte text
-// kept byte for byte; LF or CR LF line ends are read, new lines are written with CR LF.
-// Section and key names compare without regard to ASCII case. A write changes only the line
-// it concerns (a new entry goes after the last line of its section, a new section at the end
-// of the file); every other line, comments included, stays as it was. Each write replaces
+// Initialization ("profile") files, with the text rules of ProfileText. Each write replaces
 // the file whole (temporary file beside it, then rename), keeping an existing file's mode; a
 // new file is created owner-only. A path that is not a regular file, or a file that cannot be
 // read, is an error: a write then fails and never empties or replaces it.
+#include "platform/ProfileText.h"
 #include "platform/Win32Types.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -40,6 +38,18 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
 // before that final '\0' (size - 2 when the list was cut).
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                char* buffer, DWORD size, const char* fileName);
+
+// The whole file, read once; nullopt, with the reason in GetLastError, when it is missing or
+// cannot be read.
+std::optional<ProfileText> ReadProfileFile(const std::string& fileName);
+
+// Reads the file once (a missing one as empty), lets `edit` change its text, and replaces the
+// file whole, once, when the text changed; a symbolic link's target is written, so the link
+// stays a link. The file keeps its mode, or becomes owner-only (0600) when `ownerOnly` is set
+// (then also when only the mode differs). An `edit` returning false leaves the file as it was
+// (ERROR_INVALID_PARAMETER). Returns nonzero on success, 0 with the reason in GetLastError.
+BOOL EditProfileFile(const std::string& fileName, const std::function<bool(ProfileText&)>& edit,
+                     bool ownerOnly);
 
 // The whole value of `key` in `section` of `fileName`, never cut at a buffer size; nullopt
 // when the file, the section or the entry is missing.

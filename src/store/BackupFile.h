@@ -2,7 +2,7 @@
 // The account backup file: every account record in one section "Postlark" of an
 // initialization file, under the settings keys followed by the account number, passwords in
 // their stored form as hex text. This module turns accounts into the file's entries and back;
-// the caller does the file access, one entry at a time.
+// the caller does the file access.
 #include "store/AccountRecord.h"
 
 #include <functional>

@@ -4,21 +4,28 @@
 #include "app/PostlarkForm.h"
 #include "platform/ModalAnswerer.h"
 #include "platform/MsgBox.h"
+#include "platform/ProfileString.h"
 #include "platform/ShellNotify.h"
 #include "platform/SingleInstance.h"
 #include "store/AccountRecord.h"
+#include "store/BackupFile.h"
 #include "store/PassCryptModule.h"
 #include "store/SettingsStore.h"
 #include "support/TestEnvironment.h"
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace postlark {
 namespace {
@@ -50,6 +57,43 @@ std::string Hex(const std::string& bytes) {
     }
     return hex;
 }
+
+// What happens to the files of one folder from construction until Count: files created,
+// renamed into place and opened, told by the folder's change notifications.
+class FolderEvents {
+public:
+    explicit FolderEvents(const QString& folder)
+        : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+          watch_(::inotify_add_watch(fd_, folder.toLocal8Bit().constData(),
+                                     // Closes keep repeated opens apart: the kernel
+                                     // merges an event equal to the one before it.
+                                     IN_CREATE | IN_MOVED_TO | IN_OPEN | IN_CLOSE)) {
+        EXPECT_GE(watch_, 0);
+    }
+    ~FolderEvents() { ::close(fd_); }
+    FolderEvents(const FolderEvents&) = delete;
+    FolderEvents& operator=(const FolderEvents&) = delete;
+
+    // The events of this kind so far, on the file `name` or (empty) on any file.
+    int Count(std::uint32_t mask, const std::string& name = {}) {
+        alignas(inotify_event) char buffer[65536];
+        for (ssize_t got; (got = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                seen_.emplace_back(event->mask, event->len ? event->name : "");
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return int(std::count_if(seen_.begin(), seen_.end(), [&](const auto& event) {
+            return (event.first & mask) && (name.empty() || event.second == name);
+        }));
+    }
+
+private:
+    int fd_;
+    int watch_;
+    std::vector<std::pair<std::uint32_t, std::string>> seen_;
+};
 
 class BackupRestoreTest : public ::testing::Test {
 protected:
@@ -223,6 +267,95 @@ TEST_F(BackupRestoreTest, BackupOverAFileOthersCouldReadLeavesItOwnerOnly) {
         EXPECT_EQ(info.st_mode & 07777, 0600u);
         EXPECT_NE(ReadBytes(name).find("EmailAddress0=a@example.org"), std::string::npos);
     }
+}
+
+// The backup's file, byte for byte, against the profile engine writing the same entries one
+// at a time into the same starting file and then deleting the older backup's surplus.
+TEST_F(BackupRestoreTest, BackupWritesWhatTheEngineWritesEntryByEntry) {
+    const std::vector<AccountRecord> accounts = {
+        {"ann@example.org", " pop.example.org ", "\"ann\"", "\x88\x99\xA6", "mutt -f '=x'"},
+        {"b\xF6"
+         "b@example.net",
+         "mail.example.net", "bob", "", ""}};
+    Store(accounts);
+    Load();
+    const std::vector<std::string> starts = {
+        kAbsent, "", "no line end at all",
+        "; notes\n[other]\nKeep=1\n\n[postlark]\npop0 = old\nPOP5=x\npop5=y\n"
+        "Comment=kept\nNUMACCTS=9\n\n[Third]\na=b",
+        "[Postlark]\r\nEmailAddress0=old0\r\nEmailAddress1=old1\r\nEmailAddress2=old2\r\n"
+        "Program2=p\r\nNumAccts=3\r\n[Postlark]\r\nEmailAddress0=second section\r\n"};
+    for (std::size_t n = 0; n < starts.size(); ++n) {
+        SCOPED_TRACE(starts[n]);
+        const QString file = File(QString("start%1.pls").arg(n));
+        const std::string reference = File(QString("reference%1.pls").arg(n)).toStdString();
+        if (starts[n] != kAbsent) {
+            WriteBytes(file, starts[n]);
+            WriteBytes(QString::fromStdString(reference), starts[n]);
+        }
+        for (const BackupFile::Entry& entry : BackupFile::BackupEntries(accounts)) {
+            ASSERT_TRUE(win::WritePrivateProfileStringA(BackupFile::Section, entry.Name.c_str(),
+                                                        entry.Value.c_str(), reference.c_str()));
+        }
+        std::vector<char> names(65536);
+        const win::DWORD got =
+            win::GetPrivateProfileStringA(BackupFile::Section, nullptr, "", names.data(),
+                                          win::DWORD(names.size()), reference.c_str());
+        for (std::size_t at = 0; at < got; at += std::strlen(names.data() + at) + 1) {
+            if (BackupFile::IsSurplusEntry(names.data() + at, long(accounts.size())))
+                win::WritePrivateProfileStringA(BackupFile::Section, names.data() + at, nullptr,
+                                                reference.c_str());
+        }
+
+        ASSERT_EQ(Backup(file).size(), 1u);
+        EXPECT_EQ(ReadBytes(file), ReadBytes(QString::fromStdString(reference)));
+    }
+}
+
+// 200 accounts: the backup puts one new file in place, once; the restore opens the file once.
+TEST_F(BackupRestoreTest, BackupWritesTheFileOnceAndRestoreReadsItOnce) {
+    SettingsStore::Update([](const SettingsStore::Lookup&) {
+        std::vector<SettingsStore::Change> changes;
+        for (long i = 0; i < 200; ++i) {
+            const AccountRecord account{"user" + std::to_string(i) + "@example.org",
+                                        "pop" + std::to_string(i) + ".example.org", "user",
+                                        "\x01\x02\x03\x04\x05\x06\x07\x08", "/usr/bin/mutt"};
+            for (std::size_t f = 0; f < AccountFields.size(); ++f)
+                changes.push_back(
+                    SettingsStore::Change::Set(AccountKey(AccountFields[f], i), account.Field(f)));
+        }
+        changes.push_back(SettingsStore::Change::Set("NumAccts", "200"));
+        return changes;
+    });
+    Load();
+    ASSERT_TRUE(QDir(env_.path()).mkdir("backups"));
+    const QString file = File("backups/many.pls");
+    WriteBytes(file, "[Postlark]\r\nNumAccts=0\r\n");
+
+    QElapsedTimer clock;
+    clock.start();
+    {
+        FolderEvents events(File("backups"));
+        ASSERT_EQ(Backup(file).size(), 1u);
+        EXPECT_EQ(events.Count(IN_CREATE), 1) << "one temporary file";
+        EXPECT_EQ(events.Count(IN_MOVED_TO), 1) << "one replacement";
+        EXPECT_EQ(events.Count(IN_MOVED_TO, "many.pls"), 1);
+    }
+    const std::string written = ReadBytes(file);
+    EXPECT_NE(written.find("[Postlark]\r\nNumAccts=200\r\nEmailAddress0="), std::string::npos);
+    EXPECT_NE(written.find("\r\nProgram199=/usr/bin/mutt\r\n"), std::string::npos);
+
+    SettingsStore::SaveValue("EmailAddress7", "changed@example.org");
+    {
+        FolderEvents events(File("backups"));
+        ASSERT_EQ(Restore(file).size(), 2u);
+        EXPECT_EQ(events.Count(IN_OPEN, "many.pls"), 1) << "the file is read once";
+        EXPECT_EQ(events.Count(IN_CREATE | IN_MOVED_TO), 0);
+    }
+    EXPECT_EQ(SettingsStore::GetValue("EmailAddress7"), "user7@example.org");
+    EXPECT_EQ(Rows().size(), 200);
+    // A sanity bound far above what one read and one write take, far below one write per entry.
+    EXPECT_LT(clock.elapsed(), 5000);
 }
 
 TEST_F(BackupRestoreTest, BackupFromAListAnotherCopyMadeStaleHoldsEveryStoredAccount) {
