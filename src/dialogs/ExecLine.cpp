@@ -26,6 +26,18 @@ QString QuoteExecArgument(const QString& argument) {
     return quote ? out + '"' : out;
 }
 
+QString ExecCommand(const QString& program, const QStringList& arguments) {
+    QStringList words;
+    if (program.contains('%'))
+        words << "/bin/sh"
+              << "-c"
+              << "exec \"$0\" \"$@\"";
+    words << program << arguments;
+    for (QString& word : words)
+        word = QuoteExecArgument(word);
+    return words.join(' ');
+}
+
 std::optional<QStringList> SplitExecLine(const QString& command) {
     QStringList arguments;
     QString current;

@@ -68,7 +68,7 @@ QString ProgramPath() {
 }
 
 QString StartupCommand(const QString& programPath) {
-    return QuoteExecArgument(programPath) + ' ' + RegistryStartSwitch;
+    return ExecCommand(programPath, {RegistryStartSwitch});
 }
 
 } // namespace postlark

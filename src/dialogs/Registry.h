@@ -30,7 +30,7 @@ QVariant ReadRegValue(win::HKEY root, const QString& keyPath, const QString& val
 QString ProgramPath();
 
 // The command the registration holds: the program's path, quoted as the Exec syntax requires,
-// then " /registrystart".
+// then " /registrystart" (through the shell for a path holding "%", see ExecCommand).
 QString StartupCommand(const QString& programPath);
 
 } // namespace postlark

@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -70,9 +71,16 @@ TEST(StartupCommand, QuotesOnlyWhatNeedsItAndSplitsBackExactly) {
     EXPECT_EQ(QuoteExecArgument("/100%/x"), "/100%%/x");
     for (const QString& path : QStringList{
              "/usr/bin/postlark", "/opt/my tools/postlark", "/home/o'neil/\"quoted\" dir/postlark",
-             "/weird/$HOME/`x`/back\\slash/100% done/#1;(a)|b&c*?~<>/postlark",
+             "/weird/$HOME/`x`/back\\slash/#1;(a)|b&c*?~<>/postlark",
              QString::fromUtf8("/home/jos\xc3\xa9/post lark"), "/tab\there/postlark"}) {
         EXPECT_EQ(SplitExecLine(StartupCommand(path)), QStringList({path, "/registrystart"}))
+            << path.toStdString();
+    }
+    // A path holding "%" is started through the shell, which gets it as an argument.
+    const QStringList shell = {"/bin/sh", "-c", "exec \"$0\" \"$@\""};
+    for (const QString& path : QStringList{"/opt/100%/postlark", "/a=b/%f %%/$x/post lark%"}) {
+        EXPECT_EQ(SplitExecLine(StartupCommand(path)),
+                  shell + QStringList({path, "/registrystart"}))
             << path.toStdString();
     }
     // What other programs write: field codes go, an open quote is no command.
@@ -82,41 +90,58 @@ TEST(StartupCommand, QuotesOnlyWhatNeedsItAndSplitsBackExactly) {
 }
 
 // A desktop launcher (GLib's, as desktop sessions use) reads the entry written through the
-// Run key and starts the program with exactly the arguments the command names.
+// Run key and starts the program with exactly the arguments the command names, whatever its
+// path holds; the entry also passes the Desktop Entry validator.
 TEST(StartupCommand, ADesktopLauncherRunsTheEntryAsWritten) {
     const QString gio = QStandardPaths::findExecutable("gio");
-    if (gio.isEmpty())
-        GTEST_SKIP() << "not installed: gio (libglib2.0-bin)";
+    const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+    ASSERT_FALSE(gio.isEmpty()) << "not installed: gio (scripts/bootstrap installs it)";
+    ASSERT_FALSE(validator.isEmpty()) << "not installed: desktop-file-validate";
     test::TestEnvironment env;
-    const QString folder = env.path() + "/it's a \"test\" $dir";
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QString program = folder + "/post lark";
     const QString out = env.path() + "/arguments";
-    {
-        QFile script(program);
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$OUT.tmp\" && mv \"$OUT.tmp\" "
-                     "\"$OUT\"\n");
-        script.setPermissions(script.permissions() | QFile::ExeOwner);
+    for (const QString& name :
+         {QString("it's a \"test\" $dir/post lark"),
+          QString::fromUtf8("100% it's \"q\" $x \xc3\xa9=\xe2\x82\xac %f %%/post%lark 50%")}) {
+        SCOPED_TRACE(name.toStdString());
+        const QString program = env.path() + "/" + name;
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(program).path()));
+        {
+            QFile script(program);
+            ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+            script.write(
+                "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$OUT.tmp\" && mv \"$OUT.tmp\" "
+                "\"$OUT\"\n");
+            script.setPermissions(script.permissions() | QFile::ExeOwner);
+        }
+        QFile::remove(out);
+        ASSERT_EQ(
+            WriteRegString(HKEY_CURRENT_USER, RunKeyPath, RunValueName, StartupCommand(program)),
+            0);
+        const QString entry = AutostartFolder() + "/Postlark.desktop";
+
+        QProcess validate;
+        validate.setProcessChannelMode(QProcess::MergedChannels);
+        validate.start(validator, {entry});
+        ASSERT_TRUE(validate.waitForFinished(10000));
+        EXPECT_EQ(validate.exitCode(), 0);
+        EXPECT_EQ(validate.readAll().trimmed().toStdString(), "");
+
+        QProcess launch;
+        QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
+        vars.insert("OUT", out);
+        launch.setProcessEnvironment(vars);
+        launch.setProcessChannelMode(QProcess::MergedChannels);
+        launch.start(gio, {"launch", entry});
+        ASSERT_TRUE(launch.waitForFinished(10000));
+        ASSERT_EQ(launch.exitCode(), 0) << launch.readAll().toStdString();
+
+        const QDeadlineTimer deadline(10000);
+        while (!QFile::exists(out) && !deadline.hasExpired())
+            QThread::msleep(20);
+        QFile result(out);
+        ASSERT_TRUE(result.open(QIODevice::ReadOnly)) << "the program did not start";
+        EXPECT_EQ(QString::fromUtf8(result.readAll()), program + "\n/registrystart\n");
     }
-    ASSERT_EQ(WriteRegString(HKEY_CURRENT_USER, RunKeyPath, RunValueName, StartupCommand(program)),
-              0);
-
-    QProcess launch;
-    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
-    vars.insert("OUT", out);
-    launch.setProcessEnvironment(vars);
-    launch.setProcessChannelMode(QProcess::MergedChannels);
-    launch.start(gio, {"launch", AutostartFolder() + "/Postlark.desktop"});
-    ASSERT_TRUE(launch.waitForFinished(10000));
-    ASSERT_EQ(launch.exitCode(), 0) << launch.readAll().toStdString();
-
-    const QDeadlineTimer deadline(10000);
-    while (!QFile::exists(out) && !deadline.hasExpired())
-        QThread::msleep(20);
-    QFile result(out);
-    ASSERT_TRUE(result.open(QIODevice::ReadOnly)) << "the program did not start";
-    EXPECT_EQ(QString::fromUtf8(result.readAll()), program + "\n/registrystart\n");
 }
 
 } // namespace
