@@ -183,9 +183,10 @@ void SettingsForm::BuildControls() {
     optionSmooth_ = new QRadioButton("Smooth", generalFrame_);
     optionSmooth_->setObjectName("OptionSmooth");
     optionSmooth_->setToolTip("Shows the progress bar in a smooth style");
-    // Each option clears the other through its own handler.
-    optionBlock_->setAutoExclusive(false);
-    optionSmooth_->setAutoExclusive(false);
+    // Exactly one style is always selected: the options are exclusive (clicking the selected
+    // one keeps it), and each handler also clears the other option.
+    optionBlock_->setAutoExclusive(true);
+    optionSmooth_->setAutoExclusive(true);
     optionBlock_->setChecked(true);
     optionBlock_->setEnabled(false);
     optionSmooth_->setEnabled(false);

@@ -164,10 +164,8 @@ bool SettingsForm::StoreAndApply() {
     set("AutoCheckValue", QStringToAnsi(textInterval_->text())); // as typed
     set("RememberWhereIWas", BoxValue(rememberWhereIWas_));
     set("CheckConnection", BoxValue(checkConnection_));
-    if (optionSmooth_->isChecked())
-        set("ProgressStyle", "Smooth");
-    else if (optionBlock_->isChecked())
-        set("ProgressStyle", "Block");
+    // One of the two options is always selected.
+    set("ProgressStyle", optionSmooth_->isChecked() ? "Smooth" : "Block");
     // One write for all options, so a failure leaves every one of them as it was.
     try {
         SettingsStore::Apply(changes);
@@ -184,10 +182,7 @@ bool SettingsForm::StoreAndApply() {
         target_.SetTimerCheckEnabled(false);
     }
     target_.SetProgressBarVisible(checkProgress_->isChecked());
-    if (optionSmooth_->isChecked())
-        target_.SetProgressBarSmooth(true);
-    else if (optionBlock_->isChecked())
-        target_.SetProgressBarSmooth(false);
+    target_.SetProgressBarSmooth(optionSmooth_->isChecked());
     return true;
 }
 

@@ -251,6 +251,31 @@ TEST_F(SettingsFormTest, ProgressOptionsFollowTheBoxAndApplyAtOnce) {
     EXPECT_EQ(SettingsStore::GetValue("ProgressStyle", ""), "Smooth");
 }
 
+// Clicking the selected style option keeps it selected, whatever style was stored, and
+// Apply always stores the selected style.
+TEST_F(SettingsFormTest, ExactlyOneProgressStyleIsAlwaysSelected) {
+    for (const char* stored : {"", "Block", "Smooth", "smooth"}) {
+        SCOPED_TRACE(stored);
+        if (*stored)
+            SettingsStore::SaveValue("ProgressStyle", stored);
+        Open();
+        auto* block = Get<QRadioButton>("OptionBlock");
+        auto* smooth = Get<QRadioButton>("OptionSmooth");
+        for (QRadioButton* option : {block, block, smooth, smooth, block}) {
+            if (!option->isChecked())
+                option->click();
+            option->click(); // the selected one, clicked again
+            EXPECT_TRUE(option->isChecked());
+            EXPECT_NE(block->isChecked(), smooth->isChecked()) << "exactly one is selected";
+            window_.calls.clear();
+            Get<QPushButton>("cmdApply")->click();
+            EXPECT_EQ(SettingsStore::GetValue("ProgressStyle", ""),
+                      option == block ? "Block" : "Smooth");
+            EXPECT_TRUE(window_.calls.contains(option == block ? "smooth 0" : "smooth 1"));
+        }
+    }
+}
+
 TEST_F(SettingsFormTest, OkStoresEveryOptionInOrderThenArmsTheTimer) {
     Open();
     Box("AutoCheck")->click();
