@@ -295,7 +295,7 @@ void PostlarkForm::RestorePosition() {
 }
 
 void PostlarkForm::ApplyProgressOptions() {
-    const double show = SettingsStore::GetNumber("ShowProgress", 1);
+    const double show = SettingsStore::GetFlag("ShowProgress", 1);
     if (show == 1)
         progressBar1_->setVisible(true);
     else if (show == 0)

@@ -651,8 +651,15 @@ long SettingsStore::GetInteger(const std::string& key, long defaultValue) {
     return static_cast<long>(rounded);
 }
 
+double SettingsStore::GetFlag(const std::string& key, double defaultValue) {
+    const auto stored = ReadStored(key);
+    if (!stored)
+        return defaultValue;
+    return ParseNumber(*stored).value_or(0.0);
+}
+
 bool SettingsStore::IsFlagOn(const std::string& key, bool defaultOn) {
-    return GetNumber(key, defaultOn ? 1.0 : 0.0) == 1.0;
+    return GetFlag(key, defaultOn ? 1.0 : 0.0) == 1.0;
 }
 
 void SettingsStore::SaveInteger(const std::string& key, long number) {

@@ -61,7 +61,10 @@ public:
     // Number readers: a value that is absent or does not read as a number gives the default.
     static double GetNumber(const std::string& key, double defaultValue);
     static long GetInteger(const std::string& key, long defaultValue);
-    // A flag is on only when its numeric value equals 1 ("2" and "abc" are off).
+    // A flag's numeric value: the default only when the key is absent; stored text that is no
+    // number ("abc", "true", "") is 0.
+    static double GetFlag(const std::string& key, double defaultValue);
+    // A flag is on only when its numeric value (GetFlag) equals 1 ("2" and "abc" are off).
     static bool IsFlagOn(const std::string& key, bool defaultOn);
     // Saves an integer in the one form the program writes numbers (see IntegerText).
     static void SaveInteger(const std::string& key, long number);

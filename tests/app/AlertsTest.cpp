@@ -138,6 +138,19 @@ TEST_F(AlertsTest, AlertFlagsThatDoNotReadAsOneRaiseNothing) {
     EXPECT_FALSE(QFile::exists(Marker()));
 }
 
+TEST_F(AlertsTest, MessageAlertHoldingTextThatIsNoNumberShowsNoMessage) {
+    StoreAccounts({""});
+    for (const char* text : {"abc", "true", ""}) {
+        SCOPED_TRACE(text);
+        SettingsStore::SaveValue("AlertMsg", text);
+        Load();
+        EXPECT_TRUE(Check().empty());
+        EXPECT_TRUE(form_->findChild<QStatusBar*>("StatusBar")
+                        ->currentMessage()
+                        .endsWith(", new messages."));
+    }
+}
+
 TEST_F(AlertsTest, TrayAlertWhileHiddenReusesTheIconWithTheMailTip) {
     SettingsStore::SaveValue("AlertTray", "1");
     SettingsStore::SaveValue("StartMinimized", "1");

@@ -16,9 +16,9 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QDir>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -27,8 +27,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QStatusBar>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
@@ -222,6 +222,23 @@ TEST_F(PostlarkFormTest, FlagsAreOnOnlyWhenTheyReadExactlyAsOne) {
     Load();
     EXPECT_FALSE(form_->isVisible());
     EXPECT_TRUE(form_->findChild<QTimer*>("TimerCheck")->isActive());
+}
+
+// The flags whose default is on are off when they hold text that is no number.
+TEST_F(PostlarkFormTest, DefaultOnFlagsHoldingTextThatIsNoNumberAreOff) {
+    for (const char* text : {"abc", "true", ""}) {
+        SCOPED_TRACE(text);
+        SettingsStore::SaveValue("RememberWhereIWas", text);
+        SettingsStore::SaveValue("ShowProgress", text);
+        SettingsStore::SaveValue("MainLeft", "600");
+        SettingsStore::SaveValue("MainTop", "450");
+        Load();
+        EXPECT_TRUE(form_->ProgressBar1().isHidden());
+        EXPECT_NE(form_->geometry().topLeft(), PixelsOf(600, 450)) << "position restored";
+        form_->setGeometry(QRect(PixelsOf(1500, 2250), form_->size()));
+        form_->close();
+        EXPECT_EQ(Stored("MainLeft"), "600") << "position stored";
+    }
 }
 
 TEST_F(PostlarkFormTest, UnwritableStoreIsToldOnceAndNeverEndsTheProgram) {

@@ -144,6 +144,19 @@ TEST_F(SettingsFormTest, StoredOptionsAreShown) {
     EXPECT_FALSE(Get<QRadioButton>("OptionBlock")->isChecked());
 }
 
+TEST_F(SettingsFormTest, DefaultOnFlagsHoldingTextThatIsNoNumberShowUnchecked) {
+    for (const char* text : {"abc", "true", ""}) {
+        SCOPED_TRACE(text);
+        SettingsStore::Apply(
+            {{"AlertMsg", text}, {"ShowProgress", text}, {"RememberWhereIWas", text}});
+        Open();
+        EXPECT_FALSE(Box("MsgCheck")->isChecked());
+        EXPECT_FALSE(Box("CheckProgress")->isChecked());
+        EXPECT_FALSE(Get<QRadioButton>("OptionBlock")->isEnabled());
+        EXPECT_FALSE(Box("RememberWhereIWas")->isChecked());
+    }
+}
+
 TEST_F(SettingsFormTest, TheIntervalFieldTakesDigitsOnlyAndStopsAt240) {
     ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
     SettingsStore::SaveValue("AutoCheck", "1");

@@ -223,6 +223,23 @@ TEST_F(SettingsStoreTest, FlagIsOnOnlyWhenItsValueIsOne) {
     EXPECT_TRUE(SettingsStore::IsFlagOn("Absent", true));
 }
 
+// Only a missing key takes the default: stored text that is no number is an off flag, also
+// for the flags whose default is on.
+TEST_F(SettingsStoreTest, FlagStoredAsTextThatIsNoNumberIsOffWhateverItsDefault) {
+    for (const char* text : {"abc", "true", "", "on", "1x"}) {
+        SettingsStore::SaveValue("AlertMsg", text);
+        EXPECT_FALSE(SettingsStore::IsFlagOn("AlertMsg", true)) << '"' << text << '"';
+        EXPECT_FALSE(SettingsStore::IsFlagOn("AlertMsg", false)) << '"' << text << '"';
+        EXPECT_EQ(SettingsStore::GetFlag("AlertMsg", 1), 0) << '"' << text << '"';
+    }
+    SettingsStore::SaveValue("AlertMsg", " 1 ");
+    EXPECT_TRUE(SettingsStore::IsFlagOn("AlertMsg", false));
+    EXPECT_EQ(SettingsStore::GetFlag("AlertMsg", 0), 1);
+    SettingsStore::SaveValue("AlertMsg", "2");
+    EXPECT_EQ(SettingsStore::GetFlag("AlertMsg", 1), 2);
+    EXPECT_EQ(SettingsStore::GetFlag("Absent", 1), 1);
+}
+
 TEST_F(SettingsStoreTest, GarbledLinesAreSkippedAndDroppedOnTheNextSave) {
     ::mkdir(SettingsStore::FolderPath().c_str(), 0700);
     WriteRaw(SettingsStore::FilePath(), "stray=before header\n"
