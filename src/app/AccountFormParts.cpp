@@ -16,6 +16,11 @@ QLineEdit* AddLabelledField(QGridLayout& grid, int row, const QString& label,
     auto* field = new QLineEdit;
     field->setObjectName(objectName);
     field->setMinimumWidth(220);
+    // The field's name for messages and assistive tools: its label without the colon.
+    QString name = label;
+    if (name.endsWith(':'))
+        name.chop(1);
+    field->setAccessibleName(name);
     auto* caption = new QLabel(label);
     caption->setWordWrap(true);
     caption->setBuddy(field);
@@ -62,8 +67,9 @@ bool StoreOrReport(const std::function<void()>& write) {
 bool FieldsStorableOrReport(std::initializer_list<const QLineEdit*> fields) {
     for (const QLineEdit* field : fields) {
         if (!FitsAnsi(field->text())) {
-            MsgBox("A field holds characters that cannot be stored. Please use only Western "
-                   "European letters, digits and signs.",
+            MsgBox(QStringLiteral("The field \"%1\" holds characters that cannot be stored. "
+                                  "Please use only Western European letters, digits and signs.")
+                       .arg(field->accessibleName()),
                    vbExclamation, ProgramTitle);
             return false;
         }

@@ -24,7 +24,7 @@ inline constexpr const char* ProgramBrowseTitle =
     "Please choose a program to be associated with this account";
 
 // Adds a label and a text field named objectName at the given row; the field spans
-// `columns` columns.
+// `columns` columns. The field's accessible name is the label without its colon.
 QLineEdit* AddLabelledField(QGridLayout& grid, int row, const QString& label,
                             const QString& objectName, int columns = 1);
 
@@ -35,7 +35,7 @@ void ShowAsPassword(QLineEdit& field);
 void ShowRequiredFieldsMessage();
 
 // Tells the user when a field holds characters that cannot be stored (stored text is
-// single-byte); true when every field can be stored as typed.
+// single-byte), naming the field; true when every field can be stored as typed.
 bool FieldsStorableOrReport(std::initializer_list<const QLineEdit*> fields);
 
 // Lets the user choose a program file; its full path goes into the field. A cancel empties

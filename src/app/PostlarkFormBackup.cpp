@@ -123,8 +123,8 @@ void PostlarkForm::menu_restore_Click() {
 void PostlarkForm::RestoreFromFile(const QString& path) {
     QString file = path;
     file.remove(QLatin1Char('"'));
-    // Here any answer but No goes ahead.
-    if (MsgBox(kRestoreQuestion, vbYesNo + vbQuestion, kTitle) == vbNo)
+    // The question names the file, which no dialog has shown; any answer but No goes ahead.
+    if (MsgBox(QString(kRestoreQuestion) + "\n\n" + file, vbYesNo + vbQuestion, kTitle) == vbNo)
         return;
     RestoreAccounts(file);
 }

@@ -171,6 +171,49 @@ TEST_F(AccountDialogsTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
     EXPECT_TRUE(form.isVisible());
 }
 
+// The message names the field that holds them, in each of the three dialogs.
+TEST_F(AccountDialogsTest, TheMessageAboutTextThatCannotBeStoredNamesTheField) {
+    const QString wide = QString::fromUtf8("\xE5\xAF\x86");
+    const auto message = [](const QString& field) {
+        return "The field \"" + field +
+               "\" holds characters that cannot be stored. Please use only Western European "
+               "letters, digits and signs.";
+    };
+    const std::pair<const char*, QString> fields[] = {
+        {"EmailAddressText", "Email Address"},
+        {"POPText", "POP3 Server Name"},
+        {"UserNameText", "User Name"},
+        {"PassText", "Password"},
+        {"ProgramText", "Location of program or URL associated with account"}};
+    for (const auto& [name, label] : fields) {
+        SCOPED_TRACE(name);
+        SetModalAnswerer([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+        AddAcctForm add(nullptr, list, key);
+        Fill(&add, "a@example.org", "pop.example.org", "a", "pw", "");
+        Field(&add, name)->setText(Field(&add, name)->text() + wide);
+        Button(&add, "AddButton")->click();
+        ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+        EXPECT_EQ(ModalQuestionsAsked()[0].prompt, message(label));
+        if (QString(name) == "PassText")
+            continue;
+
+        StoreAccounts(1);
+        SetModalAnswerer([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+        ModAcctForm modify(nullptr, list, key);
+        modify.LoadAccount(0);
+        Field(&modify, name)->setText(Field(&modify, name)->text() + wide);
+        Button(&modify, "ModButton")->click();
+        ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+        EXPECT_EQ(ModalQuestionsAsked()[0].prompt, message(label));
+    }
+    SetModalAnswerer([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    ModPassForm password(nullptr, key);
+    Field(&password, "PassText")->setText(wide);
+    Button(&password, "cmdOK")->click();
+    ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+    EXPECT_EQ(ModalQuestionsAsked()[0].prompt, message("New Password"));
+}
+
 TEST_F(AccountDialogsTest, AddAppendsAtRowCountWithEmptyProgramStoredAndPasswordEnciphered) {
     StoreAccounts(3);
     AddAcctForm form(nullptr, list, key);

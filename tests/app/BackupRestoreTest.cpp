@@ -468,12 +468,14 @@ TEST_F(BackupRestoreTest, CommandLineRestoresOnlyALowerCasePlsNameQuotesRemoved)
         EXPECT_EQ(SettingsStore::GetValue("EmailAddress0"), "changed@example.org");
     }
 
-    // Opened from the file manager or typed in a shell: one argument, quoted or not.
+    // Opened from the file manager or typed in a shell: one argument, quoted or not. The
+    // question names the file on a line of its own.
     {
         ScopedModalAnswerer yes([](const ModalQuestion&) { return ModalAnswer::Button(vbYes); });
         Load({"  \"" + spaced + "\" "});
         ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
-        EXPECT_EQ(ModalQuestionsAsked()[0].prompt, kProceed);
+        EXPECT_EQ(ModalQuestionsAsked()[0].prompt, kProceed + QString("\n\n") + spaced);
+        EXPECT_EQ(ModalQuestionsAsked()[0].buttons, vbYesNo + vbQuestion);
     }
     EXPECT_EQ(SettingsStore::GetValue("EmailAddress0"), "a@example.org");
     EXPECT_EQ(Rows(), QStringList({"a@example.org"}));
@@ -502,7 +504,7 @@ TEST_F(BackupRestoreTest, SecondCopyAsksTheSingleInstanceQuestionBeforeRestoring
         Load({File("a.pls")});
         ASSERT_EQ(ModalQuestionsAsked().size(), 2u);
         EXPECT_TRUE(ModalQuestionsAsked()[0].prompt.startsWith("A copy of Postlark"));
-        EXPECT_EQ(ModalQuestionsAsked()[1].prompt, kProceed);
+        EXPECT_EQ(ModalQuestionsAsked()[1].prompt, kProceed + QString("\n\n") + File("a.pls"));
     }
     EXPECT_EQ(SettingsStore::GetValue("EmailAddress0"), "a@example.org");
 }
