@@ -19,6 +19,9 @@ AddAcctForm::AddAcctForm(QWidget* owner, AccountListView& accounts, std::string 
     setObjectName(QStringLiteral("AddAcctForm"));
     setWindowTitle(QStringLiteral("Add Account"));
     setModal(true);
+    // A fixed dialog: a title and a close box, nothing to minimize or maximize.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
 
     auto* grid = new QGridLayout(this);
     EmailAddressText = AddLabelledField(*grid, 0, "Email Address:", "EmailAddressText", 2);

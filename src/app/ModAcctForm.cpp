@@ -31,6 +31,9 @@ ModAcctForm::ModAcctForm(QWidget* owner, AccountListView& accounts, std::string 
     setObjectName(QStringLiteral("ModAcctForm"));
     setWindowTitle(QStringLiteral("Modify Account"));
     setModal(true);
+    // A fixed dialog: a title and a close box, nothing to minimize or maximize.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
 
     auto* grid = new QGridLayout(this);
     EmailAddressText = AddLabelledField(*grid, 0, "Email Address:", "EmailAddressText", 2);

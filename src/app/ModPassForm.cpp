@@ -17,6 +17,9 @@ ModPassForm::ModPassForm(QWidget* owner, std::string applicationKey)
     setObjectName(QStringLiteral("ModPassForm"));
     setWindowTitle(QStringLiteral("Modify Password"));
     setModal(true);
+    // A fixed dialog: a title and a close box, nothing to minimize or maximize.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
 
     auto* grid = new QGridLayout(this);
     PassText = AddLabelledField(*grid, 0, "New Password:", "PassText");

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTabBar>
 #include <QVBoxLayout>
 
@@ -97,6 +98,12 @@ void SettingsForm::BuildControls() {
         tabStrip1_->setTabToolTip(index, tab.tip);
     }
     connect(tabStrip1_, &QTabBar::currentChanged, this, [this] { TabStrip1_Click(); });
+    // Ctrl+PageDown and Ctrl+PageUp switch tabs before the focused control sees them (the
+    // interval arrows would take PageUp and PageDown); Ctrl+Tab is handled in keyPressEvent.
+    connect(new QShortcut(Qt::CTRL | Qt::Key_PageDown, this), &QShortcut::activated, this,
+            [this] { StepTab(1); });
+    connect(new QShortcut(Qt::CTRL | Qt::Key_PageUp, this), &QShortcut::activated, this,
+            [this] { StepTab(-1); });
 
     alertFrame_ = new QGroupBox("Alert Options", this);
     alertFrame_->setObjectName("AlertFrame");
@@ -272,6 +279,23 @@ bool SettingsForm::eventFilter(QObject* watched, QEvent* event) {
             return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void SettingsForm::StepTab(int by) {
+    const int count = tabStrip1_->count();
+    tabStrip1_->setCurrentIndex((tabStrip1_->currentIndex() + by + count) % count);
+}
+
+// The keys of every tabbed dialog: Ctrl+Tab to the next tab, Ctrl+Shift+Tab back, round at
+// either end. No control takes them, so they come here from whichever has the focus.
+void SettingsForm::keyPressEvent(QKeyEvent* event) {
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    if (control && event->key() == Qt::Key_Tab)
+        StepTab(event->modifiers() & Qt::ShiftModifier ? -1 : 1);
+    else if (control && event->key() == Qt::Key_Backtab)
+        StepTab(-1);
+    else
+        QDialog::keyPressEvent(event);
 }
 
 bool SettingsForm::IsNumber(int keyAscii) {

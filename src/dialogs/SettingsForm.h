@@ -41,12 +41,15 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void BuildControls();
     void LayOut();
     void Form_Load();
     void ShowFrame(QGroupBox* frame);
+    // Selects the tab `by` places on, round at either end.
+    void StepTab(int by);
     // Stores the options and applies them to the main window; false when the store could not
     // be written (the user has been told, nothing was applied).
     bool StoreAndApply();

@@ -4,10 +4,13 @@
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpacerItem>
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -84,11 +87,41 @@ QString BreakLongRuns(const QString& text, const QFontMetrics& metrics, int maxW
     return out;
 }
 
+// The program's main window while it is shown, for a box asked when no window is active (as
+// just after a file dialog closed): the box then stands centred on it, not on the screen.
+QWidget* ShownMainWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMainWindow*>(widget) && widget->isVisible() && !widget->isMinimized())
+            return widget;
+    }
+    return nullptr;
+}
+
+// Keeps the box at least as wide as its title needs beside the title bar's icon and buttons:
+// window managers commonly draw titles in a bold face, and the box's own estimate leaves too
+// little room, so the title was cut.
+void FitTitle(QMessageBox& box, const QString& title) {
+    QFont bold = box.font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid)
+        return;
+    const int width = metrics.horizontalAdvance(title) + TitleBarAllowance * metrics.height();
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 int ShowMessageBox(const QString& prompt, int style, const QString& title) {
     QWidget* owner = QApplication::activeModalWidget();
     if (!owner)
         owner = QApplication::activeWindow();
+    if (!owner)
+        owner = ShownMainWindow();
     QMessageBox box(owner);
+    // A fixed box: a title and a close box, nothing to minimize or maximize.
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
     box.setWindowTitle(title);
     box.setTextFormat(Qt::PlainText); // addresses such as <a@b> are shown as typed
     box.setText(BreakLongRuns(prompt, QFontMetrics(box.font()), LongestRun(owner)));
@@ -102,6 +135,7 @@ int ShowMessageBox(const QString& prompt, int style, const QString& title) {
     box.setDefaultButton(buttons[defaultIndex < buttons.size() ? defaultIndex : 0]);
     if (owner)
         box.setWindowModality(Qt::WindowModal);
+    FitTitle(box, title); // last: the calls above lay the box out anew
 
     box.exec();
     const auto clicked = box.standardButton(box.clickedButton());

@@ -22,6 +22,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabBar>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace postlark {
@@ -287,6 +288,36 @@ TEST_F(SettingsFormTest, ExactlyOneProgressStyleIsAlwaysSelected) {
             EXPECT_TRUE(window_.calls.contains(option == block ? "smooth 0" : "smooth 1"));
         }
     }
+}
+
+// The keys of every tabbed dialog, wherever the focus is (the interval arrows take PageUp
+// and PageDown themselves).
+TEST_F(SettingsFormTest, CtrlTabAndCtrlPageDownSwitchTabsRoundAndBack) {
+    Open();
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    auto* tabs = Get<QTabBar>("TabStrip1");
+    const auto press = [&](QWidget* focus, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        focus->setFocus();
+        QTest::keyClick(focus, key, modifiers);
+        return tabs->currentIndex();
+    };
+    QWidget* box = Box("MsgCheck");
+    EXPECT_EQ(press(box, Qt::Key_Tab, Qt::ControlModifier), 1);
+    EXPECT_TRUE(Get<QGroupBox>("AutoCheckFrame")->isVisible());
+    EXPECT_EQ(press(box, Qt::Key_PageDown, Qt::ControlModifier), 2);
+    EXPECT_EQ(press(box, Qt::Key_Tab, Qt::ControlModifier), 0) << "round from the last";
+    EXPECT_EQ(press(box, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier), 2);
+    EXPECT_EQ(press(box, Qt::Key_PageUp, Qt::ControlModifier), 1);
+    EXPECT_TRUE(Get<QGroupBox>("AutoCheckFrame")->isVisible());
+
+    Box("AutoCheck")->click();
+    EXPECT_EQ(press(Arrows(), Qt::Key_PageDown, Qt::ControlModifier), 2);
+    EXPECT_EQ(Interval()->text(), "1") << "the interval is unchanged";
+    EXPECT_EQ(
+        press(Get<QCheckBox>("CheckStartup"), Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier),
+        1);
 }
 
 TEST_F(SettingsFormTest, OkStoresEveryOptionInOrderThenArmsTheTimer) {

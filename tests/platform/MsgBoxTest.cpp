@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -75,6 +76,49 @@ TEST(MsgBoxTest, AVeryLongAddressIsWrappedSoTheBoxFitsTheScreen) {
     EXPECT_LE(box.width(), screen.width());
     EXPECT_TRUE(screen.contains(box)) << box.width() << " x " << box.height();
     EXPECT_TRUE(shown.remove('\n').contains(address));
+}
+
+// The new-mail box is wide enough for its whole title beside the title bar's icon and
+// buttons, drawn in a bold face as window managers commonly draw titles; like every message
+// box it offers no minimize or maximize button and keeps its size.
+TEST(MsgBoxTest, TheAlertBoxIsAsWideAsItsTitleAndHasAFixedFrame) {
+    const QString title = "Mail Notification - Postlark";
+    QRect box;
+    Qt::WindowFlags flags;
+    QSize minimum, maximum;
+    WhenModal<QMessageBox>([&](QMessageBox* dialog) {
+        box = dialog->geometry();
+        flags = dialog->windowFlags();
+        minimum = dialog->minimumSize();
+        maximum = dialog->maximumSize();
+        dialog->button(QMessageBox::Ok)->click();
+    });
+    MsgBox("You have new mail in accounts:\r\na@b.org\r\n", vbInformation, title);
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    EXPECT_GE(box.width(), metrics.horizontalAdvance(title) + TitleBarAllowance * metrics.height());
+    EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(minimum, maximum);
+}
+
+// With no window active (as just after a file dialog closed) a box belongs to the program's
+// main window and stands centred on it, not on the screen.
+TEST(MsgBoxTest, WithNoWindowActiveTheBoxIsCentredOnTheMainWindow) {
+    QMainWindow main;
+    main.setGeometry(40, 60, 700, 500);
+    main.show();
+    QApplication::setActiveWindow(nullptr);
+    QWidget* owner = nullptr;
+    QPoint centre;
+    WhenModal<QMessageBox>([&](QMessageBox* dialog) {
+        owner = dialog->parentWidget();
+        centre = dialog->frameGeometry().center();
+        dialog->button(QMessageBox::Ok)->click();
+    });
+    MsgBox("Error writing to file.", vbExclamation);
+    EXPECT_EQ(owner, &main);
+    EXPECT_LE((centre - main.frameGeometry().center()).manhattanLength(), 40);
 }
 
 TEST(MsgBoxTest, AnswererIsToldTheExactQuestionAndItsAnswerIsReturned) {
