@@ -183,6 +183,8 @@ void PostlarkForm::menu_backup_Click() {
 }
 
 void PostlarkForm::menu_restore_Click() {
+    if (!menuRestore_->isEnabled())
+        return; // not during a check run
     if (MsgBox(kRestoreQuestion, vbYesNo + vbQuestion, kTitle) == vbNo)
         return;
     CommonDialog& dialog = CommonDialog1();
@@ -199,8 +201,8 @@ void PostlarkForm::menu_restore_Click() {
 void PostlarkForm::RestoreFromFile(const QString& path) {
     QString file = path;
     file.remove(QLatin1Char('"'));
-    // Here any answer but No goes ahead.
-    if (MsgBox(kRestoreQuestion, vbYesNo + vbQuestion, kTitle) == vbNo)
+    // Here any answer but No goes ahead; a termination signal during the question does not.
+    if (MsgBox(kRestoreQuestion, vbYesNo + vbQuestion, kTitle) == vbNo || endRequested_)
         return;
     RestoreAccounts(file);
 }
@@ -217,6 +219,7 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
         MsgBox(kReadError, vbExclamation, kTitle);
         return;
     }
+    EndCheckRunForListChange();
     try {
         BackupFile::ReplaceAccounts(*accounts, AccountRowCount());
     } catch (const RuntimeError& e) {
