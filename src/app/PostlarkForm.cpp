@@ -234,7 +234,11 @@ bool PostlarkForm::Form_Load() {
         UpdateIntervalMins,
         [this] {
             // The connection read waits with events handled; the window may have closed.
-            if (!unloaded_)
+            if (unloaded_)
+                return;
+            if (checkRun_->Running())
+                checkRun_->SkipIfQuiet(); // the press that means Skip during a run
+            else
                 CheckButton_Click();
         },
         [this] { return netConn_->Connected(); },

@@ -21,6 +21,7 @@ CheckRun::CheckRun(CheckRunView& view, Winsock& socket, Pop3Link& link, Pop3Prob
         QObject::connect(&socket_, &Winsock::PeerClosed, &socket_, [this] { peerClosed_ = true; });
     // Every arrival starts the silence limit afresh.
     arrivalWatch_ = QObject::connect(&socket_, &Winsock::DataArrival, &socket_, [this] {
+        quiet_.restart();
         if (silence_.isActive())
             silence_.start();
     });
@@ -38,6 +39,11 @@ CheckRun::~CheckRun() {
 
 void CheckRun::Skip() {
     GiveUp(QStringLiteral("Skipped: the server had not answered"));
+}
+
+void CheckRun::SkipIfQuiet() {
+    if (quiet_.isValid() && quiet_.elapsed() >= TickSkipQuiet.count())
+        Skip();
 }
 
 void CheckRun::GiveUp(const QString& reason) {
@@ -139,6 +145,7 @@ void CheckRun::Run() {
                                               AccountKey("EmailAddress", i), "")));
         peerClosed_ = false;
         giveUpReason_.clear();
+        quiet_.start();
         silence_.start(SilenceLimit);
         link_.Begin(static_cast<std::int16_t>(i),
                     AnsiToQString(SettingsStore::GetValue(AccountKey("POP", i), "")));

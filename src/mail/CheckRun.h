@@ -1,6 +1,7 @@
 #pragma once
 // One check run: every account in list order through the POP3 probe, then the results in the
 // list, the status bar and, when any account has mail, the alerts.
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QString>
 #include <QTimer>
@@ -32,12 +33,17 @@ public:
     // Gives up the account being probed (the Skip button, or a tick during a run): it fails
     // unless its server had already given the verdict, and the run goes on with the next one.
     void Skip();
+    // The automatic check's press during a run: skips the account being probed only when its
+    // server has sent nothing for `TickSkipQuiet`, so a tick never fails an account whose
+    // server is answering (one that was just begun after the silence limit gave up another).
+    void SkipIfQuiet();
     // Ends the run at once without writing any result: the account list is about to change,
     // so no row may receive a result obtained for another account.
     void Abort();
 
-    // The silence limit in force; tests shorten it.
+    // The silence limit in force and the quiet a tick's skip needs; tests shorten them.
     std::chrono::milliseconds SilenceLimit = kServerSilenceLimit;
+    std::chrono::milliseconds TickSkipQuiet = std::chrono::seconds(5);
 
     // 10000 divided by the account count, rounded to the nearest integer, ties to even.
     static std::int16_t ProgressStep(int accountCount);
@@ -67,6 +73,7 @@ private:
     bool running_ = false;
     bool aborted_ = false;
     QTimer silence_;
+    QElapsedTimer quiet_; // since the current account began or its server last sent something
     QMetaObject::Connection peerClosedWatch_, arrivalWatch_;
 };
 

@@ -1,6 +1,7 @@
 // Automatic checking through the real main window: the tick handler called directly, and the
 // real timer (shortened through its object) against a real Dovecot with nobody at the keys.
 #include "app/PostlarkForm.h"
+#include "mail/CheckRun.h"
 #include "net/CNetConnect.h"
 #include "platform/ModalAnswerer.h"
 #include "platform/MsgBox.h"
@@ -105,6 +106,7 @@ TEST_F(TimerCheckTest, TheNextRealTickSkipsAServerThatHoldsATimerRun) {
     Load();
     ASSERT_TRUE(form_->TimerCheckEnabled());
 
+    form_->Checker().TickSkipQuiet = std::chrono::milliseconds(200);
     TimerCheck()->setInterval(300);
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -118,6 +120,30 @@ TEST_F(TimerCheckTest, TheNextRealTickSkipsAServerThatHoldsATimerRun) {
     auto* list = form_->findChild<QTreeWidget*>("AccountList");
     EXPECT_EQ(list->topLevelItem(0)->toolTip(1), "Skipped: the server had not answered");
     EXPECT_TRUE(ModalQuestionsAsked().empty());
+}
+
+// A tick during a run leaves an account whose server is answering: only a quiet one is skipped.
+TEST_F(TimerCheckTest, ATickDuringARunLeavesAnAnsweringServerAlone) {
+    ScriptedServer slow(ScriptedServer::Script()
+                            .send("+OK ready\r\n")
+                            .expectLine()
+                            .wait(600)
+                            .send("+OK\r\n")
+                            .sendAfterLine("+OK logged in\r\n")
+                            .sendAfterLine("+OK 3 30\r\n")
+                            .sendAfterLine("+OK bye\r\n")
+                            .closeConnection());
+    StoreAccount(0, "slow@example.org", Address(slow), "u", "p");
+    Load();
+    QObject::connect(&slow, &ScriptedServer::connectionAccepted, form_.get(), [&] {
+        QTimer::singleShot(300, form_.get(), [&] {
+            form_->UpdateIntervalMins = 0;
+            form_->TimerCheck_Timer();
+        });
+    });
+    ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    form_->CheckButton_Click();
+    EXPECT_EQ(Column(1), QStringList({"Yes, 3"}));
 }
 
 // The tick returns before the run it starts; the countdown is set afresh when the run has ended.
