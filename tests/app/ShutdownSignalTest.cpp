@@ -34,6 +34,13 @@ void Sleep(int ms) {
     loop.exec();
 }
 
+// The program runs without a display.
+void Offscreen(QProcess& program) {
+    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
+    vars.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(vars);
+}
+
 class ShutdownSignal : public ::testing::TestWithParam<int> {};
 
 TEST_P(ShutdownSignal, StoresTheWindowPositionLikeClosing) {
@@ -43,9 +50,7 @@ TEST_P(ShutdownSignal, StoresTheWindowPositionLikeClosing) {
     SettingsStore::SaveValue("MainTop", "2249");
 
     QProcess program;
-    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
-    vars.insert("QT_QPA_PLATFORM", "offscreen");
-    program.setProcessEnvironment(vars);
+    Offscreen(program);
     program.start(POSTLARK_BINARY, {});
     ASSERT_TRUE(program.waitForStarted());
 
@@ -78,9 +83,7 @@ TEST_P(SignalDuringQuestion, EndsWithStatusZeroAndChangesNothing) {
     ASSERT_FALSE(first.AnotherCopyRunning());
 
     QProcess program;
-    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
-    vars.insert("QT_QPA_PLATFORM", "offscreen");
-    program.setProcessEnvironment(vars);
+    Offscreen(program);
     program.start(POSTLARK_BINARY, {});
     ASSERT_TRUE(program.waitForStarted());
     Sleep(1500); // the question is on the screen
@@ -101,9 +104,7 @@ TEST(ShutdownUnwritableStore, ExitsWithStatusZeroWhenThePositionCannotBeStored) 
     SettingsStore::SaveValue("StartMinimized", "0");
 
     QProcess program;
-    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
-    vars.insert("QT_QPA_PLATFORM", "offscreen");
-    program.setProcessEnvironment(vars);
+    Offscreen(program);
     // No file may grow in the program: every save of a changed value fails, as in a store
     // the user cannot write.
     program.setChildProcessModifier([] {
