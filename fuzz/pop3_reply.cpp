@@ -12,6 +12,7 @@
 #include "mail/Pop3Probe.h"
 #include "platform/RuntimeError.h"
 #include "store/AccountRecord.h"
+#include "store/AnsiText.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"
 #include "store/SettingsStore.h"
@@ -58,7 +59,8 @@ const std::array<const char*, 7> kReplies = {
 // The lines the probe may send for an account, in order.
 std::array<QByteArray, 4> ExpectedLines(const Account& account) {
     const auto line = [](const char* verb, const std::string& argument) {
-        return QByteArray(verb) + QByteArray::fromStdString(argument) + "\r\n";
+        // Stored single-byte text goes out as UTF-8.
+        return QByteArray(verb) + postlark::AnsiToQString(argument).toUtf8() + "\r\n";
     };
     return {line("USER ", account.user), line("PASS ", account.password.value_or("")),
             QByteArray("STAT\r\n"), QByteArray("QUIT\r\n")};

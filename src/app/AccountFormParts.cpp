@@ -3,6 +3,7 @@
 #include "platform/CommonDialog.h"
 #include "platform/MsgBox.h"
 #include "platform/RuntimeError.h"
+#include "platform/ServerAddress.h"
 #include "store/AnsiText.h"
 
 #include <QGridLayout>
@@ -50,6 +51,22 @@ void BrowseForProgram(CommonDialog& dialog, QLineEdit& programText) {
             throw;
         programText.clear();
     }
+}
+
+bool ServerAndProgramUsableOrReport(const QLineEdit& server, const QLineEdit& program) {
+    const ServerAddress address = ParseServerField(server.text());
+    if (!address.valid) {
+        MsgBox(QStringLiteral("The server field cannot be used: %1").arg(address.error),
+               vbExclamation, QString::fromLatin1(ProgramTitle));
+        return false;
+    }
+    // A line break would split the value in the settings and backup files.
+    if (program.text().contains(u'\n') || program.text().contains(u'\r')) {
+        MsgBox(QStringLiteral("The program field must be a single line."), vbExclamation,
+               QString::fromLatin1(ProgramTitle));
+        return false;
+    }
+    return true;
 }
 
 bool StoreOrReport(const std::function<void()>& write) {

@@ -17,9 +17,9 @@ inline constexpr const char* ProgramToolTip =
     "Full path to program or URL to a website - don't forget the http:// if using an URL.";
 inline constexpr const char* ProgramLabel = "Location of program or URL associated with account:";
 
-// The Browse dialog's filter: the applications entry first, then every file, so that
-// programs without an ".exe" name can be chosen too.
-inline constexpr const char* ProgramFilter = "Applications (*.exe)|*.exe|All files (*)|*";
+// The Browse dialog's filter: every file first, since programs here have no ".exe" name,
+// then the applications entry.
+inline constexpr const char* ProgramFilter = "All files (*)|*|Applications (*.exe)|*.exe";
 inline constexpr const char* ProgramBrowseTitle =
     "Please choose a program to be associated with this account";
 
@@ -37,6 +37,10 @@ void ShowRequiredFieldsMessage();
 // Tells the user when a field holds characters that cannot be stored (stored text is
 // single-byte), naming the field; true when every field can be stored as typed.
 bool FieldsStorableOrReport(std::initializer_list<const QLineEdit*> fields);
+
+// Tells the user when the server field cannot be connected to (with the reason the check
+// would give) or the program field holds a line break; true when both can be used.
+bool ServerAndProgramUsableOrReport(const QLineEdit& server, const QLineEdit& program);
 
 // Lets the user choose a program file; its full path goes into the field. A cancel empties
 // the field.

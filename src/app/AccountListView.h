@@ -18,6 +18,9 @@ public:
         (void)account;
         return true;
     }
+    // Called right before the stored accounts change: a check run in progress ends first, so
+    // that no result lands on a row that has come to show another account.
+    virtual void EndCheckRunForListChange() {}
 };
 
 } // namespace postlark

@@ -68,7 +68,8 @@ void AddAcctForm::AddButton_Click() {
         ShowRequiredFieldsMessage();
         return;
     }
-    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, PassText, ProgramText}))
+    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, PassText, ProgramText}) ||
+        !ServerAndProgramUsableOrReport(*POPText, *ProgramText))
         return;
     const long n = accounts_.AccountRowCount();
     AccountRecord record;
@@ -80,6 +81,7 @@ void AddAcctForm::AddButton_Click() {
     record.Program = QStringToAnsi(ProgramText->text());
     // The five fields and the new count land together, so the count never names an
     // account whose fields are not all stored.
+    accounts_.EndCheckRunForListChange();
     if (!StoreOrReport([&] { AddAccount(n, record); }))
         return;
     accounts_.ReDraw();

@@ -100,7 +100,8 @@ void ModAcctForm::ModButton_Click() {
         ShowRequiredFieldsMessage();
         return;
     }
-    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, ProgramText}))
+    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, ProgramText}) ||
+        !ServerAndProgramUsableOrReport(*POPText, *ProgramText))
         return;
     AccountRecord record;
     record.EmailAddress = QStringToAnsi(EmailAddressText->text());
@@ -111,6 +112,7 @@ void ModAcctForm::ModButton_Click() {
         reject();
         return;
     }
+    accounts_.EndCheckRunForListChange();
     if (!StoreOrReport([&] { ModifyAccount(AccountIndex, record); }))
         return;
     accounts_.ReDraw();
@@ -122,6 +124,11 @@ void ModAcctForm::ClearButton_Click() {
 }
 
 void ModAcctForm::CommandChange_Click() {
+    // Another running copy may have renumbered the accounts since this dialog opened.
+    if (!accounts_.ConfirmListCurrent(AccountIndex)) {
+        reject();
+        return;
+    }
     ModPassForm passwordForm(this, applicationKey_);
     bool stale = false;
     passwordForm.ConfirmStore = [&] {

@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenuBar>
@@ -224,7 +225,7 @@ bool PostlarkForm::Form_Load() {
             MsgBox("A copy of Postlark is already running, if it is not on your taskbar, check "
                    "the icon tray by the clock.  Would you like to start another instance?",
                    vbYesNo + vbInformation, "Postlark");
-        if (answer == vbNo)
+        if (answer == vbNo || endRequested_)
             return false;
         instance_->RunBesideOthers();
     }
@@ -233,13 +234,21 @@ bool PostlarkForm::Form_Load() {
         UpdateIntervalMins,
         [this] {
             // The connection read waits with events handled; the window may have closed.
-            if (!unloaded_)
+            if (unloaded_)
+                return;
+            if (checkRun_->Running())
+                checkRun_->SkipIfQuiet(); // the press that means Skip during a run
+            else
                 CheckButton_Click();
         },
         [this] { return netConn_->Connected(); },
         [] {
             win::DWORD flags = 0;
             return win::InternetGetConnectedState(&flags, 0) != 0;
+        },
+        AutoCheck::SystemClock(),
+        [this](std::function<void()> work) {
+            QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
         });
 
     // A store that exists but cannot be read looks like a fresh one: say so, once.
@@ -249,6 +258,8 @@ bool PostlarkForm::Form_Load() {
                 .arg(QString::fromStdString(SettingsStore::FilePath()),
                      QString::fromStdString(problem)),
             vbExclamation, "Postlark");
+    if (endRequested_)
+        return false;
 
     if (SettingsStore::IsFlagOn("RememberWhereIWas", true))
         RestorePosition();
@@ -273,6 +284,8 @@ bool PostlarkForm::Form_Load() {
     LoadAccountList();
     ApplyProgressOptions();
     ApplyCommandLine();
+    if (endRequested_)
+        return false;
     loaded_ = true;
     return true;
 }
@@ -351,6 +364,7 @@ int PostlarkForm::AccountRowCount() const {
 }
 
 void PostlarkForm::ReDraw() {
+    EndCheckRunForListChange();
     // The account that was selected stays selected (by number, the last row if it is gone).
     const int selected = std::max(SelectedAccount(), 0);
     refilling_ = true;
@@ -385,6 +399,18 @@ void PostlarkForm::SaveOrReport(const std::function<void()>& write) {
 
 void PostlarkForm::menu_Exit_Click() {
     close();
+}
+
+void PostlarkForm::RequestEnd() {
+    if (loaded_) {
+        close();
+        return;
+    }
+    // Still loading: the question on the screen is closed unanswered, and the start-up ends
+    // right after it.
+    endRequested_ = true;
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+        dialog->reject();
 }
 
 void PostlarkForm::closeEvent(QCloseEvent* event) {

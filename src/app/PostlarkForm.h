@@ -55,9 +55,13 @@ public:
     int AccountRowCount() const override;
     void ReDraw() override;
     bool ConfirmListCurrent(int account) override;
+    void EndCheckRunForListChange() override;
 
     void menu_Show_Click() override;
     void menu_Exit_Click();
+    // A termination signal (hang-up, terminate, interrupt): the program ends as File > Exit
+    // ends it. During a start-up question it ends without changing anything.
+    void RequestEnd();
     void CheckStartMin_Click();
     void DelAcct_Click();
     void AddAcct_Click();
@@ -114,6 +118,7 @@ public:
 
     // The results of the last check run.
     const Pop3Probe& Probe() const { return *probe_; }
+    CheckRun& Checker() { return *checkRun_; }
 
     // Called by the tray icon's callback message as a mouse move of this window.
     void Form_MouseMove(int button, int shift, double x, double y);
@@ -174,6 +179,7 @@ private:
     int twipsY_ = 15;
     bool loaded_ = false;
     bool unloaded_ = false;
+    bool endRequested_ = false; // a termination signal came while loading
     bool trayNoticeShown_ = false;
     bool saveFailureShown_ = false;
     int trayRetriesLeft_ = 0;

@@ -72,6 +72,7 @@ void PostlarkForm::DelAcct_Click() {
     const int rows = AccountRowCount();
     if (n < 0 || !ConfirmListCurrent(n))
         return;
+    EndCheckRunForListChange();
     try {
         DeleteAccount(n, rows);
     } catch (const RuntimeError& e) {
@@ -97,7 +98,8 @@ void PostlarkForm::AddAcct_Click() {
 }
 
 void PostlarkForm::ModAcct_Click() {
-    if (ReportEmptyList() || SelectedAccount() < 0)
+    // The row must still show the stored account: another running copy may have changed them.
+    if (ReportEmptyList() || SelectedAccount() < 0 || !ConfirmListCurrent(SelectedAccount()))
         return;
     ModAcctForm form(this, *this, applicationKey_);
     form.ModifyShow(static_cast<std::int16_t>(SelectedAccount()));

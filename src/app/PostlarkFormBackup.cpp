@@ -107,6 +107,8 @@ void PostlarkForm::menu_backup_Click() {
 }
 
 void PostlarkForm::menu_restore_Click() {
+    if (!menuRestore_->isEnabled())
+        return; // not during a check run
     if (MsgBox(kRestoreQuestion, vbYesNo + vbQuestion, kTitle) == vbNo)
         return;
     CommonDialog& dialog = CommonDialog1();
@@ -123,8 +125,10 @@ void PostlarkForm::menu_restore_Click() {
 void PostlarkForm::RestoreFromFile(const QString& path) {
     QString file = path;
     file.remove(QLatin1Char('"'));
-    // The question names the file, which no dialog has shown; any answer but No goes ahead.
-    if (MsgBox(QString(kRestoreQuestion) + "\n\n" + file, vbYesNo + vbQuestion, kTitle) == vbNo)
+    // The question names the file, which no dialog has shown. Any answer but No goes ahead;
+    // a termination signal during the question does not.
+    if (MsgBox(QString(kRestoreQuestion) + "\n\n" + file, vbYesNo + vbQuestion, kTitle) == vbNo ||
+        endRequested_)
         return;
     RestoreAccounts(file);
 }
@@ -143,6 +147,7 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
         MsgBox(kReadError, vbExclamation, kTitle);
         return;
     }
+    EndCheckRunForListChange();
     try {
         BackupFile::ReplaceAccounts(*accounts, AccountRowCount());
     } catch (const RuntimeError& e) {

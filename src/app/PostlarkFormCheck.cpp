@@ -34,13 +34,20 @@ const char* const kSkipCaption = "&Skip Account";
 void PostlarkForm::CheckButton_Click() {
     // The caption is what tells a run in progress from an idle window.
     if (checkButton_->text() == kSkipCaption)
-        winsock1_->Close();
+        checkRun_->Skip();
     else
         menu_Checknow_Click();
 }
 
 void PostlarkForm::menu_Checknow_Click() {
     checkRun_->Run();
+}
+
+void PostlarkForm::EndCheckRunForListChange() {
+    if (!checkRun_ || !checkRun_->Running())
+        return;
+    checkRun_->Abort();
+    SetStatusText("The check was stopped because the account list changed.");
 }
 
 void PostlarkForm::SetStatusText(const QString& text) {
@@ -52,6 +59,8 @@ void PostlarkForm::BeginRunControls() {
         b->setEnabled(false);
     checkButton_->setText(kSkipCaption);
     menuChecknow_->setEnabled(false);
+    // A restore would replace the accounts under the run.
+    menuRestore_->setEnabled(false);
 }
 
 void PostlarkForm::EnableLaunchAndCheck() {
@@ -63,6 +72,7 @@ void PostlarkForm::EnableLaunchAndCheck() {
 void PostlarkForm::EndRunControls() {
     for (QPushButton* b : {addAcct_, delAcct_, modAcct_})
         b->setEnabled(true);
+    menuRestore_->setEnabled(true);
     checkButton_->setText("&Check Mail Now");
 }
 
@@ -134,7 +144,7 @@ bool PostlarkForm::TimerCheckEnabled() const {
 }
 
 void PostlarkForm::LaunchButton_Click() {
-    if (ReportEmptyList() || SelectedAccount() < 0)
+    if (ReportEmptyList() || SelectedAccount() < 0 || !ConfirmListCurrent(SelectedAccount()))
         return;
     const QString program =
         AnsiToQString(SettingsStore::GetValue(AccountKey("Program", SelectedAccount()), ""));

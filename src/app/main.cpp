@@ -19,11 +19,12 @@ int main(int argc, char* argv[]) {
     // The window may be hidden in the tray; the program ends when the main window unloads.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Hang-up, terminate and interrupt end the program in order from the first moment on.
+    postlark::TerminationSignals termination;
     postlark::PostlarkForm form(QApplication::arguments().mid(1));
+    QObject::connect(&termination, &postlark::TerminationSignals::Terminate, &form,
+                     [&form] { form.RequestEnd(); });
     if (!form.Form_Load())
         return 0;
-    postlark::TerminationSignals termination;
-    QObject::connect(&termination, &postlark::TerminationSignals::Terminate, &form,
-                     [&form] { form.close(); });
     return app.exec();
 }

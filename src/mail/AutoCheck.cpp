@@ -36,10 +36,10 @@ AutoCheck::Clock AutoCheck::SystemClock() {
 
 AutoCheck::AutoCheck(std::int16_t& countdown, std::function<void()> pressCheckButton,
                      std::function<bool()> connected, std::function<bool()> connectionPresent,
-                     Clock clock)
+                     Clock clock, Defer defer)
     : countdown_(countdown), pressCheckButton_(std::move(pressCheckButton)),
       connected_(std::move(connected)), connectionPresent_(std::move(connectionPresent)),
-      clock_(std::move(clock)) {}
+      clock_(std::move(clock)), defer_(std::move(defer)) {}
 
 bool AutoCheck::WokeOrReconnected() {
     const Milliseconds wall = clock_.Wall();
@@ -61,9 +61,17 @@ void AutoCheck::Tick() {
         --countdown_;
         return;
     }
-    if (!SettingsStore::IsFlagOn("CheckConnection", false) || connected_())
-        pressCheckButton_(); // returns when the run (and its alerts) has ended
-    countdown_ = AutoCheckInterval();
+    // The countdown stays at 0 until the press has returned (a run and its alerts included),
+    // so a tick during that run finds it due and skips the account being probed.
+    auto due = [this] {
+        if (!SettingsStore::IsFlagOn("CheckConnection", false) || connected_())
+            pressCheckButton_();
+        countdown_ = AutoCheckInterval();
+    };
+    if (defer_)
+        defer_(std::move(due));
+    else
+        due();
 }
 
 } // namespace postlark

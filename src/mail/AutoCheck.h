@@ -33,13 +33,19 @@ public:
     // How far the wall clock must run ahead of the timer between two ticks to count as a resume.
     static constexpr Milliseconds ResumeJump = std::chrono::minutes(2);
 
+    // Runs a piece of work later, after the tick's handler has returned. The main window
+    // posts it to its event queue: a run started from a tick then waits outside the timer's
+    // handler, so the timer's next tick is delivered during the run and can skip an account
+    // that hangs. Without one, the work runs inside the tick.
+    using Defer = std::function<void(std::function<void()>)>;
+
     // `countdown` is the main window's `UpdateIntervalMins`; `pressCheckButton` presses the
     // check button (it starts a run, or skips the account being probed while one runs);
     // `connected` reads the connection probe (it may request test pages); `connectionPresent`
     // is the cheap "is there any connection at all" of the operating system, read every tick.
     AutoCheck(std::int16_t& countdown, std::function<void()> pressCheckButton,
               std::function<bool()> connected, std::function<bool()> connectionPresent,
-              Clock clock = SystemClock());
+              Clock clock = SystemClock(), Defer defer = {});
 
     // The timer's tick.
     void Tick();
@@ -53,6 +59,7 @@ private:
     std::function<bool()> connected_;
     std::function<bool()> connectionPresent_;
     Clock clock_;
+    Defer defer_;
     std::optional<Milliseconds> lastWall_;
     std::optional<Milliseconds> lastTimer_;
     std::optional<bool> lastPresent_;

@@ -19,10 +19,47 @@ CheckRun::CheckRun(CheckRunView& view, Winsock& socket, Pop3Link& link, Pop3Prob
     : view_(view), socket_(socket), link_(link), probe_(probe) {
     peerClosedWatch_ =
         QObject::connect(&socket_, &Winsock::PeerClosed, &socket_, [this] { peerClosed_ = true; });
+    // Every arrival starts the silence limit afresh.
+    arrivalWatch_ = QObject::connect(&socket_, &Winsock::DataArrival, &socket_, [this] {
+        quiet_.restart();
+        if (silence_.isActive())
+            silence_.start();
+    });
+    silence_.setSingleShot(true);
+    QObject::connect(&silence_, &QTimer::timeout, &socket_, [this] {
+        GiveUp(QStringLiteral("The server did not answer within %1 seconds")
+                   .arg(kServerSilenceLimit.count()));
+    });
 }
 
 CheckRun::~CheckRun() {
     QObject::disconnect(peerClosedWatch_);
+    QObject::disconnect(arrivalWatch_);
+}
+
+void CheckRun::Skip() {
+    GiveUp(QStringLiteral("Skipped: the server had not answered"));
+}
+
+void CheckRun::SkipIfQuiet() {
+    if (quiet_.isValid() && quiet_.elapsed() >= TickSkipQuiet.count())
+        Skip();
+}
+
+void CheckRun::GiveUp(const QString& reason) {
+    silence_.stop();
+    if (socket_.State() == Winsock::sckClosed || socket_.State() == Winsock::sckError)
+        return; // the account's wait has already ended
+    giveUpReason_ = reason;
+    probe_.OnConnectionLost();
+}
+
+void CheckRun::Abort() {
+    if (!running_)
+        return;
+    aborted_ = true;
+    silence_.stop();
+    socket_.Close();
 }
 
 QString CheckRun::FailureReason() const {
@@ -90,6 +127,15 @@ void CheckRun::Run() {
     newMailTexts_.assign(static_cast<size_t>(n), QString());
     failureReasons_.assign(static_cast<size_t>(n), QString());
     view_.BeginRunControls();
+    running_ = true;
+    aborted_ = false;
+    struct Ended {
+        CheckRun& run;
+        ~Ended() {
+            run.running_ = false;
+            run.silence_.stop();
+        }
+    } ended{*this};
 
     bool anyMail = false;
     const std::int16_t step = ProgressStep(n);
@@ -98,15 +144,25 @@ void CheckRun::Run() {
         view_.SetStatusText("Checking " + AnsiToQString(SettingsStore::GetValue(
                                               AccountKey("EmailAddress", i), "")));
         peerClosed_ = false;
+        giveUpReason_.clear();
+        quiet_.start();
+        silence_.start(SilenceLimit);
         link_.Begin(static_cast<std::int16_t>(i),
                     AnsiToQString(SettingsStore::GetValue(AccountKey("POP", i), "")));
         WaitWhileConnected(socket_);
+        silence_.stop();
         if (view_.Unloading()) {
             socket_.Close();
             return;
         }
+        if (aborted_) {
+            view_.EnableLaunchAndCheck();
+            view_.EndRunControls();
+            return;
+        }
         if (probe_.CheckResults[static_cast<size_t>(i)] == ResultFailed)
-            failureReasons_[static_cast<size_t>(i)] = FailureReason();
+            failureReasons_[static_cast<size_t>(i)] =
+                giveUpReason_.isEmpty() ? FailureReason() : giveUpReason_;
         view_.SetProgressPosition(view_.ProgressPosition() + step);
     }
 

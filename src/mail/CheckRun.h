@@ -1,8 +1,11 @@
 #pragma once
 // One check run: every account in list order through the POP3 probe, then the results in the
 // list, the status bar and, when any account has mail, the alerts.
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QString>
+#include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -13,6 +16,9 @@ class Pop3Link;
 class Pop3Probe;
 class Winsock;
 
+// How long a server may send nothing during a dialogue before its account is given up.
+inline constexpr std::chrono::seconds kServerSilenceLimit{60};
+
 class CheckRun {
 public:
     CheckRun(CheckRunView& view, Winsock& socket, Pop3Link& link, Pop3Probe& probe);
@@ -22,6 +28,22 @@ public:
 
     // Runs over every account; returns when the run has ended. Events are handled meanwhile.
     void Run();
+    // True from the start of a run over accounts until it has ended.
+    bool Running() const { return running_; }
+    // Gives up the account being probed (the Skip button, or a tick during a run): it fails
+    // unless its server had already given the verdict, and the run goes on with the next one.
+    void Skip();
+    // The automatic check's press during a run: skips the account being probed only when its
+    // server has sent nothing for `TickSkipQuiet`, so a tick never fails an account whose
+    // server is answering (one that was just begun after the silence limit gave up another).
+    void SkipIfQuiet();
+    // Ends the run at once without writing any result: the account list is about to change,
+    // so no row may receive a result obtained for another account.
+    void Abort();
+
+    // The silence limit in force and the quiet a tick's skip needs; tests shorten them.
+    std::chrono::milliseconds SilenceLimit = kServerSilenceLimit;
+    std::chrono::milliseconds TickSkipQuiet = std::chrono::seconds(5);
 
     // 10000 divided by the account count, rounded to the nearest integer, ties to even.
     static std::int16_t ProgressStep(int accountCount);
@@ -38,6 +60,7 @@ public:
 private:
     // Why the account just checked failed, from what its connection went through.
     QString FailureReason() const;
+    void GiveUp(const QString& reason);
 
     CheckRunView& view_;
     Winsock& socket_;
@@ -46,7 +69,12 @@ private:
     std::vector<QString> newMailTexts_;
     std::vector<QString> failureReasons_;
     bool peerClosed_ = false; // the server closed the connection of the current account
-    QMetaObject::Connection peerClosedWatch_;
+    QString giveUpReason_;    // why the current account was given up, if it was
+    bool running_ = false;
+    bool aborted_ = false;
+    QTimer silence_;
+    QElapsedTimer quiet_; // since the current account began or its server last sent something
+    QMetaObject::Connection peerClosedWatch_, arrivalWatch_;
 };
 
 } // namespace postlark

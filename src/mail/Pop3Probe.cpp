@@ -2,6 +2,7 @@
 
 #include "platform/RuntimeError.h"
 #include "store/AccountRecord.h"
+#include "store/AnsiText.h"
 #include "store/PassCryptModule.h"
 #include "store/SettingsStore.h"
 
@@ -170,8 +171,9 @@ void Pop3Probe::OnConnectionLost() {
 
 void Pop3Probe::SendCommand(const std::string& verb, const std::string& argument) {
     QByteArray line(verb.data(), static_cast<qsizetype>(verb.size()));
+    // User name and password are stored as single-byte text; servers today expect UTF-8.
     if (!argument.empty() || verb == "USER" || verb == "PASS")
-        line += ' ' + QByteArray(argument.data(), static_cast<qsizetype>(argument.size()));
+        line += ' ' + AnsiToQString(argument).toUtf8();
     line += "\r\n";
     socket_.SendData(line);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Turns SIGTERM and SIGINT into a Qt signal on the user-interface thread, so the program
+// Turns SIGHUP, SIGTERM and SIGINT into a Qt signal on the user-interface thread, so the program
 // ends through its orderly shut-down instead of dying mid-way.
 #include <QObject>
 

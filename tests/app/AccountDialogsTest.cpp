@@ -306,13 +306,23 @@ TEST_F(AccountDialogsTest, ModifyShowsBadReadForMissingKeysAndStoresFourFields) 
     EXPECT_EQ(Stored("UserName1"), "user1");
     EXPECT_TRUE(form.isVisible());
 
+    // "Bad Read" is no server a check could reach: refused with the reason, nothing stored.
     Field(&form, "UserNameText")->setText("renamed");
     Field(&form, "ProgramText")->setText("https://mail.example.org/");
+    Button(&form, "ModButton")->click();
+    ASSERT_EQ(ModalQuestionsAsked().size(), 2u);
+    EXPECT_EQ(ModalQuestionsAsked()[1].prompt,
+              "The server field cannot be used: The server name contains spaces or control "
+              "characters.");
+    EXPECT_EQ(Stored("UserName1"), "user1");
+    EXPECT_TRUE(form.isVisible());
+
+    Field(&form, "POPText")->setText("pop1.example.org");
     Button(&form, "ModButton")->click();
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(Stored("UserName1"), "renamed");
-    EXPECT_EQ(Stored("POP1"), "Bad Read");
+    EXPECT_EQ(Stored("POP1"), "pop1.example.org");
     EXPECT_EQ(Stored("Program1"), "https://mail.example.org/");
     EXPECT_EQ(Stored("Password1"), password);
     EXPECT_EQ(Stored("NumAccts"), "2");
@@ -403,8 +413,9 @@ TEST_F(AccountDialogsTest, BrowsePicksAFileAndCancelEmptiesTheField) {
     const auto& asked = ModalQuestionsAsked();
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].kind, ModalQuestion::Kind::OpenFile);
-    EXPECT_TRUE(asked[0].filter.startsWith("Applications (*.exe)|*.exe|"));
-    EXPECT_TRUE(asked[0].filter.contains("|*")) << "programs without .exe can be chosen";
+    // Programs here have no ".exe": the first filter shows every file; the other stays.
+    EXPECT_TRUE(asked[0].filter.startsWith("All files (*)|*|")) << asked[0].filter.toStdString();
+    EXPECT_TRUE(asked[0].filter.contains("Applications (*.exe)|*.exe"));
     EXPECT_EQ(asked[0].dialogTitle, "Please choose a program to be associated with this account");
     EXPECT_TRUE(asked[0].cancelError);
 
@@ -414,6 +425,48 @@ TEST_F(AccountDialogsTest, BrowsePicksAFileAndCancelEmptiesTheField) {
     Button(&modify, "BrowseButton")->click();
     EXPECT_EQ(Field(&modify, "ProgramText")->text(), "");
     EXPECT_EQ(Stored("Program0"), "/usr/bin/mailer0") << "nothing stored before Modify";
+}
+
+// What the check could not connect to, or a program no backup file could hold, is refused with
+// the reason when OK is pressed; nothing is stored.
+TEST_F(AccountDialogsTest, UnusableServerOrProgramIsRefusedWithTheReason) {
+    const struct {
+        const char* server;
+        const char* program;
+        const char* message;
+    } cases[] = {
+        {"127.0.0.1:99999", "",
+         "The server field cannot be used: The port must be a number from 1 "
+         "to 65535."},
+        {"ftp://host", "", "The server field cannot be used: Unknown scheme"},
+        {"   ", "", "The server field cannot be used: The server name is empty."},
+        {"pop.example.org", "/usr/bin/a\nb", "The program field must be a single line."},
+    };
+    StoreAccounts(1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server);
+        const std::size_t before = ModalQuestionsAsked().size();
+        AddAcctForm add(nullptr, list, key);
+        Fill(&add, "new@example.org", c.server, "user", "pw", c.program);
+        Button(&add, "AddButton")->click();
+
+        ModAcctForm modify(nullptr, list, key);
+        modify.LoadAccount(0);
+        Field(&modify, "POPText")->setText(c.server);
+        Field(&modify, "ProgramText")->setText(QString::fromUtf8(c.program));
+        Button(&modify, "ModButton")->click();
+
+        ASSERT_EQ(ModalQuestionsAsked().size(), before + 2);
+        for (std::size_t i = before; i < before + 2; ++i) {
+            const ModalQuestion& asked = ModalQuestionsAsked()[i];
+            EXPECT_TRUE(asked.prompt.startsWith(c.message)) << asked.prompt.toStdString();
+            EXPECT_EQ(asked.buttons & 0x70, vbExclamation);
+        }
+        EXPECT_EQ(Stored("NumAccts"), "1");
+        EXPECT_EQ(Stored("POP0"), "pop0.example.org");
+        EXPECT_EQ(Stored("Program0"), "/usr/bin/mailer0");
+        EXPECT_EQ(list.redraws, 0);
+    }
 }
 
 TEST_F(AccountDialogsTest, ClearThenCancelLeavesStoredProgram) {

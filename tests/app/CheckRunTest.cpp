@@ -1,5 +1,6 @@
 // Check runs through the real main window against a real Dovecot and scripted servers, and
 // the new-mail alerts.
+#include "mail/CheckRun.h"
 #include "app/PostlarkForm.h"
 #include "mail/Pop3Probe.h"
 #include "platform/ModalAnswerer.h"
@@ -173,8 +174,78 @@ TEST_F(CheckRunTest, SkipMovesOnFromASilentServerAndAClosingServerFailsByItself)
     });
     Check();
     EXPECT_TRUE(skipped);
-    EXPECT_EQ(Column(1), QStringList({"No", "Failed"}));
+    // The skipped server never answered: "Failed", not "No" (which would mean an empty mailbox).
+    EXPECT_EQ(Column(1), QStringList({"Failed", "Failed"}));
+    auto* list = form_->findChild<QTreeWidget*>("AccountList");
+    EXPECT_EQ(list->topLevelItem(0)->toolTip(1), "Skipped: the server had not answered");
     EXPECT_EQ(closing.connectionCount(), 1);
+}
+
+// A server that accepts and then stays silent, or sends a greeting without a line end, is given
+// up after the silence limit with nobody at the keys; a server that keeps talking is not.
+TEST_F(CheckRunTest, ASilentServerIsGivenUpAfterTheSilenceLimit) {
+    ScriptedServer silent(ScriptedServer::Script().stayQuiet());
+    ScriptedServer unended(ScriptedServer::Script().send("+OK ready").stayQuiet());
+    ScriptedServer slow(ScriptedServer::Script()
+                            .send("+OK ready\r\n")
+                            .sendAfterLine("+OK\r\n")
+                            .sendAfterLine("+OK logged in\r\n")
+                            .expectLine()
+                            .wait(350)
+                            .send("+OK 4 ")
+                            .wait(350)
+                            .send("400\r\n")
+                            .sendAfterLine("+OK bye\r\n")
+                            .closeConnection());
+    StoreAccount(0, "silent", QStringLiteral("127.0.0.1:%1").arg(silent.port()), "u", "p");
+    StoreAccount(1, "unended", QStringLiteral("127.0.0.1:%1").arg(unended.port()), "u", "p");
+    StoreAccount(2, "slow", QStringLiteral("127.0.0.1:%1").arg(slow.port()), "u", "p");
+    Load();
+    form_->Checker().SilenceLimit = std::chrono::milliseconds(600);
+    // Without a limit the run would wait for ever; a late Skip keeps a failure from hanging.
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, form_.get(), [&] { form_->CheckButton_Click(); });
+    watchdog.start(8000);
+    Check();
+    EXPECT_EQ(Column(1), QStringList({"Failed", "Failed", "Yes, 4"}));
+    auto* list = form_->findChild<QTreeWidget*>("AccountList");
+    for (int row : {0, 1})
+        EXPECT_EQ(list->topLevelItem(row)->toolTip(1),
+                  "The server did not answer within 60 seconds");
+    EXPECT_EQ(Button("CheckButton")->text(), "&Check Mail Now");
+}
+
+// A change of the account list that lands while a run waits (a dialog opened before the run
+// started) ends the run first: no result is written to the rows, which now show other accounts.
+TEST_F(CheckRunTest, AListChangeDuringARunEndsItWithoutResults) {
+    ScriptedServer silent(ScriptedServer::Script().stayQuiet());
+    ScriptedServer second(ScriptedServer::Script().send("+OK ready\r\n").stayQuiet());
+    StoreAccount(0, "silent", QStringLiteral("127.0.0.1:%1").arg(silent.port()), "u", "p");
+    StoreAccount(1, "second", QStringLiteral("127.0.0.1:%1").arg(second.port()), "u", "p");
+    Load();
+    bool restoreOffered = true;
+    silent.connect(&silent, &ScriptedServer::connectionAccepted, form_.get(), [&] {
+        QTimer::singleShot(100, form_.get(), [&] {
+            // Restore is unavailable during a run, as the account buttons are.
+            restoreOffered = form_->findChild<QAction*>("menu_restore")->isEnabled();
+            const std::size_t asked = ModalQuestionsAsked().size();
+            form_->menu_restore_Click();
+            EXPECT_EQ(ModalQuestionsAsked().size(), asked);
+            // The list changes as the Delete command changes it once confirmed.
+            form_->EndCheckRunForListChange();
+            DeleteAccount(0, 2);
+            form_->ReDraw();
+        });
+    });
+    Check();
+    EXPECT_FALSE(restoreOffered);
+    EXPECT_EQ(Column(0), QStringList({"second"}));
+    EXPECT_EQ(Column(1), QStringList({""}));
+    EXPECT_EQ(second.connectionCount(), 0);
+    EXPECT_EQ(Status(), "The check was stopped because the account list changed.");
+    EXPECT_EQ(Button("CheckButton")->text(), "&Check Mail Now");
+    EXPECT_TRUE(Button("AddAcct")->isEnabled());
+    EXPECT_TRUE(form_->findChild<QAction*>("menu_restore")->isEnabled());
 }
 
 // "Failed" stays the column's text; the cell's tool tip says why.

@@ -516,6 +516,21 @@ TEST_F(PostlarkFormTest, ExactlyOneRowStaysSelectedWhileTheListHasRows) {
     EXPECT_EQ(selectedRows(), QList<int>{1});
 }
 
+// Notes whether a modal dialog opened within the object's life, and closes it.
+struct ModalWatch {
+    ModalWatch() {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                opened = true;
+                modal->close();
+            }
+        });
+        timer.start(20);
+    }
+    QTimer timer;
+    bool opened = false;
+};
+
 // Another running copy changed the accounts under this list: nothing is written, the list is
 // reloaded and the user is told.
 class StaleListTest : public PostlarkFormTest {
@@ -561,16 +576,31 @@ TEST_F(StaleListTest, ModifyAndPasswordChangeDoNotOverwriteAnotherAccount) {
     before_ = StoreFile();
     ModAcctForm modify(form_.get(), *form_, form_->ApplicationKey());
     modify.LoadAccount(1);
-    QTimer::singleShot(100, [] {
-        QWidget* password = QApplication::activeModalWidget();
-        ASSERT_NE(password, nullptr);
-        password->findChild<QLineEdit*>("PassText")->setText("n3w");
-        password->findChild<QPushButton*>("cmdOK")->click();
-    });
+    // The row is compared before the password dialog opens; it never appears.
+    const ModalWatch watch;
     modify.CommandChange_Click();
+    EXPECT_FALSE(watch.opened);
     EXPECT_EQ(StoreFile(), before_);
     EXPECT_EQ(Rows(), QStringList({"user2@example.org"}));
     EXPECT_EQ(modify.result(), QDialog::Rejected);
+}
+
+TEST_F(StaleListTest, ModifyAndLaunchCompareTheRowBeforeOpeningAnything) {
+    ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    {
+        const ModalWatch watch;
+        form_->ModAcct_Click();
+        EXPECT_FALSE(watch.opened) << "the Modify dialog opened on another account";
+        ExpectReloadedAndUnchanged();
+    }
+    DeleteAccount(0, 2); // stale again: the selected second row names no stored account
+    before_ = StoreFile();
+    const std::size_t asked = ModalQuestionsAsked().size();
+    form_->LaunchButton_Click();
+    ASSERT_EQ(ModalQuestionsAsked().size(), asked + 1) << "only the reload is told";
+    EXPECT_EQ(ModalQuestionsAsked().back().prompt,
+              "The account list was changed by another copy of Postlark and has been reloaded.");
+    EXPECT_EQ(Rows(), QStringList({"user2@example.org"}));
 }
 
 // A copy started beside a running one holds the instance lock too, so a later start still

@@ -1,5 +1,6 @@
-// The real program ended by SIGTERM or SIGINT goes through its orderly shut-down: the icon
-// goes and the window position is stored, exactly as when the window is closed.
+// The real program ended by SIGHUP, SIGTERM or SIGINT goes through its orderly shut-down: the
+// icon goes and the window position is stored, exactly as when the window is closed. During a
+// start-up question a signal ends it without changing anything.
 #include "platform/SingleInstance.h"
 #include "store/SettingsStore.h"
 #include "support/ChildExit.h"
@@ -33,6 +34,13 @@ void Sleep(int ms) {
     loop.exec();
 }
 
+// The program runs without a display.
+void Offscreen(QProcess& program) {
+    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
+    vars.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(vars);
+}
+
 class ShutdownSignal : public ::testing::TestWithParam<int> {};
 
 TEST_P(ShutdownSignal, StoresTheWindowPositionLikeClosing) {
@@ -42,9 +50,7 @@ TEST_P(ShutdownSignal, StoresTheWindowPositionLikeClosing) {
     SettingsStore::SaveValue("MainTop", "2249");
 
     QProcess program;
-    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
-    vars.insert("QT_QPA_PLATFORM", "offscreen");
-    program.setProcessEnvironment(vars);
+    Offscreen(program);
     program.start(POSTLARK_BINARY, {});
     ASSERT_TRUE(program.waitForStarted());
 
@@ -61,16 +67,44 @@ TEST_P(ShutdownSignal, StoresTheWindowPositionLikeClosing) {
     EXPECT_EQ(SettingsStore::GetValue("MainTop", ""), "2250");
 }
 
-INSTANTIATE_TEST_SUITE_P(TermAndInt, ShutdownSignal, ::testing::Values(SIGTERM, SIGINT));
+INSTANTIATE_TEST_SUITE_P(HupTermAndInt, ShutdownSignal, ::testing::Values(SIGHUP, SIGTERM, SIGINT));
+
+class SignalDuringQuestion : public ::testing::TestWithParam<int> {};
+
+TEST_P(SignalDuringQuestion, EndsWithStatusZeroAndChangesNothing) {
+    test::TestEnvironment env;
+    SettingsStore::SaveValue("MainLeft", "1507");
+    QFile store(QString::fromStdString(SettingsStore::FilePath()));
+    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
+    const QByteArray before = store.readAll();
+    store.close();
+    // A copy runs already: the program asks whether to start another and waits for the answer.
+    SingleInstance first;
+    ASSERT_FALSE(first.AnotherCopyRunning());
+
+    QProcess program;
+    Offscreen(program);
+    program.start(POSTLARK_BINARY, {});
+    ASSERT_TRUE(program.waitForStarted());
+    Sleep(1500); // the question is on the screen
+    ASSERT_EQ(program.state(), QProcess::Running) << "the program did not wait for the answer";
+
+    ::kill(static_cast<pid_t>(program.processId()), GetParam());
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_TRUE(test::ExitedCleanly(program));
+    ASSERT_TRUE(store.open(QIODevice::ReadOnly));
+    EXPECT_EQ(store.readAll(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(HupTermAndInt, SignalDuringQuestion,
+                         ::testing::Values(SIGHUP, SIGTERM, SIGINT));
 
 TEST(ShutdownUnwritableStore, ExitsWithStatusZeroWhenThePositionCannotBeStored) {
     test::TestEnvironment env;
     SettingsStore::SaveValue("StartMinimized", "0");
 
     QProcess program;
-    QProcessEnvironment vars = QProcessEnvironment::systemEnvironment();
-    vars.insert("QT_QPA_PLATFORM", "offscreen");
-    program.setProcessEnvironment(vars);
+    Offscreen(program);
     // No file may grow in the program: every save of a changed value fails, as in a store
     // the user cannot write.
     program.setChildProcessModifier([] {

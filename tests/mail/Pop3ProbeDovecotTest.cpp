@@ -1,5 +1,6 @@
 // The probe against a real Dovecot server, plain and TLS.
 #include "ProbeHarness.h"
+#include "store/AnsiText.h"
 #include "support/DovecotServer.h"
 #include "support/TestCertificates.h"
 
@@ -18,7 +19,9 @@ protected:
             return;
         const auto& certs = TestCertificates::Shared();
         plain_ = std::make_unique<DovecotServer>(
-            DovecotServer::Options{{{"full", "pw-full", 2}, {"empty", "pw-empty", 0}},
+            DovecotServer::Options{{{"full", "pw-full", 2},
+                                    {"empty", "pw-empty", 0},
+                                    {QStringLiteral("jürgen"), QStringLiteral("pässwörd€"), 1}},
                                    true,
                                    certs.serverCertFile(),
                                    certs.serverKeyFile()});
@@ -68,6 +71,14 @@ TEST_F(Pop3ProbeDovecot, MailboxWithTwoMessages) {
 TEST_F(Pop3ProbeDovecot, EmptyMailbox) {
     EXPECT_EQ(Probe(Plain(), "empty", "pw-empty"), 0);
     EXPECT_EQ(harness_.Count(), "0");
+}
+
+// Stored single-byte text goes out as UTF-8, which is what the server compares.
+TEST_F(Pop3ProbeDovecot, UserNameAndPasswordOutsideAsciiLogIn) {
+    EXPECT_EQ(Probe(Plain(), postlark::QStringToAnsi(QStringLiteral("jürgen")),
+                    postlark::QStringToAnsi(QStringLiteral("pässwörd€"))),
+              1);
+    EXPECT_EQ(harness_.Count(), "1");
 }
 
 TEST_F(Pop3ProbeDovecot, WrongPasswordIsBadPassword) {

@@ -154,6 +154,8 @@ bool DovecotServer::writeFiles(QString* error) {
                                     "disable_plaintext_auth = no\n"
                                     "auth_mechanisms = plain\n"
                                     "auth_failure_delay = 0\n"
+                                    // user names outside ASCII, as many servers allow
+                                    "auth_username_chars =\n"
                                     "default_internal_user = dovecot\n"
                                     "default_internal_group = dovecot\n"
                                     "default_login_user = dovenull\n"
