@@ -3,6 +3,7 @@
 #include "platform/CommonDialog.h"
 #include "platform/MsgBox.h"
 #include "platform/RuntimeError.h"
+#include "platform/ServerAddress.h"
 #include "store/AnsiText.h"
 
 #include <QGridLayout>
@@ -69,6 +70,17 @@ bool FieldsStorableOrReport(std::initializer_list<const QLineEdit*> fields) {
         }
     }
     return true;
+}
+
+bool ServerFieldUsableOrReport(const QLineEdit& field) {
+    if (!field.text().contains(QStringLiteral("://")))
+        return true;
+    const ServerAddress address = ParseServerField(field.text());
+    if (address.valid)
+        return true;
+    MsgBox(QStringLiteral("The server name cannot be used: %1").arg(address.error), vbExclamation,
+           QString::fromLatin1(ProgramTitle));
+    return false;
 }
 
 } // namespace postlark

@@ -16,6 +16,9 @@ inline constexpr const char* RequiredFieldsMessage =
 inline constexpr const char* ProgramToolTip =
     "Full path to program or URL to a website - don't forget the http:// if using an URL.";
 inline constexpr const char* ProgramLabel = "Location of program or URL associated with account:";
+inline constexpr const char* ServerToolTip =
+    "host or host:port (POP3), pop3s://host (POP3 over TLS), imap://host (IMAP) or "
+    "imaps://host (IMAP over TLS)";
 
 // The Browse dialog's filter: the applications entry first, then every file, so that
 // programs without an ".exe" name can be chosen too.
@@ -37,6 +40,10 @@ void ShowRequiredFieldsMessage();
 // Tells the user when a field holds characters that cannot be stored (stored text is
 // single-byte); true when every field can be stored as typed.
 bool FieldsStorableOrReport(std::initializer_list<const QLineEdit*> fields);
+
+// Tells the user why a server field written with a scheme ("imaps://...") cannot be used;
+// true when it can, and for every field without a scheme, which is stored as typed.
+bool ServerFieldUsableOrReport(const QLineEdit& field);
 
 // Lets the user choose a program file; its full path goes into the field. A cancel empties
 // the field.

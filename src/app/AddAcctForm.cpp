@@ -23,6 +23,7 @@ AddAcctForm::AddAcctForm(QWidget* owner, AccountListView& accounts, std::string 
     auto* grid = new QGridLayout(this);
     EmailAddressText = AddLabelledField(*grid, 0, "Email Address:", "EmailAddressText", 2);
     POPText = AddLabelledField(*grid, 1, "POP3 Server Name:", "POPText", 2);
+    POPText->setToolTip(QString::fromLatin1(ServerToolTip));
     UserNameText = AddLabelledField(*grid, 2, "User Name:", "UserNameText", 2);
     PassText = AddLabelledField(*grid, 3, "Password:", "PassText", 2);
     ShowAsPassword(*PassText);
@@ -65,7 +66,8 @@ void AddAcctForm::AddButton_Click() {
         ShowRequiredFieldsMessage();
         return;
     }
-    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, PassText, ProgramText}))
+    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, PassText, ProgramText}) ||
+        !ServerFieldUsableOrReport(*POPText))
         return;
     const long n = accounts_.AccountRowCount();
     AccountRecord record;

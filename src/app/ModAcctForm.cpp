@@ -35,6 +35,7 @@ ModAcctForm::ModAcctForm(QWidget* owner, AccountListView& accounts, std::string 
     auto* grid = new QGridLayout(this);
     EmailAddressText = AddLabelledField(*grid, 0, "Email Address:", "EmailAddressText", 2);
     POPText = AddLabelledField(*grid, 1, "POP3 Server Name:", "POPText", 2);
+    POPText->setToolTip(QString::fromLatin1(ServerToolTip));
     UserNameText = AddLabelledField(*grid, 2, "User Name:", "UserNameText", 2);
 
     CommandChange = NewButton("Change &Password...", "CommandChange");
@@ -97,7 +98,8 @@ void ModAcctForm::ModButton_Click() {
         ShowRequiredFieldsMessage();
         return;
     }
-    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, ProgramText}))
+    if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, ProgramText}) ||
+        !ServerFieldUsableOrReport(*POPText))
         return;
     AccountRecord record;
     record.EmailAddress = QStringToAnsi(EmailAddressText->text());

@@ -26,6 +26,8 @@ CheckRun::~CheckRun() {
 }
 
 QString CheckRun::FailureReason() const {
+    if (const QString reason = link_.ImapFailureReason(); !reason.isEmpty())
+        return reason;
     const QString host = socket_.RemoteHost().contains(':') ? '[' + socket_.RemoteHost() + ']'
                                                             : socket_.RemoteHost();
     const QString server = host + ':' + QString::number(socket_.RemotePort());
@@ -48,7 +50,8 @@ QString CheckRun::FailureReason() const {
     }
     if (peerClosed_)
         return "The server closed the connection before answering";
-    return "The server did not answer as a POP3 server does";
+    return link_.ImapAccount() ? "The server did not answer as an IMAP server does"
+                               : "The server did not answer as a POP3 server does";
 }
 
 std::int16_t CheckRun::ProgressStep(int accountCount) {

@@ -171,6 +171,51 @@ TEST_F(AccountDialogsTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
     EXPECT_TRUE(form.isVisible());
 }
 
+// A server field written with a scheme must parse; one without is stored as typed.
+TEST_F(AccountDialogsTest, ServerFieldsWithASchemeMustBeUsable) {
+    SetModalAnswerer([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    {
+        AddAcctForm form(nullptr, list, key);
+        form.show();
+        Fill(&form, "a@example.org", "imap://", "a", "pw", "");
+        Button(&form, "AddButton")->click();
+        ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+        EXPECT_EQ(ModalQuestionsAsked()[0].prompt,
+                  "The server name cannot be used: The server name is empty.");
+        EXPECT_EQ(ModalQuestionsAsked()[0].buttons, vbExclamation);
+        EXPECT_EQ(Stored("NumAccts"), Absent);
+        EXPECT_TRUE(form.isVisible());
+
+        Field(&form, "POPText")->setText("imaps://[2001:db8::1]:1993");
+        Button(&form, "AddButton")->click();
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_EQ(Stored("POP0"), "imaps://[2001:db8::1]:1993");
+    }
+    list.rows = 1;
+    AddAcctForm second(nullptr, list, key);
+    second.show();
+    Fill(&second, "b@example.org", "imap://mail.example.org", "b", "pw", "");
+    Button(&second, "AddButton")->click();
+    EXPECT_EQ(Stored("POP1"), "imap://mail.example.org");
+    EXPECT_EQ(Stored("NumAccts"), "2");
+
+    ModAcctForm form(nullptr, list, key);
+    form.LoadAccount(1);
+    form.show();
+    const std::size_t asked = ModalQuestionsAsked().size();
+    Field(&form, "POPText")->setText("imaps://mail.example.org:99999");
+    Button(&form, "ModButton")->click();
+    ASSERT_EQ(ModalQuestionsAsked().size(), asked + 1);
+    EXPECT_EQ(ModalQuestionsAsked().back().prompt,
+              "The server name cannot be used: The port must be a number from 1 to 65535.");
+    EXPECT_EQ(Stored("POP1"), "imap://mail.example.org");
+    // Without a scheme the field is stored as typed, even when no server could have that name.
+    Field(&form, "POPText")->setText("not a host");
+    Button(&form, "ModButton")->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(Stored("POP1"), "not a host");
+}
+
 TEST_F(AccountDialogsTest, AddAppendsAtRowCountWithEmptyProgramStoredAndPasswordEnciphered) {
     StoreAccounts(3);
     AddAcctForm form(nullptr, list, key);
