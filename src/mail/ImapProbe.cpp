@@ -170,8 +170,9 @@ void ImapProbe::HandleTagged(const ImapResponse& response) {
     case AwaitContinuation:
     case AwaitLogin: {
         ForgetCredentials();
+        // A log-in cannot succeed before all of it has been sent.
         if (word == "OK")
-            return AskStatus();
+            return ImapState == AwaitLogin ? AskStatus() : Fail(kNotImap);
         const QByteArray code = response.Code();
         if (code == "UNAVAILABLE")
             return Fail(kUnavailable);

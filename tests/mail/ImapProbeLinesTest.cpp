@@ -147,6 +147,26 @@ TEST_F(ImapProbeLines, OverlongLineOrLiteralFailsTheAccount) {
     EXPECT_EQ(Commands(), (std::vector<QByteArray>{"AUTHENTICATE", "STATUS"}));
 }
 
+// A server that answers a log-in before it has all of it has not accepted the password; one
+// that refuses it at once has.
+TEST_F(ImapProbeLines, LogInAnsweredBeforeItsLiteralIsSentIsNotALogIn) {
+    SettingsStore::Apply({SettingsStore::Change::Set("UserName0", "\xE9mile")});
+    Begin();
+    Arrive("* OK [CAPABILITY IMAP4rev1] hi\r\n");
+    ASSERT_EQ(connection.sent.size(), 1u);
+    EXPECT_EQ(connection.sent[0], "a1 LOGIN {6}\r\n");
+    Arrive("a1 OK logged in\r\n");
+    EXPECT_TRUE(connection.closed);
+    EXPECT_EQ(results.CheckResults[0], ResultFailed);
+    EXPECT_EQ(connection.sent.size(), 1u);
+
+    Begin();
+    Arrive("* OK [CAPABILITY IMAP4rev1] hi\r\n");
+    Arrive("a1 NO [AUTHENTICATIONFAILED] no such user\r\n");
+    EXPECT_EQ(results.CheckResults[0], ResultBadPassword);
+    EXPECT_EQ(connection.sent.size(), 1u);
+}
+
 // What a STATUS response says about the INBOX, in the forms servers write it.
 TEST(ImapResponseStatus, InboxNameInEveryFormAndTheUnseenCount) {
     struct Case {
