@@ -123,21 +123,6 @@ TEST_F(ImapProbeScripted, LoginQuotesWhatItCanAndSendsTheRestAsLiterals) {
     EXPECT_EQ(lines[3], "a3 LOGOUT");
 }
 
-TEST_F(ImapProbeScripted, PlainResponseWaitsForTheContinuationWithoutSaslIr) {
-    Probe(Script()
-              .send("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\n")
-              .sendAfterLine("+ \r\n")
-              .sendAfterLine("a1 OK\r\n")
-              .sendAfterLine("* STATUS INBOX (UNSEEN 1)\r\na2 OK\r\n")
-              .sendAfterLine("a3 OK\r\n")
-              .closeConnection());
-    EXPECT_EQ(harness_.Result(), 1);
-    const QList<QByteArray> lines = Lines(4);
-    ASSERT_EQ(lines.size(), 4);
-    EXPECT_EQ(lines[0], "a1 AUTHENTICATE PLAIN");
-    EXPECT_TRUE(lines[1] == QByteArray("\0alice\0pw-1", 11).toBase64());
-}
-
 TEST_F(ImapProbeScripted, TaggedNoToTheLogInIsBadPasswordWithoutStatus) {
     for (const QByteArray& no :
          {QByteArray("a1 NO [AUTHENTICATIONFAILED] Authentication failed\r\n"),
