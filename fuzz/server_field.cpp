@@ -1,11 +1,12 @@
-// The POP3 server field parser under arbitrary fields (read as the store's single-byte text,
-// or as UTF-8 for characters beyond it) and default ports.
+// The server field parser under arbitrary fields (read as the store's single-byte text, or as
+// UTF-8 for characters beyond it) and default ports.
 //  - A field is either valid (no error text, a non-empty host without spaces, controls,
 //    brackets or URL punctuation, a port from 1 to 65535) or refused with a reason.
-//  - TLS is chosen exactly when the field begins with "pop3s://" (any case).
-//  - The normal form of a valid address ("pop3s://" or "pop3://", the host, bracketed when it
-//    is an IPv6 address, ":" and the port) parses back to the same host, port and transport
-//    under any default port, and so does "host:port" for a plain-text address.
+//  - TLS is chosen exactly when the field begins with "pop3s://" or "imaps://", IMAP exactly
+//    when it begins with "imap://" or "imaps://" (any case).
+//  - The normal form of a valid address (its scheme, the host, bracketed when it is an IPv6
+//    address, ":" and the port) parses back to the same host, port, transport and protocol
+//    under any default port, and so does "host:port" for a plain-text POP3 address.
 #include "FuzzSupport.h"
 #include "platform/ServerAddress.h"
 #include "store/AnsiText.h"
@@ -28,6 +29,7 @@ void CheckSame(const ServerAddress& original, const QString& form, quint16 defau
     POSTLARK_FUZZ_CHECK(again.host == original.host, Show(form + " | " + again.host));
     POSTLARK_FUZZ_CHECK(again.port == original.port, Show(form));
     POSTLARK_FUZZ_CHECK(again.tls == original.tls, Show(form));
+    POSTLARK_FUZZ_CHECK(again.imap == original.imap, Show(form));
 }
 
 } // namespace
@@ -54,15 +56,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         POSTLARK_FUZZ_CHECK(!c.isSpace() && c.category() != QChar::Other_Control, Show(field));
         POSTLARK_FUZZ_CHECK(!QStringLiteral("[]/\\?#@\"<>").contains(c), Show(field));
     }
-    const bool tlsScheme =
-        field.trimmed().startsWith(QStringLiteral("pop3s://"), Qt::CaseInsensitive);
-    POSTLARK_FUZZ_CHECK(address.tls == tlsScheme, Show(field));
+    const QString trimmed = field.trimmed();
+    const auto startsWith = [&](const char* scheme) {
+        return trimmed.startsWith(QLatin1String(scheme), Qt::CaseInsensitive);
+    };
+    POSTLARK_FUZZ_CHECK(address.tls == (startsWith("pop3s://") || startsWith("imaps://")),
+                        Show(field));
+    POSTLARK_FUZZ_CHECK(address.imap == (startsWith("imap://") || startsWith("imaps://")),
+                        Show(field));
 
     const QString host = address.host.contains(u':') ? u'[' + address.host + u']' : address.host;
     const QString port = QString::number(address.port);
-    const QString scheme = address.tls ? QStringLiteral("pop3s://") : QStringLiteral("pop3://");
+    const QString scheme =
+        QLatin1String(address.imap ? "imap" : "pop3") + QLatin1String(address.tls ? "s://" : "://");
     CheckSame(address, scheme + host + u':' + port, otherPort);
-    if (!address.tls)
+    if (!address.tls && !address.imap)
         CheckSame(address, host + u':' + port, otherPort);
     return 0;
 }

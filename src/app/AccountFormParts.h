@@ -16,6 +16,9 @@ inline constexpr const char* RequiredFieldsMessage =
 inline constexpr const char* ProgramToolTip =
     "Full path to program or URL to a website - don't forget the http:// if using an URL.";
 inline constexpr const char* ProgramLabel = "Location of program or URL associated with account:";
+inline constexpr const char* ServerToolTip =
+    "host or host:port (POP3), pop3s://host (POP3 over TLS), imap://host (IMAP) or "
+    "imaps://host (IMAP over TLS)";
 
 // The Browse dialog's filter: every file first, since programs here have no ".exe" name,
 // then the applications entry.

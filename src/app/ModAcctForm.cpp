@@ -38,6 +38,7 @@ ModAcctForm::ModAcctForm(QWidget* owner, AccountListView& accounts, std::string 
     auto* grid = new QGridLayout(this);
     EmailAddressText = AddLabelledField(*grid, 0, "Email Address:", "EmailAddressText", 2);
     POPText = AddLabelledField(*grid, 1, "POP3 Server Name:", "POPText", 2);
+    POPText->setToolTip(QString::fromLatin1(ServerToolTip));
     UserNameText = AddLabelledField(*grid, 2, "User Name:", "UserNameText", 2);
 
     CommandChange = NewButton("Change &Password...", "CommandChange");

@@ -3,6 +3,7 @@
 
 #include "mail/AutoCheck.h"
 #include "mail/CheckRun.h"
+#include "mail/ImapProbe.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
 #include "net/CNetConnect.h"
@@ -275,6 +276,8 @@ bool PostlarkForm::Form_Load() {
     link_ = std::make_unique<Pop3Link>(*winsock1_);
     probe_ = std::make_unique<Pop3Probe>(*link_, applicationKey_);
     link_->Attach(*probe_);
+    imapProbe_ = std::make_unique<ImapProbe>(*link_, applicationKey_, *probe_);
+    link_->AttachImap(*imapProbe_);
     checkRun_ = std::make_unique<CheckRun>(*this, *winsock1_, *link_, *probe_);
 
     sysIcon_ = new CSystrayIcon(this);

@@ -29,6 +29,7 @@ class CheckRun;
 class CommonDialog;
 class CNetConnect;
 class CSystrayIcon;
+class ImapProbe;
 class Pop3Link;
 class Pop3Probe;
 class ProgressBar;
@@ -194,6 +195,7 @@ private:
     std::unique_ptr<AutoCheck> autoCheck_;
     std::unique_ptr<Pop3Link> link_;
     std::unique_ptr<Pop3Probe> probe_;
+    std::unique_ptr<ImapProbe> imapProbe_;
     std::unique_ptr<CheckRun> checkRun_;
     CSystrayIcon* sysIcon_ = nullptr;
     win::HICON postlarkImage_ = 0;

@@ -51,7 +51,7 @@ void CheckRun::GiveUp(const QString& reason) {
     if (socket_.State() == Winsock::sckClosed || socket_.State() == Winsock::sckError)
         return; // the account's wait has already ended
     giveUpReason_ = reason;
-    probe_.OnConnectionLost();
+    link_.ConnectionLost();
 }
 
 void CheckRun::Abort() {
@@ -63,6 +63,8 @@ void CheckRun::Abort() {
 }
 
 QString CheckRun::FailureReason() const {
+    if (const QString reason = link_.ImapFailureReason(); !reason.isEmpty())
+        return reason;
     const QString host = socket_.RemoteHost().contains(':') ? '[' + socket_.RemoteHost() + ']'
                                                             : socket_.RemoteHost();
     const QString server = host + ':' + QString::number(socket_.RemotePort());
@@ -85,7 +87,8 @@ QString CheckRun::FailureReason() const {
     }
     if (peerClosed_)
         return "The server closed the connection before answering";
-    return "The server did not answer as a POP3 server does";
+    return link_.ImapAccount() ? "The server did not answer as an IMAP server does"
+                               : "The server did not answer as a POP3 server does";
 }
 
 std::int16_t CheckRun::ProgressStep(int accountCount) {

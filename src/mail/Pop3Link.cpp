@@ -1,6 +1,8 @@
 #include "mail/Pop3Link.h"
 
+#include "mail/ImapProbe.h"
 #include "mail/Pop3Probe.h"
+#include "platform/ServerAddress.h"
 #include "platform/Winsock.h"
 
 #include <QEventLoop>
@@ -28,24 +30,43 @@ void Pop3Link::Attach(Pop3Probe& probe) {
     QObject::disconnect(arrival_);
     QObject::disconnect(peerClosed_);
     QObject::disconnect(error_);
-    Pop3Probe* target = &probe;
-    probe_ = target;
-    arrival_ = QObject::connect(&socket_, &Winsock::DataArrival, &socket_,
-                                [target](qint64) { target->OnPop3Reply(); });
-    peerClosed_ = QObject::connect(&socket_, &Winsock::PeerClosed, &socket_,
-                                   [target] { target->OnConnectionLost(); });
+    probe_ = &probe;
+    arrival_ = QObject::connect(&socket_, &Winsock::DataArrival, &socket_, [this](qint64) {
+        if (imapActive_)
+            imap_->OnImapReply();
+        else
+            probe_->OnPop3Reply();
+    });
+    peerClosed_ =
+        QObject::connect(&socket_, &Winsock::PeerClosed, &socket_, [this] { ConnectionLost(); });
     error_ = QObject::connect(&socket_, &Winsock::ErrorOccurred, &socket_,
-                              [target](int, const QString&) { target->OnConnectionLost(); });
+                              [this](int, const QString&) { ConnectionLost(); });
+}
+
+void Pop3Link::ConnectionLost() {
+    if (imapActive_)
+        imap_->OnConnectionLost();
+    else
+        probe_->OnConnectionLost();
 }
 
 void Pop3Link::Begin(std::int16_t account, const QString& server) {
     probe_->CurrentAccount = account;
+    const ServerAddress address = ParseServerField(server);
+    imapActive_ = imap_ && address.valid && address.imap;
     socket_.Close();
     socket_.LocalPort = 0;
     socket_.Connect(server, 110);
-    probe_->BeginDialogue();
+    if (imapActive_)
+        imap_->BeginDialogue(address.tls);
+    else
+        probe_->BeginDialogue();
     if (socket_.State() == Winsock::sckError)
-        probe_->OnConnectionLost();
+        ConnectionLost();
+}
+
+QString Pop3Link::ImapFailureReason() const {
+    return imapActive_ ? imap_->FailureReason() : QString();
 }
 
 QByteArray Pop3Link::GetData() {

@@ -1,5 +1,6 @@
 #pragma once
-// Ties the POP3 probe to the program's socket: data arrivals run the reply handler, a lost
+// Ties the probes to the program's socket: data arrivals run the reply handler of the probe
+// that the account's server field names (IMAP for imap:// and imaps://, POP3 otherwise), a lost
 // connection ends the account's dialogue.
 #include "mail/IPop3Socket.h"
 
@@ -10,6 +11,7 @@
 
 namespace postlark {
 
+class ImapProbe;
 class Pop3Probe;
 class Winsock;
 
@@ -22,11 +24,21 @@ public:
 
     // Routes the socket's events to the probe from now on.
     void Attach(Pop3Probe& probe);
+    // The probe for IMAP accounts, which shares the POP3 probe's results.
+    void AttachImap(ImapProbe& probe) { imap_ = &probe; }
+    // Whether the account being checked is an IMAP one.
+    bool ImapAccount() const { return imapActive_; }
+    // Why the IMAP dialogue of the account just checked failed, when it found out itself.
+    QString ImapFailureReason() const;
 
     // Starts the dialogue for one account: drops any connection, connects to the account's
     // server field and resets the dialogue state. A field the socket refuses at once fails
     // the account straight away.
     void Begin(std::int16_t account, const QString& server);
+
+    // Ends the current account's dialogue as a lost connection does: the account fails
+    // unless its server had already given the verdict.
+    void ConnectionLost();
 
     QByteArray GetData() override;
     void SendData(const QByteArray& data) override;
@@ -35,6 +47,8 @@ public:
 private:
     Winsock& socket_;
     Pop3Probe* probe_ = nullptr;
+    ImapProbe* imap_ = nullptr;
+    bool imapActive_ = false;
     QMetaObject::Connection arrival_, peerClosed_, error_;
 };
 

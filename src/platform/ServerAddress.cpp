@@ -8,6 +8,8 @@ namespace {
 
 constexpr quint16 kPop3Port = 110;
 constexpr quint16 kPop3sPort = 995;
+constexpr quint16 kImapPort = 143;
+constexpr quint16 kImapsPort = 993;
 
 ServerAddress Invalid(const QString& reason) {
     ServerAddress result;
@@ -65,8 +67,16 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
         } else if (scheme == QStringLiteral("pop3s")) {
             result.port = kPop3sPort;
             result.tls = true;
+        } else if (scheme == QStringLiteral("imap")) {
+            result.port = kImapPort;
+            result.imap = true;
+        } else if (scheme == QStringLiteral("imaps")) {
+            result.port = kImapsPort;
+            result.tls = true;
+            result.imap = true;
         } else {
-            return Invalid(QStringLiteral("Unknown scheme \"%1\"; use pop3:// or pop3s://.")
+            return Invalid(QStringLiteral("Unknown scheme \"%1\"; use pop3://, pop3s://, imap:// "
+                                          "or imaps://.")
                                .arg(text.left(schemeEnd)));
         }
         rest = text.mid(schemeEnd + 3);

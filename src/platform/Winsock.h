@@ -1,8 +1,8 @@
 #pragma once
 // A TCP client socket with the Winsock control's interface: Connect / SendData / GetData /
 // Close, a numbered State, and a DataArrival event. Plain connections use a QTcpSocket; a
-// "pop3s://" server field gets a QSslSocket, TLS from the first byte with the peer's
-// certificate and host name verified against the system's trusted authorities.
+// "pop3s://" or "imaps://" server field gets a QSslSocket, TLS from the first byte with the
+// peer's certificate and host name verified against the system's trusted authorities.
 //
 // Event order for one connection: data that arrived is always announced through DataArrival
 // before PeerClosed or ErrorOccurred. Any handler may call Close() or Connect(); after Close()

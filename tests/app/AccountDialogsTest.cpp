@@ -214,6 +214,39 @@ TEST_F(AccountDialogsTest, TheMessageAboutTextThatCannotBeStoredNamesTheField) {
     EXPECT_EQ(ModalQuestionsAsked()[0].prompt, message("New Password"));
 }
 
+// IMAP fields are accepted in the dialogs; a malformed one is refused with the reason.
+TEST_F(AccountDialogsTest, ImapServerFieldsAreAcceptedAndMalformedOnesRefused) {
+    SetModalAnswerer([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    {
+        AddAcctForm form(nullptr, list, key);
+        form.show();
+        Fill(&form, "a@example.org", "imap://", "a", "pw", "");
+        Button(&form, "AddButton")->click();
+        ASSERT_EQ(ModalQuestionsAsked().size(), 1u);
+        EXPECT_EQ(ModalQuestionsAsked()[0].prompt,
+                  "The server field cannot be used: The server name is empty.");
+        EXPECT_EQ(ModalQuestionsAsked()[0].buttons, vbExclamation);
+        EXPECT_EQ(Stored("NumAccts"), Absent);
+        EXPECT_TRUE(form.isVisible());
+
+        Field(&form, "POPText")->setText("imaps://[2001:db8::1]:1993");
+        Button(&form, "AddButton")->click();
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_EQ(Stored("POP0"), "imaps://[2001:db8::1]:1993");
+    }
+    list.rows = 1;
+    ModAcctForm form(nullptr, list, key);
+    form.LoadAccount(0);
+    form.show();
+    const std::size_t asked = ModalQuestionsAsked().size();
+    Field(&form, "POPText")->setText("imap://mail.example.org:99999");
+    Button(&form, "ModButton")->click();
+    ASSERT_EQ(ModalQuestionsAsked().size(), asked + 1);
+    EXPECT_EQ(ModalQuestionsAsked().back().prompt,
+              "The server field cannot be used: The port must be a number from 1 to 65535.");
+    EXPECT_EQ(Stored("POP0"), "imaps://[2001:db8::1]:1993");
+}
+
 TEST_F(AccountDialogsTest, AddAppendsAtRowCountWithEmptyProgramStoredAndPasswordEnciphered) {
     StoreAccounts(3);
     AddAcctForm form(nullptr, list, key);

@@ -203,7 +203,8 @@ TEST_F(BackupRestoreTest, BackupThenRestoreGivesBackEveryFieldByteForByte) {
         {"ann@example.org", "pop3s://pop.example.org", " spaced user ",
          PassCryptModule::EncryptText(password40, key), program80},
         {"bob@example.net", "\"quoted\"", "a=b", "", ""},
-        {"m\xFCller@example.de", "pop.example.de", "'x'", PassCryptModule::EncryptText("\xE4", key),
+        {"m\xFCller@example.de", "imaps://[2001:db8::7]:1993", "'x'",
+         PassCryptModule::EncryptText("\xE4", key),
          "C:\\Programs\\mail.exe /check " + std::string(300, 'x')}}; // longer than any first buffer
     Store(accounts);
     form_->ReDraw();

@@ -92,8 +92,11 @@ protected:
     static void SetUpTestSuite() {
         if (!DovecotServer::Available(nullptr))
             return;
-        server_ = std::make_unique<DovecotServer>(
-            QList<test::DovecotUser>{{"full", "pw-full", 2}, {"empty", "pw-empty", 0}});
+        DovecotServer::Options options;
+        options.users = {
+            {"full", "pw-full", 2}, {"empty", "pw-empty", 0}, {"mixed", "pw-mixed", 3, 1}};
+        options.imap = true;
+        server_ = std::make_unique<DovecotServer>(options);
         if (!server_->start(&error_))
             server_.reset();
     }
@@ -106,6 +109,7 @@ protected:
         ASSERT_TRUE(server_) << error_.toStdString();
     }
     static QString Plain() { return QStringLiteral("127.0.0.1:%1").arg(server_->port()); }
+    static QString Imap() { return QStringLiteral("imap://127.0.0.1:%1").arg(server_->imapPort()); }
 
     static inline std::unique_ptr<DovecotServer> server_;
     static inline QString error_;
@@ -135,6 +139,32 @@ TEST_F(CheckRunDovecot, EveryOutcomeShowsInTheListAndOnlyMailIsAnnounced) {
     EXPECT_EQ(Button("CheckButton")->text(), "&Check Mail Now");
     EXPECT_TRUE(Button("AddAcct")->isEnabled());
     EXPECT_TRUE(Button("LaunchButton")->isEnabled());
+}
+
+// IMAP and POP3 accounts side by side in one run: an IMAP account's count is its INBOX's unseen
+// messages, and it shows and alerts exactly as a POP3 account's message count does.
+TEST_F(CheckRunDovecot, ImapAccountsShowAndAlertLikePop3Accounts) {
+    ScriptedServer refusing(ScriptedServer::Script()
+                                .send("* OK [CAPABILITY IMAP4rev1 LOGINDISABLED] hi\r\n")
+                                .stayQuiet());
+    StoreAccount(0, "imap@example.org", Imap(), "mixed", "pw-mixed");
+    StoreAccount(1, "pop@example.org", Plain(), "mixed", "pw-mixed");
+    StoreAccount(2, "wrong@example.org", Imap(), "mixed", "not-it");
+    StoreAccount(3, "empty@example.org", Imap(), "empty", "pw-empty");
+    StoreAccount(4, "plain@example.org", QStringLiteral("imap://127.0.0.1:%1").arg(refusing.port()),
+                 "u", "p");
+    Load();
+
+    const auto asked = Check();
+    EXPECT_EQ(Column(1), QStringList({"Yes, 2", "Yes, 3", "Bad Password", "No", "Failed"}));
+    auto* list = form_->findChild<QTreeWidget*>("AccountList");
+    EXPECT_EQ(list->topLevelItem(4)->toolTip(1),
+              "The server does not accept a password on an unencrypted connection; use imaps://");
+    EXPECT_EQ(list->topLevelItem(0)->toolTip(1), "");
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].prompt,
+              "You have new mail in accounts:\r\nimap@example.org\r\npop@example.org\r\n");
+    EXPECT_TRUE(Status().endsWith(", new messages.")) << Status().toStdString();
 }
 
 TEST_F(CheckRunDovecot, ThreeAccountsWithoutMailStepByAThird) {
@@ -200,6 +230,9 @@ TEST_F(CheckRunTest, ASilentServerIsGivenUpAfterTheSilenceLimit) {
     StoreAccount(0, "silent", QStringLiteral("127.0.0.1:%1").arg(silent.port()), "u", "p");
     StoreAccount(1, "unended", QStringLiteral("127.0.0.1:%1").arg(unended.port()), "u", "p");
     StoreAccount(2, "slow", QStringLiteral("127.0.0.1:%1").arg(slow.port()), "u", "p");
+    ScriptedServer imapSilent(ScriptedServer::Script().send("* OK ready\r\n").stayQuiet());
+    StoreAccount(3, "imap", QStringLiteral("imap://127.0.0.1:%1").arg(imapSilent.port()), "u",
+                 "p");
     Load();
     form_->Checker().SilenceLimit = std::chrono::milliseconds(600);
     // Without a limit the run would wait for ever; a late Skip keeps a failure from hanging.
@@ -207,9 +240,9 @@ TEST_F(CheckRunTest, ASilentServerIsGivenUpAfterTheSilenceLimit) {
     QObject::connect(&watchdog, &QTimer::timeout, form_.get(), [&] { form_->CheckButton_Click(); });
     watchdog.start(8000);
     Check();
-    EXPECT_EQ(Column(1), QStringList({"Failed", "Failed", "Yes, 4"}));
+    EXPECT_EQ(Column(1), QStringList({"Failed", "Failed", "Yes, 4", "Failed"}));
     auto* list = form_->findChild<QTreeWidget*>("AccountList");
-    for (int row : {0, 1})
+    for (int row : {0, 1, 3})
         EXPECT_EQ(list->topLevelItem(row)->toolTip(1),
                   "The server did not answer within 60 seconds");
     EXPECT_EQ(Button("CheckButton")->text(), "&Check Mail Now");

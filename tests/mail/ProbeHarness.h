@@ -1,6 +1,8 @@
 #pragma once
-// Runs the POP3 probe for one stored account over a real socket, the way a check run does:
-// connect, then sleep in an event loop until the socket reads closed or error.
+// Runs the probes for one stored account over a real socket, the way a check run does:
+// connect, then sleep in an event loop until the socket reads closed or error. The server field
+// chooses the POP3 or the IMAP probe.
+#include "mail/ImapProbe.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
 #include "platform/Winsock.h"
@@ -18,7 +20,12 @@ namespace postlark::test {
 
 class ProbeHarness {
 public:
-    ProbeHarness() : link_(socket_), probe_(link_, BuildApplicationKey()) { link_.Attach(probe_); }
+    ProbeHarness()
+        : link_(socket_), probe_(link_, BuildApplicationKey()),
+          imap_(link_, BuildApplicationKey(), probe_) {
+        link_.Attach(probe_);
+        link_.AttachImap(imap_);
+    }
 
     // Stores account 0 (replacing what an earlier call stored) with the password enciphered by
     // the application key.
@@ -55,6 +62,8 @@ public:
     int Result() const { return probe_.CheckResults.at(0); }
     std::string Count() const { return probe_.MessageCounts.at(0); }
     bool TimedOut() const { return timedOut_; }
+    // Why the IMAP dialogue failed, when it found out itself.
+    QString ImapReason() const { return imap_.FailureReason(); }
     Winsock& Socket() { return socket_; }
 
 private:
@@ -62,6 +71,7 @@ private:
     Winsock socket_;
     Pop3Link link_;
     Pop3Probe probe_;
+    ImapProbe imap_;
     bool timedOut_ = false;
 };
 

@@ -11,6 +11,7 @@ struct Valid {
     const char* host;
     quint16 port;
     bool tls;
+    bool imap = false;
 };
 
 TEST(ParseServerField, AcceptsEveryForm) {
@@ -28,6 +29,10 @@ TEST(ParseServerField, AcceptsEveryForm) {
         {"pop3s://mail.example.com:1995", "mail.example.com", 1995, true},
         {"pop3s://[::1]", "::1", 995, true},
         {"pop3s://[::1]:2995", "::1", 2995, true},
+        {"imap://mail.example.com", "mail.example.com", 143, false, true},
+        {"IMAP://mail.example.com:1143", "mail.example.com", 1143, false, true},
+        {"imaps://mail.example.com", "mail.example.com", 993, true, true},
+        {"imaps://[::1]:1993", "::1", 1993, true, true},
     };
     for (const Valid& c : cases) {
         SCOPED_TRACE(c.field);
@@ -36,6 +41,7 @@ TEST(ParseServerField, AcceptsEveryForm) {
         EXPECT_EQ(address.host, QString::fromUtf8(c.host));
         EXPECT_EQ(address.port, c.port);
         EXPECT_EQ(address.tls, c.tls);
+        EXPECT_EQ(address.imap, c.imap);
         EXPECT_TRUE(address.error.isEmpty());
     }
 }
@@ -45,6 +51,8 @@ TEST(ParseServerField, DefaultPortAppliesOnlyWithoutPortOrScheme) {
     EXPECT_EQ(ParseServerField("host:25", 4000).port, 25);
     EXPECT_EQ(ParseServerField("pop3://host", 4000).port, 110);
     EXPECT_EQ(ParseServerField("pop3s://host", 4000).port, 995);
+    EXPECT_EQ(ParseServerField("imap://host", 4000).port, 143);
+    EXPECT_EQ(ParseServerField("imaps://host", 4000).port, 993);
     EXPECT_FALSE(ParseServerField("host", 0).valid);
 }
 
@@ -60,7 +68,11 @@ TEST(ParseServerField, RejectsMalformedFieldsWithAReason) {
         "host:-1",
         "host:11x",
         ":110",
-        "imap://host",
+        "imap4://host",
+        "imap://",
+        "imaps://host:0",
+        "imaps://user@host",
+        "imap://host/INBOX",
         "://host",
         "pop3://",
         "pop3s://:995",

@@ -200,7 +200,7 @@ TEST(Winsock, TlsHandshakeThatNeverEndsTimesOut) {
 }
 
 TEST(Winsock, InvalidServerFieldFailsAtOnceButSignalsLater) {
-    for (const char* field : {"", "mail example.com", "host:70000", "imap://host"}) {
+    for (const char* field : {"", "mail example.com", "host:70000", "imap4://host"}) {
         SCOPED_TRACE(field);
         Winsock socket;
         SocketEvents events(socket);

@@ -88,7 +88,7 @@ bool DovecotServer::Available(QString* why) {
     QString reason;
     if (!QFileInfo(kDovecot).isExecutable())
         reason = QStringLiteral("%1 is not installed (Debian packages dovecot-core, "
-                                "dovecot-pop3d)")
+                                "dovecot-pop3d, dovecot-imapd)")
                      .arg(kDovecot);
     else if (::geteuid() != 0)
         reason = QStringLiteral("a Dovecot test server needs root");
@@ -109,10 +109,13 @@ bool DovecotServer::writeMailbox(const DovecotUser& user, QString* error) {
         }
     }
     for (int i = 1; i <= user.messages; ++i) {
-        const QString name = QStringLiteral("%1/new/1700000000.M%2P%3.postlark-test")
-                                 .arg(maildir)
+        // A seen message lives in cur/ with the S flag in its name.
+        const bool seen = i > user.messages - user.seen;
+        const QString name = QStringLiteral("%1/%2/1700000000.M%3P%4.postlark-test%5")
+                                 .arg(maildir, seen ? QStringLiteral("cur") : QStringLiteral("new"))
                                  .arg(i)
-                                 .arg(::getpid());
+                                 .arg(::getpid())
+                                 .arg(seen ? QStringLiteral(":2,S") : QString());
         if (!WriteFile(name, Message(user, i), kReadableByAll)) {
             *error = QStringLiteral("cannot write a message for %1").arg(user.name);
             return false;
@@ -146,7 +149,7 @@ bool DovecotServer::writeFiles(QString* error) {
 
     const QString base = dir_.path();
     // %u is dovecot's own variable; arg() only replaces %1.
-    QString config = QStringLiteral("protocols = pop3\n"
+    QString config = QStringLiteral("protocols = pop3%2\n"
                                     "listen = 127.0.0.1\n"
                                     "base_dir = %1/run\n"
                                     "state_dir = %1/run\n"
@@ -169,7 +172,7 @@ bool DovecotServer::writeFiles(QString* error) {
                                     "  args = uid=dovecot gid=dovecot home=%1/mail/%u\n"
                                     "}\n"
                                     "mail_location = maildir:%1/mail/%u/Maildir\n")
-                         .arg(base);
+                         .arg(base, options_.imap ? QStringLiteral(" imap") : QString());
     if (options_.tls) {
         config += QStringLiteral("ssl = yes\n"
                                  "ssl_cert = <%1\n"
@@ -196,6 +199,21 @@ bool DovecotServer::writeFiles(QString* error) {
                              "}\n")
                   .arg(port_)
                   .arg(options_.tls ? tlsPort_ : 0);
+    if (options_.imap) {
+        config += QStringLiteral("service imap-login {\n"
+                                 "  inet_listener imap {\n"
+                                 "    port = %1\n"
+                                 "  }\n"
+                                 "  inet_listener imaps {\n"
+                                 "    port = %2\n"
+                                 "    ssl = yes\n"
+                                 "  }\n"
+                                 "}\n")
+                      .arg(imapPort_)
+                      .arg(options_.tls ? imapsPort_ : 0);
+        if (!options_.imapCapability.isEmpty())
+            config += QStringLiteral("imap_capability = %1\n").arg(options_.imapCapability);
+    }
     if (!WriteFile(dir_.filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
                    kReadableByAll)) {
         *error = QStringLiteral("cannot write the configuration");
@@ -230,11 +248,13 @@ bool DovecotServer::start(QString* error) {
     }
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         stop();
-        const QList<quint16> ports = FreePorts(2);
-        if (ports.size() != 2)
+        const QList<quint16> ports = FreePorts(4);
+        if (ports.size() != 4)
             continue;
         port_ = ports[0];
         tlsPort_ = options_.tls ? ports[1] : 0;
+        imapPort_ = options_.imap ? ports[2] : 0;
+        imapsPort_ = options_.imap && options_.tls ? ports[3] : 0;
         QString problem;
         if (!writeFiles(&problem)) {
             if (error)
@@ -247,7 +267,9 @@ bool DovecotServer::start(QString* error) {
         process_.start(kDovecot, {QStringLiteral("-F"), QStringLiteral("-c"),
                                   dir_.filePath(QStringLiteral("dovecot.conf"))});
         if (process_.waitForStarted(5000) && waitUntilListening(port_) &&
-            (!options_.tls || waitUntilListening(tlsPort_)))
+            (!options_.tls || waitUntilListening(tlsPort_)) &&
+            (!imapPort_ || waitUntilListening(imapPort_)) &&
+            (!imapsPort_ || waitUntilListening(imapsPort_)))
             return true;
         // Another program may have taken a port between choosing and binding: try again.
         if (!logTail().contains(QStringLiteral("Address already in use")))

@@ -1,6 +1,7 @@
 #pragma once
-// A real Dovecot POP3 server for tests: its own configuration, users and maildirs in a
-// temporary folder, listening on 127.0.0.1 at free ports. Needs the dovecot binary and root.
+// A real Dovecot POP3 (and optionally IMAP) server for tests: its own configuration, users and
+// maildirs in a temporary folder, listening on 127.0.0.1 at free ports. Needs the dovecot
+// binary and root.
 #include <QList>
 #include <QProcess>
 #include <QString>
@@ -12,6 +13,7 @@ struct DovecotUser {
     QString name;
     QString password;
     int messages = 0; // small messages placed in the mailbox before start
+    int seen = 0;     // of those, how many are already seen (the last ones)
 };
 
 class DovecotServer {
@@ -22,6 +24,12 @@ public:
         bool tls = false;
         QString certFile;
         QString keyFile;
+        // An IMAP listener too (imapPort()), and with TLS an IMAP one speaking TLS from the
+        // first byte (imapsPort()).
+        bool imap = false;
+        // Replaces the capabilities the IMAP server announces (Dovecot still adds its AUTH=
+        // mechanisms); empty for Dovecot's own.
+        QString imapCapability = QString();
     };
 
     explicit DovecotServer(Options options);
@@ -44,6 +52,8 @@ public:
     static QString host() { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return port_; }
     quint16 tlsPort() const { return tlsPort_; }
+    quint16 imapPort() const { return imapPort_; }
+    quint16 imapsPort() const { return imapsPort_; }
     QString logTail(int lines = 30) const;
 
 private:
@@ -56,6 +66,8 @@ private:
     QProcess process_;
     quint16 port_ = 0;
     quint16 tlsPort_ = 0;
+    quint16 imapPort_ = 0;
+    quint16 imapsPort_ = 0;
 };
 
 } // namespace postlark::test

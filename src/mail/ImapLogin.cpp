@@ -1,0 +1,50 @@
+#include "mail/ImapLogin.h"
+
+namespace postlark {
+
+namespace {
+
+bool FitsQuoted(const QByteArray& text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == 0 || byte == '\r' || byte == '\n' || byte > 127)
+            return false;
+    }
+    return true;
+}
+
+QByteArray Quoted(const QByteArray& text) {
+    QByteArray quoted = "\"";
+    for (const char c : text) {
+        if (c == '\\' || c == '"')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+} // namespace
+
+QByteArray ImapPlainResponse(const QByteArray& user, const QByteArray& password) {
+    return (QByteArray(1, '\0') + user + QByteArray(1, '\0') + password).toBase64();
+}
+
+QList<QByteArray> ImapLoginPieces(const QByteArray& tag, const QByteArray& user,
+                                  const QByteArray& password) {
+    QList<QByteArray> pieces;
+    QByteArray line = tag + " LOGIN";
+    for (const QByteArray* argument : {&user, &password}) {
+        line += ' ';
+        if (FitsQuoted(*argument)) {
+            line += Quoted(*argument);
+        } else {
+            // The literal's bytes begin the next piece, after the server's continuation.
+            pieces << line + '{' + QByteArray::number(argument->size()) + "}\r\n";
+            line = *argument;
+        }
+    }
+    pieces << line + "\r\n";
+    return pieces;
+}
+
+} // namespace postlark
