@@ -8,7 +8,7 @@
 // The file is read one entry at a time through the profile engine, as the restore command
 // does: a default of a line break, which no value can hold, tells a missing entry.
 #include "FuzzSupport.h"
-#include "platform/ProfileString.h"
+#include "platform/system/ProfileString.h"
 #include "store/AccountRecord.h"
 #include "store/BackupFile.h"
 #include "store/SettingsStore.h"

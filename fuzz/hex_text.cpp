@@ -6,7 +6,7 @@
 //    (nothing else) or returns one byte per pair, and enciphering those bytes again gives the
 //    same pairs at the same places.
 #include "FuzzSupport.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/modHEX.h"
 
 #include <cstdint>

@@ -7,8 +7,8 @@
 //  - The last response info keeps its buffer contract: too small a buffer gets the size
 //    needed and ERROR_INSUFFICIENT_BUFFER, a large enough one the whole text, zero-ended.
 #include "FuzzSupport.h"
-#include "platform/WinInet.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/LastError.h"
+#include "platform/net/WinInet.h"
 
 #include <QCoreApplication>
 #include <arpa/inet.h>

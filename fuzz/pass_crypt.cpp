@@ -7,7 +7,7 @@
 //  - With such a key, every non-empty text enciphers to ceil(3n/2) characters of codes
 //    100-199 and deciphers back to itself; the empty text enciphers to "".
 #include "FuzzSupport.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/PassCryptModule.h"
 
 #include <cstdint>

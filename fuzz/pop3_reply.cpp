@@ -10,7 +10,7 @@
 #include "FuzzSupport.h"
 #include "mail/IPop3Socket.h"
 #include "mail/Pop3Probe.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"

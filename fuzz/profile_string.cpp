@@ -8,7 +8,7 @@
 //  - A refused write leaves the file byte-identical, and writing the same thing twice changes
 //    nothing the second time.
 #include "FuzzSupport.h"
-#include "platform/ProfileString.h"
+#include "platform/system/ProfileString.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -6,7 +6,7 @@
 //  - A well-formed usable default route (IPv4 or IPv6) through a named interface gives the
 //    modem flag for ppp and ww links and the LAN flag otherwise, whatever lines surround it.
 #include "FuzzSupport.h"
-#include "platform/RouteTable.h"
+#include "platform/net/RouteTable.h"
 
 #include <array>
 #include <cstdint>

@@ -7,7 +7,7 @@
 //    is an IPv6 address, ":" and the port) parses back to the same host, port and transport
 //    under any default port, and so does "host:port" for a plain-text address.
 #include "FuzzSupport.h"
-#include "platform/ServerAddress.h"
+#include "platform/net/ServerAddress.h"
 #include "store/AnsiText.h"
 
 #include <cstdint>

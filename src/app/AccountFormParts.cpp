@@ -1,8 +1,8 @@
 #include "app/AccountFormParts.h"
 
-#include "platform/CommonDialog.h"
-#include "platform/MsgBox.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/CommonDialog.h"
+#include "platform/window/MsgBox.h"
 #include "store/AnsiText.h"
 
 #include <QGridLayout>

@@ -4,7 +4,7 @@
 #include "dialogs/SettingsTarget.h"
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
 #include "winsupport/ISubclass.h"
 
 #include <QMainWindow>

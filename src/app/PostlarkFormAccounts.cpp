@@ -3,8 +3,8 @@
 #include "app/ModAcctForm.h"
 #include "app/PostlarkForm.h"
 
-#include "platform/MsgBox.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"

@@ -4,7 +4,7 @@
 
 #include "dialogs/AboutForm.h"
 #include "dialogs/UpdateForm.h"
-#include "platform/SystemMenu.h"
+#include "platform/window/SystemMenu.h"
 #include "winsupport/CSystrayIcon.h"
 #include "winsupport/MSubclass.h"
 

@@ -1,7 +1,7 @@
 // Postlark entry point: creates the application and the main window, which runs the program.
 #include "app/CommandLineInfo.h"
 #include "app/PostlarkForm.h"
-#include "platform/TerminationSignals.h"
+#include "platform/system/TerminationSignals.h"
 
 #include <QApplication>
 #include <iostream>

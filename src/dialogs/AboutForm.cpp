@@ -4,8 +4,8 @@
 #include "dialogs/AppVersion.h"
 #include "dialogs/LinkLabel.h"
 #include "dialogs/MakerLinks.h"
-#include "platform/ShellExecute.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellExecute.h"
+#include "platform/window/WindowLayer.h"
 
 #include <QFrame>
 #include <QGridLayout>

@@ -3,8 +3,8 @@
 #include "dialogs/AboutForm.h"
 
 #include "dialogs/AppVersion.h"
-#include "platform/MsgBox.h"
-#include "platform/RegistryApi.h"
+#include "platform/system/RegistryApi.h"
+#include "platform/window/MsgBox.h"
 
 #include <QFileInfo>
 #include <QProcess>

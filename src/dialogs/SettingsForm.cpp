@@ -1,7 +1,7 @@
 // The settings dialog's controls and their layout.
 #include "dialogs/SettingsForm.h"
 
-#include "platform/Screen.h"
+#include "platform/window/Screen.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

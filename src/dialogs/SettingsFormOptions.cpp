@@ -4,8 +4,8 @@
 #include "dialogs/Registry.h"
 #include "dialogs/SettingsForm.h"
 #include "dialogs/SettingsTarget.h"
-#include "platform/MsgBox.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/MsgBox.h"
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // What the new-mail alerts need from the main window.
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "mail/Pop3Link.h"
 
 #include "mail/Pop3Probe.h"
-#include "platform/Winsock.h"
+#include "platform/net/Winsock.h"
 
 #include <QEventLoop>
 #include <QPointer>

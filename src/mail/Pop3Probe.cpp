@@ -1,6 +1,6 @@
 #include "mail/Pop3Probe.h"
 
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/AccountRecord.h"
 #include "store/PassCryptModule.h"
 #include "store/SettingsStore.h"

@@ -1,6 +1,6 @@
 #include "net/CNetConnect.h"
 
-#include "platform/WinInet.h"
+#include "platform/net/WinInet.h"
 
 #include <QUrl>
 

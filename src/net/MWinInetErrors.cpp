@@ -1,7 +1,7 @@
 #include "net/MWinInetErrors.h"
 
-#include "platform/WinInet.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/LastError.h"
+#include "platform/net/WinInet.h"
 
 #include <algorithm>
 #include <string>

@@ -1,6 +1,6 @@
 #include "store/BackupFile.h"
 
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/SettingsStore.h"
 #include "store/modHEX.h"
 

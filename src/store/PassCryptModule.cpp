@@ -1,6 +1,6 @@
 #include "store/PassCryptModule.h"
 
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 
 #include <charconv>
 #include <cstddef>

@@ -10,7 +10,7 @@
 // Keys and values are single-byte text: every byte 0-255 is kept as given.
 // Write failures raise RuntimeError 75 ("Path/File access error"); reads never fail.
 // Saving what is already stored writes nothing and needs no write access.
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 
 #include <functional>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "store/modHEX.h"
 
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #include "winsupport/CSystrayIcon.h"
 
-#include "platform/WindowLayer.h"
+#include "platform/window/WindowLayer.h"
 
 namespace postlark {
 

@@ -3,7 +3,7 @@
 // changes its picture, tip or callback message, and removes it. The icon's mouse events go
 // to the window given to Initialize as its callback message. Destroying the object removes
 // the icon.
-#include "platform/ShellNotify.h"
+#include "platform/shell/ShellNotify.h"
 
 #include <QObject>
 #include <QString>

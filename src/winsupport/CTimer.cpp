@@ -1,6 +1,6 @@
 #include "winsupport/CTimer.h"
 
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "winsupport/MTimer.h"
 
 namespace postlark {

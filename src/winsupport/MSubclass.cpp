@@ -1,7 +1,7 @@
 #include "winsupport/MSubclass.h"
 
-#include "platform/RuntimeError.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/WindowLayer.h"
 
 #include <string>
 #include <vector>

@@ -6,7 +6,7 @@
 //   "C"H       attachments on the window, over all messages and handlers
 //   H#M"C"     handlers attached to message M
 //   H#M#i      the i-th handler for M (its address; a weak reference)
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
 #include "winsupport/ISubclass.h"
 
 namespace postlark::MSubclass {

@@ -2,10 +2,10 @@
 // line, against a store in a temporary folder. Questions and file dialogs are answered
 // through the modal seam.
 #include "app/PostlarkForm.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
-#include "platform/ShellNotify.h"
-#include "platform/SingleInstance.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/system/SingleInstance.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/PassCryptModule.h"
 #include "store/SettingsStore.h"

@@ -2,12 +2,12 @@
 // the account list and deleting accounts. Questions are answered through the modal seam.
 #include "app/PostlarkForm.h"
 #include "app/ModAcctForm.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
-#include "platform/Screen.h"
-#include "platform/ShellNotify.h"
-#include "platform/SingleInstance.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/system/SingleInstance.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
+#include "platform/window/Screen.h"
+#include "platform/window/WindowLayer.h"
 #include "store/AccountRecord.h"
 #include "store/SettingsStore.h"
 #include "support/TestEnvironment.h"
@@ -16,9 +16,9 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QDir>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -27,8 +27,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QStatusBar>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTest>
 #include <QTimer>

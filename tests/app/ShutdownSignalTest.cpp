@@ -1,6 +1,6 @@
 // The real program ended by SIGTERM or SIGINT goes through its orderly shut-down: the icon
 // goes and the window position is stored, exactly as when the window is closed.
-#include "platform/SingleInstance.h"
+#include "platform/system/SingleInstance.h"
 #include "store/SettingsStore.h"
 #include "support/ChildExit.h"
 #include "support/TestEnvironment.h"

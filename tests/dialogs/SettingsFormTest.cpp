@@ -5,8 +5,8 @@
 #include "dialogs/ExecLine.h"
 #include "dialogs/Registry.h"
 #include "dialogs/SettingsTarget.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
 #include "store/SettingsStore.h"
 #include "support/TestEnvironment.h"
 

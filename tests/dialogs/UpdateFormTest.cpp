@@ -1,7 +1,7 @@
 // The Updates dialog, headless: opening the update page from a modal showing, and closing.
 #include "dialogs/UpdateForm.h"
-#include "platform/ShellExecute.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellExecute.h"
+#include "platform/window/WindowLayer.h"
 #include "support/TestEnvironment.h"
 
 #include <QDialog>

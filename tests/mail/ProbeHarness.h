@@ -3,7 +3,7 @@
 // connect, then sleep in an event loop until the socket reads closed or error.
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
-#include "platform/Winsock.h"
+#include "platform/net/Winsock.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"

@@ -2,8 +2,8 @@
 // by local HTTP servers on 127.0.0.1 (never the defaults: the test machines have no Internet).
 #include "net/CNetConnect.h"
 #include "net/MWinInetErrors.h"
-#include "platform/WinInet.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/LastError.h"
+#include "platform/net/WinInet.h"
 #include "support/ScriptedServer.h"
 
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
 #include "store/PassCryptModule.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/ApplicationKey.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "store/SettingsStore.h"
 
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "support/ChildExit.h"
 #include "support/TestEnvironment.h"
 

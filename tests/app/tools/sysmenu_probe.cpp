@@ -11,7 +11,7 @@
 //   unloaded                       when the window has unloaded and the program ends
 // "quit" closes the window.
 #include "app/PostlarkForm.h"
-#include "platform/WindowLayer.h"
+#include "platform/window/WindowLayer.h"
 #include "winsupport/CSystrayIcon.h"
 
 #include <QAction>

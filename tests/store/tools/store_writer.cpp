@@ -9,7 +9,7 @@
 //   store_writer fill PREFIX COUNT   save PREFIX0 .. PREFIX<COUNT-1>, each to "<PREFIX><i>"
 //   store_writer get KEY             print the stored value (empty default)
 //   store_writer set KEY VALUE       save one value
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/SettingsStore.h"
 
 #include <cstdio>

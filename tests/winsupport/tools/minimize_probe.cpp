@@ -9,7 +9,7 @@
 //   default <msg> <wParam>   for each message that reaches the previous procedure
 //   state <minimized> <visible>  after the command "state"
 // and answers "show" by showing the window and then printing its state; "quit" exits.
-#include "platform/WindowLayer.h"
+#include "platform/window/WindowLayer.h"
 #include "winsupport/MSubclass.h"
 
 #include <QApplication>

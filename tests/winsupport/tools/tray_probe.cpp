@@ -3,8 +3,8 @@
 //   show -> "show <result> <icon window or 0>"   hide -> "hide <result>"   quit -> exits
 // It first prints "ready <1 when a notification area is present, else 0>", and prints
 // "mouse <code>" for each mouse message the icon sends to its window.
-#include "platform/ShellNotify.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/window/WindowLayer.h"
 #include "winsupport/CSystrayIcon.h"
 
 #include <QApplication>
