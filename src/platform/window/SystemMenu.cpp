@@ -1,7 +1,7 @@
 #include "platform/window/SystemMenu.h"
 
-#include "platform/window/WindowEvents.h"
 #include "platform/window/WindowLayer.h"
+#include "platform/window/WindowTable.h"
 
 #include <QCoreApplication>
 #include <QMenu>
@@ -68,6 +68,10 @@ HMENU GetSystemMenu(HWND hWnd, BOOL bRevert) {
         menus()[hMenu] = Menu{hWnd, standardItems()};
         menuOfWindow()[hWnd] = hMenu;
         menu = &menus()[hMenu];
+        // From now on the window's context menu is its system menu.
+        detail::Find(hWnd)->contextMenu = [hWnd](const QPoint& globalPos) {
+            ShowSystemMenu(hWnd, globalPos);
+        };
     }
     if (bRevert) {
         menu->items = standardItems();

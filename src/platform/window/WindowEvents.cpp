@@ -1,14 +1,12 @@
 #include "platform/window/WindowEvents.h"
 
-#include "platform/window/SystemMenu.h"
-#include "platform/window/WindowTable.h"
-
 #include <QContextMenuEvent>
 #include <QDebug>
+#include <QPointer>
+#include <QWidget>
 #include <QWindow>
 #include <QWindowStateChangeEvent>
 #include <exception>
-#include <string>
 
 namespace postlark::win::detail {
 
@@ -17,15 +15,11 @@ namespace {
 // The window manager has minimized the window already, so the command is delivered after the
 // fact. When a handler consumes it, the minimize is undone and what the handler did (hiding
 // the window, say) is what stays.
-void deliverMinimize(HWND hWnd) {
-    WindowEntry* e = Find(hWnd);
-    if (!e || !e->widget->isMinimized())
+void deliverMinimize(const WindowEventHandlers& handlers, QWidget* window) {
+    if (!window->isMinimized())
         return;
-    const QPointer<QWidget> w = e->widget;
-    const unsigned long before = e->defaultMinimizes;
-    SendFromEventLoop(hWnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    e = Find(hWnd);
-    if (!e || !w || e->defaultMinimizes != before || !w->isMinimized())
+    const QPointer<QWidget> w = window;
+    if (!handlers.minimized(window) || !w || !w->isMinimized())
         return;
     const Qt::WindowStates normal = w->windowState() & ~Qt::WindowMinimized;
     if (w->isVisible()) {
@@ -50,6 +44,8 @@ void syncPlatformState(QWidget* w) {
 
 class WindowEventFilter : public QObject {
 public:
+    WindowEventHandlers handlers;
+
     bool eventFilter(QObject* watched, QEvent* event) override {
         auto* w = static_cast<QWidget*>(watched);
         if (!w->isWindow())
@@ -61,12 +57,8 @@ public:
                                       !(change->oldState() & Qt::WindowMinimized);
             // Only the window system's changes; the program's own go through Qt directly.
             if (minimizedNow && change->spontaneous()) {
-                auto* e = Find(w);
-                if (e) {
-                    const HWND hWnd = e->handle;
-                    QMetaObject::invokeMethod(
-                        w, [hWnd] { deliverMinimize(hWnd); }, Qt::QueuedConnection);
-                }
+                QMetaObject::invokeMethod(
+                    w, [this, w] { deliverMinimize(handlers, w); }, Qt::QueuedConnection);
             }
             return false;
         }
@@ -76,13 +68,8 @@ public:
             if (!event->spontaneous())
                 syncPlatformState(w);
             return false;
-        case QEvent::ContextMenu: {
-            auto* e = Find(w);
-            if (!e || !HasSystemMenu(e->handle))
-                return false;
-            ShowSystemMenu(e->handle, static_cast<QContextMenuEvent*>(event)->globalPos());
-            return true;
-        }
+        case QEvent::ContextMenu:
+            return handlers.contextMenu(w, static_cast<QContextMenuEvent*>(event)->globalPos());
         default:
             return false;
         }
@@ -91,14 +78,10 @@ public:
 
 } // namespace
 
-void WatchWindowEvents(QWidget* widget) {
+void WatchWindowEvents(QWidget* widget, const WindowEventHandlers& handlers) {
     static WindowEventFilter* filter = new WindowEventFilter;
+    filter->handlers = handlers;
     widget->installEventFilter(filter);
-}
-
-bool SendFromEventLoop(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    const std::string what = "window message " + std::to_string(msg);
-    return GuardFromEventLoop(what.c_str(), [&] { SendMessageA(hWnd, msg, wParam, lParam); });
 }
 
 bool GuardFromEventLoop(const char* what, const std::function<void()>& call) {

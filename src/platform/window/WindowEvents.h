@@ -1,21 +1,26 @@
 #pragma once
-// Qt events that the window system would deliver as messages, sent through the window's
-// procedure chain: a minimize by the window manager becomes WM_SYSCOMMAND/SC_MINIMIZE and a
-// context-menu request shows the system menu.
-#include "platform/base/Win32Types.h"
-
+// Qt events that the window system would deliver as messages: a minimize by the window manager
+// and a context-menu request on a top-level window are handed to the handle table, which sends
+// them through the window's procedure chain (WindowLayer.cpp).
 #include <functional>
 
+class QPoint;
 class QWidget;
 
 namespace postlark::win::detail {
 
-// Watches a registered widget; only top-level windows are acted on.
-void WatchWindowEvents(QWidget* widget);
+// What the handle table does with a watched window's events.
+struct WindowEventHandlers {
+    // The window manager has minimized the window; called from the event loop afterwards.
+    // True when the window's procedure consumed the command, so that the minimize is undone.
+    bool (*minimized)(QWidget* window) = nullptr;
+    // A context-menu request; true when a menu was shown.
+    bool (*contextMenu)(QWidget* window, const QPoint& globalPos) = nullptr;
+};
 
-// Sends a message on behalf of the event loop: a failure raised by a handler is reported as a
-// warning instead of unwinding through Qt's event dispatch. Returns false when it failed.
-bool SendFromEventLoop(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Watches a registered widget; only top-level windows are acted on. The handlers are the
+// handle table's, the same for every window.
+void WatchWindowEvents(QWidget* widget, const WindowEventHandlers& handlers);
 
 // The guard of every call the event loop makes into program code (window messages, timer
 // procedures): an error raised by it is reported as a warning naming `what`, instead of

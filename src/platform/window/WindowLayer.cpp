@@ -7,6 +7,7 @@
 #include <QObject>
 #include <cctype>
 #include <memory>
+#include <string>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -67,6 +68,29 @@ int shiftOf(WPARAM keys) {
     return ((keys & MK_SHIFT) ? 1 : 0) | ((keys & MK_CONTROL) ? 2 : 0);
 }
 
+// A minimize by the window manager, sent as SC_MINIMIZE; true when the window's procedure
+// consumed it instead of passing it to the default procedure.
+bool minimizeConsumed(QWidget* w) {
+    detail::WindowEntry* e = detail::Find(w);
+    if (!e)
+        return false;
+    const HWND hWnd = e->handle;
+    const unsigned long before = e->defaultMinimizes;
+    detail::SendFromEventLoop(hWnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    e = detail::Find(hWnd);
+    return e && e->defaultMinimizes == before;
+}
+
+// A context-menu request shows the window's system menu, when it has one.
+bool showContextMenu(QWidget* w, const QPoint& globalPos) {
+    detail::WindowEntry* e = detail::Find(w);
+    if (!e || !e->contextMenu)
+        return false;
+    const auto show = e->contextMenu;
+    show(globalPos);
+    return true;
+}
+
 LRESULT defaultSysCommand(detail::WindowEntry& e, WPARAM command) {
     QWidget* w = e.widget;
     const HWND hWnd = e.handle;
@@ -125,7 +149,8 @@ HWND detail::Register(QWidget* widget, WNDPROC initialProc) {
     t.byHandle.emplace(hWnd, std::move(entry));
     t.byWidget[widget] = hWnd;
     QObject::connect(widget, &QObject::destroyed, [hWnd] { Unregister(hWnd); });
-    WatchWindowEvents(widget);
+    static const WindowEventHandlers handlers{&minimizeConsumed, &showContextMenu};
+    WatchWindowEvents(widget, handlers);
     return hWnd;
 }
 
@@ -138,6 +163,11 @@ void detail::Unregister(HWND hWnd) {
     if (w != t.byWidget.end() && w->second == hWnd)
         t.byWidget.erase(w);
     t.byHandle.erase(it);
+}
+
+bool detail::SendFromEventLoop(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    const std::string what = "window message " + std::to_string(msg);
+    return GuardFromEventLoop(what.c_str(), [&] { SendMessageA(hWnd, msg, wParam, lParam); });
 }
 
 HWND RegisterWindow(QWidget* widget) {

@@ -2,8 +2,10 @@
 // The handle table as the window layer's own files see it: one entry per registered widget.
 #include "platform/window/WindowLayer.h"
 
+#include <QPoint>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -24,6 +26,7 @@ struct WindowEntry {
     int dispatchDepth = 0;              // messages being delivered to it right now
     unsigned long defaultMinimizes = 0; // SC_MINIMIZE commands the default procedure carried out
     MouseMoveHandler mouseMove;
+    std::function<void(const QPoint& globalPos)> contextMenu; // set once it has a system menu
 };
 
 // Implemented by window classes that draw the WS_EX_ edges themselves; other frames are
@@ -41,5 +44,9 @@ WindowEntry* Find(const QWidget* widget);
 HWND Register(QWidget* widget, WNDPROC initialProc);
 // Drops the entry; the handle is never valid again.
 void Unregister(HWND hWnd);
+
+// Sends a message on behalf of the event loop: a failure raised by a handler is reported as a
+// warning instead of unwinding through Qt's event dispatch. Returns false when it failed.
+bool SendFromEventLoop(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 } // namespace postlark::win::detail
