@@ -1,5 +1,5 @@
 #pragma once
-// Win32-shaped handle, message and parameter types used by the window layer.
+// Win32-shaped handle, message and parameter types used by the platform calls.
 // Windows are Qt widgets registered with the layer; an HWND is the layer's handle for one.
 #include <cstdint>
 
