@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that the platform rooms stay layered:
 # - a file includes a platform room only when its target links that room's library
 #   (postlark_platform_<room>) or compiles that room's sources itself; a room's own files may

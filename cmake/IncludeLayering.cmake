@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The include check of the platform rooms (the include_layering test). At the end of
 # configuration every target's files and the libraries it links go into a manifest;
 # CheckIncludeLayering.cmake reads the manifest and the sources when the test runs.

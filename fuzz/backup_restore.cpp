@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account backup file and the restore's check, under arbitrary files and accounts.
 //  - A file the check accepts restores exactly what it holds: every field as the profile
 //    reader gives its entry (passwords from their hex text, a missing Program as empty),

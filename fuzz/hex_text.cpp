@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hex text of single-byte text, under arbitrary texts, separators and hex texts.
 //  - HexEncode gives 2m + s(m - 1) characters for m bytes: upper-case hex pairs, and the
 //    separator's first character in every separator position; HexDecode with the separator's

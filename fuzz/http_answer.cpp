@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page request of the connection probe against a local server that answers with arbitrary
 // bytes (sent in pieces), or with a well-formed status line, possibly after an interim one,
 // followed by arbitrary headers and body.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Password cipher under arbitrary keys, stored forms and passwords.
 //  - DecryptText lets nothing but RuntimeError 20001 escape, and an empty key becomes the
 //    default key in the caller's variable.

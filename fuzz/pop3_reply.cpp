@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 reply handler, driven through its socket interface by arbitrary chunks of server
 // data, canned replies and lost connections, over several stored accounts whose user names and
 // stored passwords are arbitrary too.

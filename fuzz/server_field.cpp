@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 server field parser under arbitrary fields (read as the store's single-byte text,
 // or as UTF-8 for characters beyond it) and default ports.
 //  - A field is either valid (no error text, a non-empty host without spaces, controls,

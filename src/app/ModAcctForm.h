@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Modify Account dialog: edits the address, server, user name and program of a stored
 // account. The password is changed through the Modify Password dialog, which stores it at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's account commands: add, modify, delete.
 #include "app/AddAcctForm.h"
 #include "app/ModAcctForm.h"

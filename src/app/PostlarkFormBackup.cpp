@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's account backup commands: back up every account to a file, restore the
 // accounts from a file chosen in the Open dialog or named on the command line.
 #include "app/PostlarkForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's part in checking mail: the check and skip commands, the window side of
 // a check run, the new-mail alerts and the launcher.
 #include "app/PostlarkForm.h"

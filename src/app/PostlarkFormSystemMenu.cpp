@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's system menu: an About item, and minimize hiding the window to the tray.
 // Both arrive as WM_SYSCOMMAND through the window's subclass.
 #include "app/PostlarkForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Postlark entry point: creates the application and the main window, which runs the program.
 #include "app/CommandLineInfo.h"
 #include "app/PostlarkForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The About box: the program's title and version, a description, links to the maker's web
 // site, message boards, support mailbox and the updates command, and a button that starts the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box's System Info button: finds the system-information tool through the two
 // machine-wide registry keys that name it, and starts it.
 #include "dialogs/AboutForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // General routines over the registry calls, and the start-at-log-in registration that uses
 // them: the value "Postlark" of the current user's Run key holds the command that starts the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog's handlers: filling the controls from the store, keeping the interval
 // field and its arrows in step, the start-up registration, and storing and applying on OK
 // and Apply.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Updates dialog: tells the user which version is running and opens the maker's update
 // page in the web browser. It downloads nothing itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the new-mail alerts need from the main window.
 #include "platform/base/Win32Types.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/Pop3Link.h"
 
 #include "mail/Pop3Probe.h"

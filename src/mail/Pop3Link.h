@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Ties the POP3 probe to the program's socket: data arrivals run the reply handler, a lost
 // connection ends the account's dialogue.

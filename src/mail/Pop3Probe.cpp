@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/Pop3Probe.h"
 
 #include "platform/base/RuntimeError.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The per-user settings store: one flat key/value section ("Settings") of the application
 // "Postlark", kept in $XDG_CONFIG_HOME/Postlark/settings.ini. Every read checks the file's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One icon in the notification area: keeps the notification-icon record, adds the icon,
 // changes its picture, tip or callback message, and removes it. The icon's mouse events go

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The interface an object implements to receive the window messages it has attached to.
 #include "platform/base/Win32Types.h"

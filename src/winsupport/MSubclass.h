@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Message subclassing: chosen messages of a window of this process reach ISubclass handlers
 // before, after or instead of the window's own procedure. All bookkeeping lives in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A progress-bar control: owns one "msctls_progress32" child window and keeps every property
 // in its own members, so that values survive re-creation of the child (the style bits for

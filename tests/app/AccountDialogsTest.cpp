@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Add Account, Modify Account and Modify Password dialogs against a store in a
 // temporary folder, with their questions answered through the modal seam.
 #include "app/AccountListView.h"

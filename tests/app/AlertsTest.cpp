@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-mail alerts after a check run in which every account has mail, the flashing icon
 // and its dismissal, and the launcher.
 #include "app/PostlarkForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backing up the accounts to a file and restoring them, from the menu and from the command
 // line, against a store in a temporary folder. Questions and file dialogs are answered
 // through the modal seam.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Check runs through the real main window against a real Dovecot and scripted servers, and
 // the new-mail alerts.
 #include "app/PostlarkForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window against a store in a temporary folder: start-up effects, display states,
 // the account list and deleting accounts. Questions are answered through the modal seam.
 #include "app/PostlarkForm.h"

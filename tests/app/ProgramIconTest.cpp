@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every window of the program carries the program icon, also those that have no owner to take
 // it from: the tray icon's menu and message boxes shown while the main window is hidden.
 #include "app/PostlarkForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog on the real main window: the menu opens it modally, and OK and Apply
 // change the running window at once (progress bar, automatic checking).
 #include "app/PostlarkForm.h"

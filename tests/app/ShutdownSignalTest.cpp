@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program ended by SIGTERM or SIGINT goes through its orderly shut-down: the icon
 // goes and the window position is stored, exactly as when the window is closed.
 #include "platform/system/SingleInstance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's system menu and system commands, headless: the About item, minimize to
 // the tray (or an ordinary minimize without a notification area), and the Help menu's About
 // and updates commands. The real window-manager test covers the system menu's other commands.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic checking through the real main window: the tick handler called directly, and the
 // real timer (shortened through its object) against a real Dovecot with nobody at the keys.
 #include "app/PostlarkForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box, headless: the version, the link colours under the pointer, what each link
 // opens, and the System Info button against stand-in tools put on PATH.
 #include "dialogs/AboutForm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog through its controls' names: what it shows for the stored options, the
 // interval field and its arrows, the start-up registration, and what OK, Apply and Cancel
 // store and apply.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Updates dialog, headless: opening the update page from a modal showing, and closing.
 #include "dialogs/UpdateForm.h"
 #include "platform/shell/ShellExecute.h"

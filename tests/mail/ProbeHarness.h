@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs the POP3 probe for one stored account over a real socket, the way a check run does:
 // connect, then sleep in an event loop until the socket reads closed or error.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress-bar control: what reaches its child window, re-creation of the child, the
 // range check, the border styles, StepIt and the property bag.
 #include "winsupport/ProgressBar.h"

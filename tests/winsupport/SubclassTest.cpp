@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message subclassing: the bookkeeping in the window's properties, the order of handlers and
 // previous procedure for each response, and the errors.
 #include "platform/base/RuntimeError.h"

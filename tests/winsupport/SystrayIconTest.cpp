@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon object over the shell's notification icons, headless: the notification area is
 // pretended present (or absent) and every shell call is logged.
 #include "platform/shell/ShellNotify.h"

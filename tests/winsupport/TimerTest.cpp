@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Timer objects and the windowless system timers under them.
 #include "platform/base/RuntimeError.h"
 #include "platform/window/Timers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's numbered run-time error: raised by the routine that detects a failure and
 // caught by the caller that expects it. Free of Qt so that the store can use it.

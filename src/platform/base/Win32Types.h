@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Win32-shaped handle, message and parameter types used by the platform calls.
 // Windows are Qt widgets registered with the layer; an HWND is the layer's handle for one.

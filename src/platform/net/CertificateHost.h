@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The host-name check of a server certificate by its subject alternative names. When a
 // certificate carries DNS or IP alternative names, only they identify the server; its common

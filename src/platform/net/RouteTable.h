@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How the machine reaches the Internet, read from the kernel's routing tables: the connection
 // flags that InternetGetConnectedState reports.

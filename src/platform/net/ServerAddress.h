@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The POP3 server field of an account, taken apart into host, port and transport.
 // Accepted forms: "host", "host:port", "[IPv6]", "[IPv6]:port", a bare IPv6 literal,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One HTTP(S) GET that ends as soon as the response's status line and headers have arrived,
 // never read from or written to a cache. It waits in a nested event loop, so the window keeps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Internet API calls the connection probe uses, with their Win32 names and contracts:
 // the connected state (from the routing tables, see RouteTable.h), autodial and hang-up

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/net/Winsock.h"
 
 #include "platform/net/CertificateHost.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A TCP client socket with the Winsock control's interface: Connect / SendData / GetData /
 // Close, a numbered State, and a DataArrival event. Plain connections use a QTcpSocket; a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // PlaySoundA on the freedesktop sound theme, played through libcanberra.
 // With SND_ALIAS the sound is a system alias: "MailBeep" is the theme event

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // ShellExecuteA's "open" operation on the Linux desktop. It returns at once and never waits
 // for what it started; a result above 32 means success, 32 or less is the shell's error code.

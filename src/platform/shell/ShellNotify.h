@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Notification-area icons in the shape of Shell_NotifyIconA, one QSystemTrayIcon per
 // (hWnd, uID). Mouse events over an icon come back to hWnd as its callback message, with the

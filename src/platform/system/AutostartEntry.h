@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One XDG autostart entry (a Desktop Entry file): reading its command and writing a whole entry.
 #include <QByteArray>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our own profile-file engine: no library keeps the Windows rules this program's backup files
 // rely on (case-insensitive names, values cut at the caller's buffer, new entries at the end
 // of their section, every other line of the file left exactly as it was).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Initialization ("profile") files: sections in brackets, "key=value" lines. Single-byte text
 // kept byte for byte; LF or CR LF line ends are read, new lines are written with CR LF.

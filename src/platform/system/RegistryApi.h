@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The registry calls (their "A" forms) over the Linux desktop's own facilities. Names,
 // arguments, access masks, types and error codes are those of the Windows registry API.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A per-user single-instance test: every running copy holds a shared lock on a file in the
 // user's runtime folder, or without one in the user's private settings folder, for as long as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turns SIGTERM and SIGINT into a Qt signal on the user-interface thread, so the program
 // ends through its orderly shut-down instead of dying mid-way.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Common-controls set-up and OLE colour translation.
 #include "platform/base/Win32Types.h"

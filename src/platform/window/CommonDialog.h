@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The common Open and Save file dialogs. Set Filter ("Description|pattern|Description|
 // pattern", several patterns of one entry separated by ";"), FileName (the name the dialog

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Some Qt setters (QStatusBar::showMessage, QProgressBar::setValue) repaint their widget at
 // once. Run through SetWithoutRepaint, the change is painted at the next turn of the event

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Every modal question the program asks (message boxes, file dialogs) passes through this
 // hook. With no answerer installed the real Qt dialogs are shown; with one installed (tests)

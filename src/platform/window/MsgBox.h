@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Message boxes: the button set, icon and default button are chosen by adding the style
 // constants below; the result is the button the user chose. In the program a QMessageBox,

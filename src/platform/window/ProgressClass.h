@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The "msctls_progress32" window class: a QProgressBar drawn the way the common control draws
 // itself (blocks or a smooth bar, horizontal or vertical, its own colours and edges) and driven

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Screen measures in twips (1/1440 inch), as the window positions are stored.
 namespace postlark::win {

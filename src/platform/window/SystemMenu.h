@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Each window's system menu: the standard Restore, Minimize and Close plus the items a program
 // appends. It is shown as the window's context menu; choosing an item sends WM_SYSCOMMAND with

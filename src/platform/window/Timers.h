@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Windowless timers in the shape of SetTimer/KillTimer, running on Qt timers of the
 // application's thread. A timer calls its callback with (0, WM_TIMER, identifier, tick count)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Showing, placing, re-parenting and destroying registered windows. Positions of child windows
 // are in the parent's client area (inside its frame), as the window system counts them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Window classes and CreateWindowExA: a class names a widget factory and a class procedure.
 #include "platform/base/Win32Types.h"

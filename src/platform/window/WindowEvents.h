@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Qt events that the window system would deliver as messages: a minimize by the window manager
 // and a context-menu request on a top-level window are handed to the handle table, which sends

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Client-area geometry and the WS_EX_ edges of registered windows.
 #include "platform/window/WindowTable.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The handle table: Qt widgets registered with the layer get an HWND, a property list and a
 // window procedure chain, so that code written against window messages runs on Qt.

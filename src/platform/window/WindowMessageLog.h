@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A record of the messages sent with SendMessageA, switched on by tests that need to know
 // which messages reached a window (and that none did).

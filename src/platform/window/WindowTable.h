@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The handle table as the window layer's own files see it: one entry per registered widget.
 #include "platform/window/WindowLayer.h"

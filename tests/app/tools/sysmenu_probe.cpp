@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child program of the real-display system-menu test: loads the main window on a real X
 // display and reports on it. Below the window's subclass sits a spy procedure that reports
 // each system command reaching the window's own procedure. It prints:

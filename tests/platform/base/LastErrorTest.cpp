@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The last error belongs to the thread that set it, as the platform calls report it.
 #include "platform/base/LastError.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which host names a certificate's alternative names cover.
 #include "platform/net/CertificateHost.h"
 #include "support/TestCertificates.h"

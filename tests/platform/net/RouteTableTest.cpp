@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection flags read from sample routing tables.
 #include "platform/net/RouteTable.h"
 

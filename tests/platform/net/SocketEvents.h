@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Test helpers for the socket: a log of its signals and a bounded wait in an event loop.
 #include "platform/net/Winsock.h"

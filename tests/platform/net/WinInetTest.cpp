@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Internet calls against local HTTP(S) servers on 127.0.0.1: page requests with their
 // certificate checks, the last-response buffer contract and handles.
 #include "platform/net/WinInet.h"

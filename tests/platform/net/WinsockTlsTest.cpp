@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The socket against a real Dovecot server: plain login, and TLS from the first byte with
 // certificate and host-name checks.
 #include "SocketEvents.h"

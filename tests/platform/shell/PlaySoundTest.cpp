@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PlaySoundA: the new-mail alias reaches the sound theme without ever holding up the caller,
 // whatever sound hardware the machine has.
 #include "platform/shell/PlaySound.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ShellExecuteA "open": addresses and documents reach stand-in xdg-open / xdg-mime scripts put
 // first on PATH; programs the test writes are started detached.
 #include "platform/shell/ShellExecute.h"

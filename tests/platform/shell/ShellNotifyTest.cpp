@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Notification-area icons over Qt tray icons, headless with the notification area pretended.
 #include "platform/shell/ShellNotify.h"
 #include "platform/window/WindowLayer.h"

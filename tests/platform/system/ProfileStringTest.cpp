@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profile-file engine against the rules of initialization files: where a write puts its
 // line and what it leaves alone, what a read returns and counts, and what it refuses.
 #include "platform/system/ProfileString.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registry calls on Linux: the Run value is the user's autostart entry, the system
 // information keys follow PATH, volatile keys hold any type, and the error codes and buffer
 // contract are those callers of the Windows API rely on.

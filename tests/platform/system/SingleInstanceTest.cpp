@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The single-instance lock: where it lives without a runtime folder, and that nothing another
 // user could have put in its place is trusted or followed.
 #include "platform/system/SingleInstance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Changes that Qt would repaint at once are painted at the next turn of the event loop.
 #include "platform/window/DeferredPaint.h"
 #include "platform/window/CommonControls.h"

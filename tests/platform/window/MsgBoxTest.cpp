@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The modal-question seam: what an answerer is told, and the real Qt dialogs behind it.
 #include "platform/window/MsgBox.h"
 #include "platform/base/RuntimeError.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The handle table: handles, properties, window longs, the procedure chain, the default
 // procedure and the message log.
 #include "platform/window/WindowLayer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CreateWindowExA with the "msctls_progress32" class, its messages and its drawing, and the
 // colour translation the progress bar relies on.
 #include "platform/window/CommonControls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system menu and the window-manager events that arrive as WM_SYSCOMMAND.
 #include "platform/window/SystemMenu.h"
 #include "platform/window/WindowLayer.h"

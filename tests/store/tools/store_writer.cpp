@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helper process for the settings store tests: a second running copy that writes (or reads)
 // the store found through its inherited XDG_CONFIG_HOME.
 //   store_writer flip KEY A B        save KEY = A, B, A, ... until killed; prints "r" once the

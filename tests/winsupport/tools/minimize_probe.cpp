@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child program of the real-minimize test: a registered top-level window on a real X display
 // with a window manager, and a handler attached to its WM_SYSCOMMAND that consumes SC_MINIMIZE.
 // With "hide" (the default) the handler hides the window; with "keep" it does nothing else;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child program of the real-tray test: runs a CSystrayIcon on a real X display and answers
 // commands read line by line from standard input:
 //   show -> "show <result> <icon window or 0>"   hide -> "hide <result>"   quit -> exits
