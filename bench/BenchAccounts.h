@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Fills the settings store (wherever XDG_CONFIG_HOME points) with accounts for a benchmark,
 // the way the account dialogs store them: AddAccount, passwords enciphered with the

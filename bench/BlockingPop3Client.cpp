@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "BlockingPop3Client.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simplest possible POP3 checker, as a yardstick for the check run: one blocking POSIX
 // socket per dialogue, greeting, USER, PASS, STAT, QUIT, each reply read before the next

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Starting and ending the programs under measurement as child processes, with as little as
 // possible between the moment taken as their start and their exec.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Watches an X display for top-level windows being mapped, from the server's own events: the
 // root window's SubstructureNotify selection delivers a MapNotify for every window mapped on

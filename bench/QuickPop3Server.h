@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A POP3 server in a child process that answers every dialogue at once (greeting, USER, PASS,
 // STAT "+OK 3 300", QUIT) without checking anything. Its processor time is the child's, not

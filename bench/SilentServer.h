@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A TCP server on 127.0.0.1 that accepts connections and never sends a byte: the account
 // behind it holds a check run in its wait until the user skips it. The accepting thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The benchmark's private X display (Xvfb without a window manager) and the environment that
 // puts a child program on it.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package (cpack -G DEB, run by scripts/package). Dependencies on shared
 # libraries are computed by dpkg-shlibdeps from the installed program.
 set(CPACK_PACKAGE_NAME postlark)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Instrumented builds.
 #
 # POSTLARK_SANITIZE (scripts/test --sanitize): AddressSanitizer, UndefinedBehaviorSanitizer and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared by the fuzz targets: property checks that stop the run with a message (libFuzzer then
 // keeps the input as a finding), and a private settings folder for targets that use the store.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The account backup file and the restore's check, under arbitrary files and accounts.
 //  - A file the check accepts restores exactly what it holds: every field as the profile
 //    reader gives its entry (passwords from their hex text, a missing Program as empty),
@@ -7,7 +8,7 @@
 //    as a backup through the profile engine read back as the same accounts.
 // The file is read once through the profile engine, as the restore command does.
 #include "FuzzSupport.h"
-#include "platform/ProfileString.h"
+#include "platform/system/ProfileString.h"
 #include "store/AccountRecord.h"
 #include "store/BackupFile.h"
 #include "store/SettingsStore.h"

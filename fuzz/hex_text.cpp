@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hex text of single-byte text, under arbitrary texts, separators and hex texts.
 //  - HexEncode gives 2m + s(m - 1) characters for m bytes: upper-case hex pairs, and the
 //    separator's first character in every separator position; HexDecode with the separator's
@@ -6,7 +7,7 @@
 //    (nothing else) or returns one byte per pair, and enciphering those bytes again gives the
 //    same pairs at the same places.
 #include "FuzzSupport.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/modHEX.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page request of the connection probe against a local server that answers with arbitrary
 // bytes (sent in pieces), or with a well-formed status line, possibly after an interim one,
 // followed by arbitrary headers and body.
@@ -7,8 +8,8 @@
 //  - The last response info keeps its buffer contract: too small a buffer gets the size
 //    needed and ERROR_INSUFFICIENT_BUFFER, a large enough one the whole text, zero-ended.
 #include "FuzzSupport.h"
-#include "platform/WinInet.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/LastError.h"
+#include "platform/net/WinInet.h"
 
 #include <QCoreApplication>
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The IMAP response handler, driven through its socket interface by arbitrary chunks of server
 // data, canned responses and lost connections, over several stored accounts whose user names
 // and stored passwords are arbitrary too.
@@ -13,7 +14,7 @@
 #include "mail/IPop3Socket.h"
 #include "mail/ImapProbe.h"
 #include "mail/Pop3Probe.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/ApplicationKey.h"

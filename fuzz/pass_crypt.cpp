@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Password cipher under arbitrary keys, stored forms and passwords.
 //  - DecryptText lets nothing but RuntimeError 20001 escape, and an empty key becomes the
 //    default key in the caller's variable.
@@ -7,7 +8,7 @@
 //  - With such a key, every non-empty text enciphers to ceil(3n/2) characters of codes
 //    100-199 and deciphers back to itself; the empty text enciphers to "".
 #include "FuzzSupport.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/PassCryptModule.h"
 
 #include <cstdint>

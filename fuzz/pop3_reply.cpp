@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The POP3 reply handler, driven through its socket interface by arbitrary chunks of server
 // data, canned replies and lost connections, over several stored accounts whose user names and
 // stored passwords are arbitrary too.
@@ -10,7 +11,7 @@
 #include "FuzzSupport.h"
 #include "mail/IPop3Socket.h"
 #include "mail/Pop3Probe.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/ApplicationKey.h"

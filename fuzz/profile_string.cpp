@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profile-file engine under arbitrary files, section and key names, values and requests.
 //  - A write the engine accepts is read back: the value as the documented reading gives it
 //    (surrounding blanks dropped, then one pair of matching quotes); a deleted entry or section
@@ -8,7 +9,7 @@
 //  - A refused write leaves the file byte-identical, and writing the same thing twice changes
 //    nothing the second time.
 #include "FuzzSupport.h"
-#include "platform/ProfileString.h"
+#include "platform/system/ProfileString.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The routing-table reader under arbitrary /proc/net/route and /proc/net/ipv6_route texts.
 //  - Only the modem, LAN and proxy flags come out, the proxy flag exactly when a proxy is
 //    configured, and no route counts through an interface that is down.
@@ -6,7 +7,7 @@
 //  - A well-formed usable default route (IPv4 or IPv6) through a named interface gives the
 //    modem flag for ppp and ww links and the LAN flag otherwise, whatever lines surround it.
 #include "FuzzSupport.h"
-#include "platform/RouteTable.h"
+#include "platform/net/RouteTable.h"
 
 #include <array>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The server field parser under arbitrary fields (read as the store's single-byte text, or as
 // UTF-8 for characters beyond it) and default ports.
 //  - A field is either valid (no error text, a non-empty host without spaces, controls,
@@ -8,7 +9,7 @@
 //    address, ":" and the port) parses back to the same host, port, transport and protocol
 //    under any default port, and so does "host:port" for a plain-text POP3 address.
 #include "FuzzSupport.h"
-#include "platform/ServerAddress.h"
+#include "platform/net/ServerAddress.h"
 #include "store/AnsiText.h"
 
 #include <cstdint>

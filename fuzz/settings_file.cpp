@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file reader and writer under arbitrary file contents, keys and values.
 //  - The single-key reader (GetValue) and the whole-file reader (the view an update sees)
 //    agree on every key the file mentions, and on the fuzzed key.

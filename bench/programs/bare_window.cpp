@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The yardstick for resident memory: a Qt program with one shown main window and nothing else.
 #include <QApplication>
 #include <QMainWindow>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times a check run of the main window over 200 accounts on a local Dovecot server, and the
 // same 200 dialogues done by a minimal blocking client, in paired rounds, and prints the
 // ratios of wall time and of processor time (user + system) with their spread.

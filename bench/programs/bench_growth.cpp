@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Processor time per account of a check run at 1000 accounts against that at 50, on a server
 // in a child process that answers at once: a run whose cost per account grows with the number
 // of accounts (re-reading the whole store for every value) shows here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the processor time the main window uses while a check run waits on a server that
 // accepts the connection and never speaks, until a timer presses Skip; several rounds.
 #include "BenchAccounts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times check runs of the main window over 200 IMAP accounts and over 200 POP3 accounts on the
 // same local Dovecot server, in paired rounds, and prints the ratio of processor time (user +
 // system) per account, IMAP over POP3, with its spread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resident memory of the real program with 200 accounts on an X display (Xvfb), right after
 // its window appeared and after its first check (plain POP3), against a yardstick program that
 // shows the same widgets with 200 rows and runs none of Postlark's code. Also the earlier

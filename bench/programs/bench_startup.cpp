@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up as the user sees it: the time from exec to the main window being mapped on an X
 // display (Xvfb, no window manager), read from the server's MapNotify event, for the real
 // program with 200 and with 1000 accounts against the yardstick window with as many rows.

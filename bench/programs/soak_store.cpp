@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Crash soak of the settings store: a writer process saves large values in a loop and is
 // killed at random moments; after every kill the store file must be, byte for byte, either the
 // last save the writer completed or the one it was in the middle of, and stay owner-only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The yardstick for memory and start-up: a Qt program that shows a main window with the same
 // widgets as Postlark's (menu bar with the same entries, a two-column list with as many rows as
 // the first argument says, five buttons with their tips, a check box, a progress bar and a

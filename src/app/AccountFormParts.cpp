@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/AccountFormParts.h"
 
-#include "platform/CommonDialog.h"
-#include "platform/MsgBox.h"
-#include "platform/RuntimeError.h"
-#include "platform/ServerAddress.h"
+#include "platform/window/CommonDialog.h"
+#include "platform/window/MsgBox.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/net/ServerAddress.h"
 #include "store/AnsiText.h"
 
 #include <QGridLayout>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the account dialogs need from the main window's account list: how many rows it has
 // (the number the next new account gets) and a refill from the store after a change.

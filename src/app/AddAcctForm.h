@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Add Account dialog: collects a new account and appends it to the stored accounts as
 // the next number after the account list's last row.
-#include "platform/CommonDialog.h"
+#include "platform/window/CommonDialog.h"
 
 #include <QDialog>
 #include <string>

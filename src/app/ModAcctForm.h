@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Modify Account dialog: edits the address, server, user name and program of a stored
 // account. The password is changed through the Modify Password dialog, which stores it at
 // once; after that this dialog can no longer be cancelled.
-#include "platform/CommonDialog.h"
+#include "platform/window/CommonDialog.h"
 
 #include <QDialog>
 #include <cstdint>

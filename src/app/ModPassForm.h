@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Modify Password dialog: replaces a stored account's password with the enciphered form
 // of the new one.

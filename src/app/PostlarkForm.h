@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: the account list and its commands, the tray icon, start-up and shut-down.
 #include "app/AccountListView.h"
 #include "dialogs/SettingsTarget.h"
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
 #include "winsupport/ISubclass.h"
 
 #include <QMainWindow>

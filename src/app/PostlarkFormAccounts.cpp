@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's account commands: add, modify, delete.
 #include "app/AddAcctForm.h"
 #include "app/ModAcctForm.h"
 #include "app/PostlarkForm.h"
 
-#include "platform/MsgBox.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"

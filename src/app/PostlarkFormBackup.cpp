@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's account backup commands: back up every account to a file, restore the
 // accounts from a file chosen in the Open dialog or named on the command line.
 #include "app/PostlarkForm.h"
 
-#include "platform/CommonDialog.h"
-#include "platform/MsgBox.h"
-#include "platform/ProfileString.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/system/ProfileString.h"
+#include "platform/window/CommonDialog.h"
+#include "platform/window/MsgBox.h"
 #include "store/BackupFile.h"
 #include "store/SettingsStore.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's part in checking mail: the check and skip commands, the window side of
 // a check run, the new-mail alerts and the launcher.
 #include "app/PostlarkForm.h"
@@ -7,11 +8,11 @@
 #include "mail/CheckRun.h"
 #include "mail/Pop3Probe.h"
 #include "mail/ShellExecuteMessages.h"
-#include "platform/DeferredPaint.h"
-#include "platform/MsgBox.h"
-#include "platform/ShellExecute.h"
-#include "platform/ShellNotify.h"
-#include "platform/Winsock.h"
+#include "platform/net/Winsock.h"
+#include "platform/shell/ShellExecute.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/window/DeferredPaint.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's two display states (shown, or hidden with its tray icon) and the tray
 // icon's mouse events.
 #include "app/PostlarkForm.h"

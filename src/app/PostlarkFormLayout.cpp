@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's fit on the screen: a fixed size whose client area is exactly the designed
 // one, captions that are shown whole with the desktop's font, and list columns that always fit
 // the list's width.

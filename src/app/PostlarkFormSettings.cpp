@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog opened from the main window, and what it changes on the window.
 #include "app/PostlarkForm.h"
 

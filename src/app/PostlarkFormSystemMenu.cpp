@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's system menu: an About item, and minimize hiding the window to the tray.
 // Both arrive as WM_SYSCOMMAND through the window's subclass.
 #include "app/PostlarkForm.h"
 
 #include "dialogs/AboutForm.h"
 #include "dialogs/UpdateForm.h"
-#include "platform/SystemMenu.h"
+#include "platform/window/SystemMenu.h"
 #include "winsupport/CSystrayIcon.h"
 #include "winsupport/MSubclass.h"
 

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Postlark entry point: creates the application and the main window, which runs the program.
 #include "app/CommandLineInfo.h"
 #include "app/PostlarkForm.h"
-#include "platform/TerminationSignals.h"
+#include "platform/system/TerminationSignals.h"
 
 #include <QApplication>
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The About box's pictures, drawn from the program's own SVG artwork.
 #include <QString>

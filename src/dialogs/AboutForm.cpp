@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/AboutForm.h"
 
 #include "dialogs/AboutArtwork.h"
 #include "dialogs/AppVersion.h"
 #include "dialogs/LinkLabel.h"
 #include "dialogs/MakerLinks.h"
-#include "platform/ShellExecute.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellExecute.h"
+#include "platform/window/WindowLayer.h"
 
 #include <QFrame>
 #include <QGridLayout>

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The About box: the program's title and version, a description, links to the maker's web
 // site, message boards, support mailbox and the updates command, and a button that starts the
 // system-information tool.
-#include "platform/RegistryApi.h"
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
+#include "platform/system/RegistryApi.h"
 
 #include <QDialog>
 #include <array>

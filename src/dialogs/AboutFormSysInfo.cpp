@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box's System Info button: finds the system-information tool through the two
 // machine-wide registry keys that name it, and starts it.
 #include "dialogs/AboutForm.h"
 
 #include "dialogs/AppVersion.h"
-#include "platform/MsgBox.h"
-#include "platform/RegistryApi.h"
+#include "platform/system/RegistryApi.h"
+#include "platform/window/MsgBox.h"
 
 #include <QFileInfo>
 #include <QProcess>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Commands in the Exec syntax of desktop entries, the form the autostart entry holds them in.
 #include <QString>

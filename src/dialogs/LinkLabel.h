@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A label that acts as a link: it reports the pointer moving over it and a click (a press and
 // a release of the left button on it), and shows the pointing hand while the pointer is over it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The maker's addresses that the About box and the Updates dialog open. This is the one place a
 // packager changes them.

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // General routines over the registry calls, and the start-at-log-in registration that uses
 // them: the value "Postlark" of the current user's Run key holds the command that starts the
 // program hidden in the notification area.
-#include "platform/RegistryApi.h"
+#include "platform/system/RegistryApi.h"
 
 #include <QString>
 #include <QVariant>

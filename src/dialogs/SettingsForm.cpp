@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog's controls and their layout.
 #include "dialogs/SettingsForm.h"
 
-#include "platform/Screen.h"
+#include "platform/window/Screen.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

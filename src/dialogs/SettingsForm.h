@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The options dialog: alert flags, automatic checking and general options, read from the
 // settings store when it opens, stored by OK and Apply and applied to the running main window

@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog's handlers: filling the controls from the store, keeping the interval
 // field and its arrows in step, the start-up registration, and storing and applying on OK
 // and Apply.
 #include "dialogs/Registry.h"
 #include "dialogs/SettingsForm.h"
 #include "dialogs/SettingsTarget.h"
-#include "platform/MsgBox.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/MsgBox.h"
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the settings dialog changes on the running main window when its options are applied.
 #include <cstdint>

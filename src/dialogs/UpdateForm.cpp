@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/UpdateForm.h"
 
 #include "dialogs/MakerLinks.h"
-#include "platform/ShellExecute.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellExecute.h"
+#include "platform/window/WindowLayer.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Updates dialog: tells the user which version is running and opens the maker's update
 // page in the web browser. It downloads nothing itself.
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
 
 #include <QDialog>
 

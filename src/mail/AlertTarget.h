@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the new-mail alerts need from the main window.
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
 
 #include <QString>
 

@@ -1,12 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/Alerts.h"
 
 #include "mail/AlertTarget.h"
 #include "mail/CheckRun.h"
 #include "mail/ShellExecuteMessages.h"
-#include "platform/MsgBox.h"
-#include "platform/PlaySound.h"
-#include "platform/ShellExecute.h"
-#include "platform/WindowCalls.h"
+#include "platform/shell/PlaySound.h"
+#include "platform/shell/ShellExecute.h"
+#include "platform/window/MsgBox.h"
+#include "platform/window/WindowCalls.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The new-mail alerts, each as the user's settings choose: launch the accounts' programs,
 // flash the tray icon, play the new-mail sound, bring the window forward, show a message.

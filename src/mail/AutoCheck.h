@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Automatic checking: the one-minute tick of the main window's check timer counts a countdown
 // of minutes down and, when it has run out, presses the check button (optionally only while

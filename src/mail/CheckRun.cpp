@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/CheckRun.h"
 
 #include "mail/CheckRunView.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
-#include "platform/MsgBox.h"
-#include "platform/Winsock.h"
+#include "platform/net/Winsock.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"

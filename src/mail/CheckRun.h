@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One check run: every account in list order through the POP3 probe, then the results in the
 // list, the status bar and, when any account has mail, the alerts.

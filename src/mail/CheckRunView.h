@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a check run needs from the main window: its account list, buttons, progress bar,
 // status bar and the alerts.

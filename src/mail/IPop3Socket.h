@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the POP3 probe needs from a connection: read what arrived, send a line, close.
 // The program's socket and the tests' scripted peers both provide it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The log-in commands of an IMAP dialogue, from a user name and password already in UTF-8 and
 // free of CR, LF and NUL.

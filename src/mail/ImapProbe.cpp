@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/ImapProbe.h"
 
 #include "mail/ImapLogin.h"
 #include "mail/ImapResponse.h"
 #include "mail/Pop3Probe.h"
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/PassCryptModule.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The IMAP dialogue for one account at a time, driven by the server's responses: greeting,
 // capabilities, log-in (AUTHENTICATE PLAIN or LOGIN), "STATUS INBOX (UNSEEN)", LOGOUT. The

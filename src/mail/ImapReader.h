@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Cuts what an IMAP server sends into whole responses. A response is a line up to LF (a CR
 // before it is dropped); when a line ends in a literal's announcement "{n}", the n bytes after

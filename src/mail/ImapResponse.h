@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One IMAP server response taken apart as far as a mail check needs: its tag, its first word
 // and the rest; the capabilities it announces; the INBOX's unseen count of a STATUS response.

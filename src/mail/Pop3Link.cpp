@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/Pop3Link.h"
 
 #include "mail/ImapProbe.h"
 #include "mail/Pop3Probe.h"
-#include "platform/ServerAddress.h"
-#include "platform/Winsock.h"
+#include "platform/net/ServerAddress.h"
+#include "platform/net/Winsock.h"
 
 #include <QEventLoop>
 #include <QPointer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Ties the probes to the program's socket: data arrivals run the reply handler of the probe
 // that the account's server field names (IMAP for imap:// and imaps://, POP3 otherwise), a lost

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The POP3 dialogue for one account at a time: USER, PASS, STAT, QUIT, driven by the
 // server's replies. It records one result code and one message count per account.

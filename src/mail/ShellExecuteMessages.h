@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the user is told when the shell cannot open an account's program.
 #include <QString>

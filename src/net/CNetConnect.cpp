@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/CNetConnect.h"
 
-#include "platform/WinInet.h"
+#include "platform/net/WinInet.h"
 
 #include <QUrl>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Is there a working Internet connection right now? Asks the operating system how the machine
 // reaches the Internet and, for the kinds of connection where that answer alone is not

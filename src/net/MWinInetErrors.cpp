@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/MWinInetErrors.h"
 
-#include "platform/WinInet.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/LastError.h"
+#include "platform/net/WinInet.h"
 
 #include <algorithm>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The numbered account records of the settings store. Account n (0 to NumAccts - 1, in list
 // order) keeps its five fields under the keys EmailAddress<n>, POP<n>, UserName<n>,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one conversion between stored single-byte ("ANSI", Windows-1252) text and QString.
 // The five bytes that Windows-1252 leaves unassigned map to the C1 controls of the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The account backup file: every account record in one section "Postlark" of an
 // initialization file, under the settings keys followed by the account number, passwords in

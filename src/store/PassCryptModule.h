@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Enciphers account passwords for the settings store. Every character code is shifted by a
 // number derived from the key (the key sum), written out in decimal, and the digit string is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The per-user settings store: one flat key/value section ("Settings") of the application
 // "Postlark", kept in $XDG_CONFIG_HOME/Postlark/settings.ini. Every read checks the file's
@@ -10,7 +11,7 @@
 // Keys and values are single-byte text: every byte 0-255 is kept as given.
 // Write failures raise RuntimeError 75 ("Path/File access error"); reads never fail.
 // Saving what is already stored writes nothing and needs no write access.
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 
 #include <functional>
 #include <optional>

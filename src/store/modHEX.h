@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hexadecimal text for single-byte text: each byte becomes two upper-case hex digits (00 to
 // FF), consecutive pairs separated by a separator. Conversion goes through lookup tables that

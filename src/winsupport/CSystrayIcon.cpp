@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "winsupport/CSystrayIcon.h"
 
-#include "platform/WindowLayer.h"
+#include "platform/window/WindowLayer.h"
 
 namespace postlark {
 

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One icon in the notification area: keeps the notification-icon record, adds the icon,
 // changes its picture, tip or callback message, and removes it. The icon's mouse events go
 // to the window given to Initialize as its callback message. Destroying the object removes
 // the icon.
-#include "platform/ShellNotify.h"
+#include "platform/shell/ShellNotify.h"
 
 #include <QObject>
 #include <QString>

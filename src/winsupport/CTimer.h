@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A timer object that needs no window: while its Interval is above 0 it runs a system timer
 // and raises ThatTime each time that timer fires. A running timer is held by MTimer's table,

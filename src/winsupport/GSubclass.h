@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An object whose members forward to the subclassing routines of MSubclass.
 #include "winsupport/MSubclass.h"

@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The interface an object implements to receive the window messages it has attached to.
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
 
 #include <cstdint>
 

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "winsupport/MSubclass.h"
 
-#include "platform/RuntimeError.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/WindowLayer.h"
 
 #include <string>
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Message subclassing: chosen messages of a window of this process reach ISubclass handlers
 // before, after or instead of the window's own procedure. All bookkeeping lives in the
@@ -6,7 +7,7 @@
 //   "C"H       attachments on the window, over all messages and handlers
 //   H#M"C"     handlers attached to message M
 //   H#M#i      the i-th handler for M (its address; a weak reference)
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
 #include "winsupport/ISubclass.h"
 
 namespace postlark::MSubclass {

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The table of running CTimer objects and the system-timer callback that routes each tick to
 // its object. The table has 100 slots; a started timer takes the first empty one.
-#include "platform/Timers.h"
+#include "platform/window/Timers.h"
 
 #include <memory>
 

@@ -1,12 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "winsupport/ProgressBar.h"
 
-#include "platform/CommonControls.h"
-#include "platform/ProgressClass.h"
-#include "platform/RuntimeError.h"
-#include "platform/Screen.h"
-#include "platform/WindowCalls.h"
-#include "platform/WindowCreate.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/CommonControls.h"
+#include "platform/window/ProgressClass.h"
+#include "platform/window/Screen.h"
+#include "platform/window/WindowCalls.h"
+#include "platform/window/WindowCreate.h"
+#include "platform/window/WindowLayer.h"
 
 #include <QApplication>
 #include <QEvent>

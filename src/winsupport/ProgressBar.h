@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A progress-bar control: owns one "msctls_progress32" child window and keeps every property
 // in its own members, so that values survive re-creation of the child (the style bits for
 // Smooth and Orientation can only be set when the child is made).
-#include "platform/Win32Types.h"
+#include "platform/base/Win32Types.h"
 #include "winsupport/PropertyBag.h"
 
 #include <QFrame>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The design-time properties a control saves with its form: named values kept in the order
 // written. An entry equal to its default is not stored, and reading a missing entry gives the

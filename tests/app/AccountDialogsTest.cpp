@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Add Account, Modify Account and Modify Password dialogs against a store in a
 // temporary folder, with their questions answered through the modal seam.
 #include "app/AccountListView.h"
 #include "app/AddAcctForm.h"
 #include "app/ModAcctForm.h"
 #include "app/ModPassForm.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"

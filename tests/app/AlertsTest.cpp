@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-mail alerts after a check run in which every account has mail, the flashing icon
 // and its dismissal, and the launcher.
 #include "app/PostlarkForm.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
-#include "platform/ShellNotify.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
+#include "platform/window/WindowLayer.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"

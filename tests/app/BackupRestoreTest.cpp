@@ -1,12 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backing up the accounts to a file and restoring them, from the menu and from the command
 // line, against a store in a temporary folder. Questions and file dialogs are answered
 // through the modal seam.
 #include "app/PostlarkForm.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
-#include "platform/ProfileString.h"
-#include "platform/ShellNotify.h"
-#include "platform/SingleInstance.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
+#include "platform/system/ProfileString.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/system/SingleInstance.h"
 #include "store/AccountRecord.h"
 #include "store/BackupFile.h"
 #include "store/PassCryptModule.h"

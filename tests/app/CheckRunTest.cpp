@@ -1,12 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Check runs through the real main window against a real Dovecot and scripted servers, and
 // the new-mail alerts.
 #include "mail/CheckRun.h"
 #include "app/PostlarkForm.h"
 #include "mail/Pop3Probe.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
-#include "platform/ShellNotify.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
+#include "platform/window/WindowLayer.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"

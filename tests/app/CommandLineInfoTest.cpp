@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // --help and --version: answered on the terminal without a display and without touching the
 // settings; every other command line is left to the window.
 #include "app/CommandLineInfo.h"

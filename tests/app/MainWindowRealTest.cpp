@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on a real X display with a window manager and, where it matters, a tray
 // host: the tray icon's right-click menu and double click clicked with the real mouse, the
 // window's size as the window manager sees it, and the new-mail alert without a tray. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a check loads into the program, seen from a process of its own.
 #include <QProcess>
 #include <gtest/gtest.h>

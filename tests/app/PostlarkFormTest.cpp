@@ -1,13 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window against a store in a temporary folder: start-up effects, display states,
 // the account list and deleting accounts. Questions are answered through the modal seam.
 #include "app/PostlarkForm.h"
 #include "app/ModAcctForm.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
-#include "platform/Screen.h"
-#include "platform/ShellNotify.h"
-#include "platform/SingleInstance.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/system/SingleInstance.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
+#include "platform/window/Screen.h"
+#include "platform/window/WindowLayer.h"
 #include "store/AccountRecord.h"
 #include "store/SettingsStore.h"
 #include "support/TestEnvironment.h"

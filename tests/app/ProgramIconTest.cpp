@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every window of the program carries the program icon, also those that have no owner to take
 // it from: the tray icon's menu and message boxes shown while the main window is hidden.
 #include "app/PostlarkForm.h"
-#include "platform/ShellNotify.h"
+#include "platform/shell/ShellNotify.h"
 #include "support/TestEnvironment.h"
 
 #include <QIcon>

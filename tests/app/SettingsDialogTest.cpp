@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog on the real main window: the menu opens it modally, and OK and Apply
 // change the running window at once (progress bar, automatic checking).
 #include "app/PostlarkForm.h"
 #include "dialogs/SettingsForm.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
-#include "platform/ShellNotify.h"
-#include "platform/WinInet.h"
+#include "platform/net/WinInet.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"

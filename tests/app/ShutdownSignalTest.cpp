@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program ended by SIGHUP, SIGTERM or SIGINT goes through its orderly shut-down: the
 // icon goes and the window position is stored, exactly as when the window is closed. During a
 // start-up question a signal ends it without changing anything.
-#include "platform/SingleInstance.h"
+#include "platform/system/SingleInstance.h"
 #include "store/SettingsStore.h"
 #include "support/ChildExit.h"
 #include "support/TestEnvironment.h"

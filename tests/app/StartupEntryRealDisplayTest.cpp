@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starting at log-in on a real X display with a window manager and a tray host: the user checks
 // "Startup on System startup to tray" in the running program's settings dialog, and the
 // command of the autostart entry it wrote, started as a session manager starts it, brings the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's tray icon where the desktop hosts icons through StatusNotifierItem: a
 // private session bus (dbus-daemon started here) with a StatusNotifierWatcher stand-in in this
 // process, and the window in a child program on a private X display using that bus. The icon

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window under a real window manager and tray host (openbox and trayer on a private
 // Xvfb display, driven by xdotool): the title bar's minimize hides it to the tray, the tray
 // icon's double click brings it back, and the system menu (the window's context menu) opens

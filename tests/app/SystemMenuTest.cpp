@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's system menu and system commands, headless: the About item, minimize to
 // the tray (or an ordinary minimize without a notification area), and the Help menu's About
 // and updates commands. The real window-manager test covers the system menu's other commands.
-#include "platform/SystemMenu.h"
+#include "platform/window/SystemMenu.h"
 #include "app/PostlarkForm.h"
-#include "platform/ShellNotify.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/window/WindowLayer.h"
 #include "support/TestEnvironment.h"
 #include "winsupport/CSystrayIcon.h"
 

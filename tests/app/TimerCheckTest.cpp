@@ -1,12 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic checking through the real main window: the tick handler called directly, and the
 // real timer (shortened through its object) against a real Dovecot with nobody at the keys.
 #include "app/PostlarkForm.h"
 #include "mail/CheckRun.h"
 #include "net/CNetConnect.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
-#include "platform/ShellNotify.h"
-#include "platform/WinInet.h"
+#include "platform/net/WinInet.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"

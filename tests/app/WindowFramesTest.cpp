@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows of a fixed size offer nothing to enlarge them: the dialogs have a title and a close
 // box only, the main window a minimize box (it hides to the tray) but no maximize box, and
 // none of them can be resized.
@@ -8,7 +9,7 @@
 #include "dialogs/AboutForm.h"
 #include "dialogs/SettingsForm.h"
 #include "dialogs/UpdateForm.h"
-#include "platform/ShellNotify.h"
+#include "platform/shell/ShellNotify.h"
 #include "store/ApplicationKey.h"
 #include "support/TestEnvironment.h"
 

@@ -1,13 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box, headless: the version, the link colours under the pointer, what each link
 // opens, and the System Info button against stand-in tools put on PATH.
 #include "dialogs/AboutForm.h"
 #include "dialogs/LinkLabel.h"
 #include "dialogs/MakerLinks.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
-#include "platform/RegistryApi.h"
-#include "platform/ShellExecute.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellExecute.h"
+#include "platform/system/RegistryApi.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
+#include "platform/window/WindowLayer.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>

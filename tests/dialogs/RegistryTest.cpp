@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registry routines and the start-up command: values round-trip through the Run key, the
 // command survives any program path, and a real desktop launcher runs exactly that program
 // with exactly "/registrystart".

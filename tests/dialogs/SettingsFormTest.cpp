@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog through its controls' names: what it shows for the stored options, the
 // interval field and its arrows, the start-up registration, and what OK, Apply and Cancel
 // store and apply.
@@ -5,8 +6,8 @@
 #include "dialogs/ExecLine.h"
 #include "dialogs/Registry.h"
 #include "dialogs/SettingsTarget.h"
-#include "platform/ModalAnswerer.h"
-#include "platform/MsgBox.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
 #include "store/SettingsStore.h"
 #include "support/TestEnvironment.h"
 

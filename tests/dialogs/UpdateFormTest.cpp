@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Updates dialog, headless: opening the update page from a modal showing, and closing.
 #include "dialogs/UpdateForm.h"
-#include "platform/ShellExecute.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellExecute.h"
+#include "platform/window/WindowLayer.h"
 #include "support/TestEnvironment.h"
 
 #include <QDialog>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `cmake --install` into a temporary prefix: every desktop-integration file lands where a
 // desktop looks for it, the files pass their validators and agree on the names they share,
 // and the installed program starts from its menu entry's Exec line.
@@ -18,6 +19,8 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
+#include <vector>
 
 namespace postlark {
 namespace {
@@ -189,6 +192,71 @@ TEST_F(InstallTree, FilesAgreeOnTheNamesTheyShare) {
     QFile globs(file("share/mime/globs"));
     ASSERT_TRUE(globs.open(QIODevice::ReadOnly));
     EXPECT_TRUE(globs.readAll().contains(types[0].toUtf8() + ":*.pls\n"));
+}
+
+// The stanzas of a Debian copyright file: field name to value, continuation lines joined with
+// "\n" after the first line.
+std::vector<std::map<QString, QString>> CopyrightStanzas(const QString& file) {
+    QFile f(file);
+    std::vector<std::map<QString, QString>> stanzas;
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return stanzas;
+    bool newStanza = true;
+    QString field;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split('\n')) {
+        if (line.trimmed().isEmpty()) {
+            newStanza = true;
+        } else if (line.startsWith(' ') && !field.isEmpty()) {
+            stanzas.back()[field] += "\n" + line.mid(1);
+        } else {
+            if (newStanza)
+                stanzas.emplace_back();
+            newStanza = false;
+            field = line.section(':', 0, 0);
+            stanzas.back()[field] = line.section(':', 1).trimmed();
+        }
+    }
+    return stanzas;
+}
+
+// Where the licence is stated, the statements agree: the copyright file in Debian's
+// machine-readable format, the software centre's metainfo and the licence text in the tree.
+TEST_F(InstallTree, LicenceIsStatedAlikeEverywhere) {
+    const auto stanzas = CopyrightStanzas(file("share/doc/postlark/copyright"));
+    ASSERT_GE(stanzas.size(), 3u);
+    const auto field = [](const std::map<QString, QString>& stanza, const QString& name) {
+        const auto it = stanza.find(name);
+        return it == stanza.end() ? QString() : it->second;
+    };
+    EXPECT_EQ(field(stanzas[0], "Format"),
+              "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/");
+    std::set<std::string> spelledOut; // stand-alone License stanzas with their text
+    std::vector<std::string> used;    // the licences of the Files stanzas
+    for (const auto& stanza : stanzas) {
+        const QString license = field(stanza, "License");
+        if (license.isEmpty())
+            continue;
+        if (!field(stanza, "Files").isEmpty()) {
+            EXPECT_FALSE(field(stanza, "Copyright").isEmpty());
+            used.push_back(license.section('\n', 0, 0).toStdString());
+        } else if (license.contains('\n')) {
+            spelledOut.insert(license.section('\n', 0, 0).toStdString());
+        }
+    }
+    EXPECT_EQ(used, std::vector<std::string>{"GPL-3+"});
+    for (const std::string& license : used)
+        EXPECT_TRUE(spelledOut.count(license)) << "no License stanza spells out " << license;
+
+    EXPECT_EQ(XmlValues(metainfo(), "project_license", {}), QStringList{"GPL-3.0-or-later"});
+
+    QFile text(POSTLARK_SOURCE_DIR "/LICENSE");
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    const QByteArray licence = text.readAll();
+    EXPECT_TRUE(licence.contains("GNU GENERAL PUBLIC LICENSE\n                       Version 3"));
+    QFile debian("/usr/share/common-licenses/GPL-3");
+    if (debian.open(QIODevice::ReadOnly)) {
+        EXPECT_EQ(licence, debian.readAll()) << "LICENSE differs from Debian's GPL-3 text";
+    }
 }
 
 TEST_F(InstallTree, ManualPageRendersWithoutWarnings) {

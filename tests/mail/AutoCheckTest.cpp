@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic checking with the tick called directly: the countdown, the connection condition,
 // a tick during a run, the stored interval, and the early check after a resume or reconnect.
 #include "mail/AutoCheck.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The IMAP probe against a real Dovecot server: unseen counts, log-in with awkward passwords
 // (with and without an initial response), and TLS with certificates it must refuse.
 #include "ProbeHarness.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The IMAP probe's reading of responses: whatever way the server's bytes are cut into segments
 // the dialogue is the same; literals are read by their length; overlong lines and literals
 // fail the account. Driven through a connection double that hands the probe exactly the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The IMAP probe against scripted servers over real sockets: the responses Dovecot does not
 // send, and the exact bytes of what the probe sends.
 #include "ProbeHarness.h"

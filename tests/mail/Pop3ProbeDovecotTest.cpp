@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe against a real Dovecot server, plain and TLS.
 #include "ProbeHarness.h"
 #include "store/AnsiText.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe's reading of replies: whatever way the server's bytes are cut into segments, the
 // dialogue is the same; a line without end is cut off. Driven through a connection double
 // that hands the probe exactly the segments a test chooses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe against scripted servers: the replies real servers rarely send.
 #include "ProbeHarness.h"
 #include "support/ScriptedServer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs the probes for one stored account over a real socket, the way a check run does:
 // connect, then sleep in an event loop until the socket reads closed or error. The server field
@@ -5,7 +6,7 @@
 #include "mail/ImapProbe.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
-#include "platform/Winsock.h"
+#include "platform/net/Winsock.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection probe with the system's connection flags replaced, opening test sites served
 // by local HTTP servers on 127.0.0.1 (never the defaults: the test machines have no Internet).
 #include "net/CNetConnect.h"
 #include "net/MWinInetErrors.h"
-#include "platform/WinInet.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/LastError.h"
+#include "platform/net/WinInet.h"
 #include "support/ScriptedServer.h"
 
 #include <QElapsedTimer>

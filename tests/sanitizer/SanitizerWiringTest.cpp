@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // In the sanitized build every program stops on its first sanitizer report with the distinct
 // exit code, leaks included, and the child checks of the tests report it with the child's
 // error output. Elsewhere there is nothing to check.

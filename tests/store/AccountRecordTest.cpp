@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/AccountRecord.h"
 
 #include "store/SettingsStore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The accounts of a backup file: which entries a backup removes, the checks a restore makes
 // before it stores anything, and the one-write replacement of the stored accounts.
 #include "store/BackupFile.h"

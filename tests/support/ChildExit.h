@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How a child program that a test started has ended. In the sanitized build a sanitizer
 // report stops the child with kSanitizerExitCode; these checks name that case and carry the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A real Dovecot POP3 (and optionally IMAP) server for tests: its own configuration, users and
 // maildirs in a temporary folder, listening on 127.0.0.1 at free ports. Needs the dovecot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Talking to a child test program that answers one line per command on its standard output
 // (the real-display tests run their windows in such a child).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An in-process TCP server on 127.0.0.1 that plays a script on every connection it accepts,
 // for replies no real server sends (split greetings, negative replies, silence). It records

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Throw-away certificates made with the openssl command in a temporary folder:
 //  - a test CA;

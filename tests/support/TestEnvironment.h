@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Points the per-user folders (XDG_CONFIG_HOME, XDG_RUNTIME_DIR) at fresh temporary folders
 // for the lifetime of the object, so no test touches the real home directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry point: a QApplication (headless unless the caller chose a platform) so that
 // tests can run event loops, sockets and widgets.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A private X display for tests that need a real screen: Xvfb on a free display number and,
 // on request, a window manager (openbox) and a tray host (trayer) on it. Everything started

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saves a PNG of the X screen named by DISPLAY, whole or one rectangle of it:
 // screengrab OUT.png [X Y WIDTH HEIGHT]
 #include <QGuiApplication>

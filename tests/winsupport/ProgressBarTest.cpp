@@ -1,11 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress-bar control: what reaches its child window, re-creation of the child, the
 // range check, the border styles, StepIt and the property bag.
 #include "winsupport/ProgressBar.h"
-#include "platform/CommonControls.h"
-#include "platform/ProgressClass.h"
-#include "platform/RuntimeError.h"
-#include "platform/WindowLayer.h"
-#include "platform/WindowMessageLog.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/CommonControls.h"
+#include "platform/window/ProgressClass.h"
+#include "platform/window/WindowLayer.h"
+#include "platform/window/WindowMessageLog.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tests that need a real display skip when Xvfb, openbox, trayer or xdotool is missing, except
 // under CI=true, where they fail: a CI machine without them must not pass unnoticed. Checked by
 // running this test program again with none of the programs on PATH.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real minimize under a real window manager (openbox on a private Xvfb display, driven by
 // xdotool) reaches a subclass handler as WM_SYSCOMMAND/SC_MINIMIZE. The window runs in a child
 // process (tools/minimize_probe.cpp); this process drives it and looks at the X server.

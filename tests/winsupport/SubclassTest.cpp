@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message subclassing: the bookkeeping in the window's properties, the order of handlers and
 // previous procedure for each response, and the errors.
-#include "platform/RuntimeError.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/WindowLayer.h"
 #include "winsupport/GSubclass.h"
 #include "winsupport/MSubclass.h"
 

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon object over the shell's notification icons, headless: the notification area is
 // pretended present (or absent) and every shell call is logged.
-#include "platform/ShellNotify.h"
-#include "platform/WindowLayer.h"
-#include "platform/WindowMessageLog.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/window/WindowLayer.h"
+#include "platform/window/WindowMessageLog.h"
 #include "winsupport/CSystrayIcon.h"
 
 #include <QCoreApplication>

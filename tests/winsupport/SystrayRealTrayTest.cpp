@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon under a real X server with a real tray host: the icon's window must be docked
 // in the tray after ShowIcon, report real clicks to its window, and be gone after HideIcon. The
 // icon runs in a child process on the private display; this process only drives it and looks at the

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Timer objects and the windowless system timers under them.
-#include "platform/RuntimeError.h"
-#include "platform/Timers.h"
-#include "platform/WindowLayer.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/Timers.h"
+#include "platform/window/WindowLayer.h"
 #include "winsupport/CTimer.h"
 #include "winsupport/MTimer.h"
 

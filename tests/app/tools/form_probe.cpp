@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child program of the real-desktop tests of the main window: starts Postlark's main window as
 // the program does, on the display and session bus of its environment, and talks on its
 // standard streams. It prints:

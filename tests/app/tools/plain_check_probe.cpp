@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helper process for the main-window tests: loads the main window with one account on a
 // scripted server, runs a check, and prints the TLS libraries the process has mapped ("none"
 // when there are none). "plain" checks over plain POP3, "tls" over pop3s:// (whose handshake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child program of the real-display system-menu test: loads the main window on a real X
 // display and reports on it. Below the window's subclass sits a spy procedure that reports
 // each system command reaching the window's own procedure. It prints:
@@ -11,7 +12,7 @@
 //   unloaded                       when the window has unloaded and the program ends
 // "quit" closes the window.
 #include "app/PostlarkForm.h"
-#include "platform/WindowLayer.h"
+#include "platform/window/WindowLayer.h"
 #include "winsupport/CSystrayIcon.h"
 
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helper program for the sanitizer wiring test: commits one kind of fault on request.
 //   sanitizer_canary clean | leak | overflow | undefined
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helper process for the settings store tests: a second running copy that writes (or reads)
 // the store found through its inherited XDG_CONFIG_HOME.
 //   store_writer flip KEY A B        save KEY = A, B, A, ... until killed; prints "r" once the
@@ -9,7 +10,7 @@
 //   store_writer fill PREFIX COUNT   save PREFIX0 .. PREFIX<COUNT-1>, each to "<PREFIX><i>"
 //   store_writer get KEY             print the stored value (empty default)
 //   store_writer set KEY VALUE       save one value
-#include "platform/RuntimeError.h"
+#include "platform/base/RuntimeError.h"
 #include "store/SettingsStore.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Built-in sanitizer options of every program in the sanitized build: stop at the first report
 // with a distinct exit code, so a test sees a failure in any program it starts, and check for
 // leaks at exit with the project's suppressions. The environment variables still override.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child program of the real-minimize test: a registered top-level window on a real X display
 // with a window manager, and a handler attached to its WM_SYSCOMMAND that consumes SC_MINIMIZE.
 // With "hide" (the default) the handler hides the window; with "keep" it does nothing else;
@@ -9,7 +10,7 @@
 //   default <msg> <wParam>   for each message that reaches the previous procedure
 //   state <minimized> <visible>  after the command "state"
 // and answers "show" by showing the window and then printing its state; "quit" exits.
-#include "platform/WindowLayer.h"
+#include "platform/window/WindowLayer.h"
 #include "winsupport/MSubclass.h"
 
 #include <QApplication>

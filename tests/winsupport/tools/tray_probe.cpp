@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child program of the real-tray test: runs a CSystrayIcon on a real X display and answers
 // commands read line by line from standard input:
 //   show -> "show <result> <icon window or 0>"   hide -> "hide <result>"   quit -> exits
 // It first prints "ready <1 when a notification area is present, else 0>", and prints
 // "mouse <code>" for each mouse message the icon sends to its window.
-#include "platform/ShellNotify.h"
-#include "platform/WindowLayer.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/window/WindowLayer.h"
 #include "winsupport/CSystrayIcon.h"
 
 #include <QApplication>

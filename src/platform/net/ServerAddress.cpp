@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/net/ServerAddress.h"
+
+#include <QHostAddress>
+
+namespace postlark {
+
+namespace {
+
+constexpr quint16 kPop3Port = 110;
+constexpr quint16 kPop3sPort = 995;
+constexpr quint16 kImapPort = 143;
+constexpr quint16 kImapsPort = 993;
+
+ServerAddress Invalid(const QString& reason) {
+    ServerAddress result;
+    result.error = reason;
+    return result;
+}
+
+bool HasBadCharacter(const QString& text) {
+    for (const QChar c : text) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            return true;
+    }
+    return false;
+}
+
+// A port is one to five ASCII digits with a value from 1 to 65535.
+bool ParsePort(const QString& text, quint16* port) {
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    const uint value = text.toUInt();
+    if (value == 0 || value > 65535)
+        return false;
+    *port = static_cast<quint16>(value);
+    return true;
+}
+
+bool IsIpv6Literal(const QString& text) {
+    QHostAddress address;
+    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv6Protocol;
+}
+
+const QString kBadPort = QStringLiteral("The port must be a number from 1 to 65535.");
+
+} // namespace
+
+ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
+    const QString text = field.trimmed();
+    if (text.isEmpty())
+        return Invalid(QStringLiteral("The server name is empty."));
+    if (HasBadCharacter(text))
+        return Invalid(QStringLiteral("The server name contains spaces or control characters."));
+
+    ServerAddress result;
+    result.port = defaultPort;
+    QString rest = text;
+    const qsizetype schemeEnd = text.indexOf(QStringLiteral("://"));
+    if (schemeEnd >= 0) {
+        const QString scheme = text.left(schemeEnd).toLower();
+        if (scheme == QStringLiteral("pop3")) {
+            result.port = kPop3Port;
+        } else if (scheme == QStringLiteral("pop3s")) {
+            result.port = kPop3sPort;
+            result.tls = true;
+        } else if (scheme == QStringLiteral("imap")) {
+            result.port = kImapPort;
+            result.imap = true;
+        } else if (scheme == QStringLiteral("imaps")) {
+            result.port = kImapsPort;
+            result.tls = true;
+            result.imap = true;
+        } else {
+            return Invalid(QStringLiteral("Unknown scheme \"%1\"; use pop3://, pop3s://, imap:// "
+                                          "or imaps://.")
+                               .arg(text.left(schemeEnd)));
+        }
+        rest = text.mid(schemeEnd + 3);
+    }
+
+    for (const QChar c : QStringLiteral("/\\?#@\"<>")) {
+        if (rest.contains(c))
+            return Invalid(QStringLiteral("The server name contains \"%1\".").arg(c));
+    }
+
+    QString host;
+    if (rest.startsWith(u'[')) {
+        const qsizetype close = rest.indexOf(u']');
+        if (close < 0 || rest.indexOf(u'[', 1) >= 0 || rest.indexOf(u']', close + 1) >= 0)
+            return Invalid(QStringLiteral("The brackets around the address do not match."));
+        host = rest.mid(1, close - 1);
+        if (!IsIpv6Literal(host))
+            return Invalid(QStringLiteral("Only an IPv6 address may stand in brackets."));
+        const QString after = rest.mid(close + 1);
+        if (!after.isEmpty()) {
+            if (!after.startsWith(u':'))
+                return Invalid(QStringLiteral("Unexpected text after the bracketed address."));
+            if (!ParsePort(after.mid(1), &result.port))
+                return Invalid(kBadPort);
+        }
+    } else if (rest.contains(u'[') || rest.contains(u']')) {
+        return Invalid(QStringLiteral("The brackets around the address do not match."));
+    } else {
+        const qsizetype colons = rest.count(u':');
+        if (colons == 0) {
+            host = rest;
+        } else if (colons == 1) {
+            const qsizetype colon = rest.indexOf(u':');
+            host = rest.left(colon);
+            if (!ParsePort(rest.mid(colon + 1), &result.port))
+                return Invalid(kBadPort);
+        } else if (IsIpv6Literal(rest)) {
+            host = rest; // bare IPv6 literal: the whole text is the address
+        } else {
+            return Invalid(QStringLiteral(
+                "Too many colons; write an IPv6 address with a port as [address]:port."));
+        }
+    }
+
+    if (host.isEmpty())
+        return Invalid(QStringLiteral("The server name is empty."));
+    if (result.port == 0)
+        return Invalid(kBadPort);
+    result.host = host;
+    result.valid = true;
+    return result;
+}
+
+} // namespace postlark

@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// A TCP client socket with the Winsock control's interface: Connect / SendData / GetData /
+// Close, a numbered State, and a DataArrival event. Plain connections use a QTcpSocket; a
+// "pop3s://" or "imaps://" server field gets a QSslSocket, TLS from the first byte with the
+// peer's certificate and host name verified against the system's trusted authorities.
+//
+// Event order for one connection: data that arrived is always announced through DataArrival
+// before PeerClosed or ErrorOccurred. Any handler may call Close() or Connect(); after Close()
+// no further signal of the old connection is emitted. One object serves any number of
+// connections in a row.
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QSslSocket;
+class QTcpSocket;
+
+namespace postlark {
+
+class Winsock : public QObject {
+    Q_OBJECT
+
+public:
+    enum StateConstants {
+        sckClosed = 0,
+        sckOpen = 1,
+        sckListening = 2,
+        sckConnectionPending = 3,
+        sckResolvingHost = 4,
+        sckHostResolved = 5,
+        sckConnecting = 6,
+        sckConnected = 7,
+        sckClosing = 8, // the peer has closed its side
+        sckError = 9,
+    };
+
+    // Error numbers reported through ErrorOccurred (the control's numbering where it has one).
+    enum ErrorConstants {
+        sckAddressInUse = 10048,
+        sckAddressNotAvailable = 10049,
+        sckNetworkUnreachable = 10051,
+        sckConnectAborted = 10053,
+        sckConnectionReset = 10054,
+        sckNoBufferSpace = 10055,
+        sckTimedout = 10060,
+        sckConnectionRefused = 10061,
+        sckHostNotFound = 11001,
+        sckInvalidArg = 40014,
+        sckSecureChannelFailed = 40100, // TLS handshake or certificate check failed (ours)
+    };
+
+    explicit Winsock(QObject* parent = nullptr);
+    ~Winsock() override;
+
+    int State() const { return state_; }
+
+    // Starts connecting to the server field (see ParseServerField; its own port or scheme
+    // wins over `port`) and returns at once. Any earlier connection is dropped first.
+    // An invalid field sets State 9 at once; every signal comes later from the event loop.
+    // States 8 and 9 are set when PeerClosed / ErrorOccurred are announced.
+    void Connect(const QString& server, quint16 port = 110);
+    // Queues bytes for sending; returns false (and sends nothing) unless connected.
+    bool SendData(const QByteArray& data);
+    // Everything received and not yet read.
+    QByteArray GetData();
+    // Drops the connection at once; harmless when already closed.
+    void Close();
+
+    QString LastErrorDescription() const { return lastError_; }
+    // The number reported with the last error (see ErrorConstants), 0 before any.
+    int LastErrorNumber() const { return errorNumber_; }
+    // Why the server's certificate was refused, empty when it was not (or no TLS was used).
+    QString CertificateErrors() const { return tlsErrors_; }
+    QString RemoteHost() const { return remoteHost_; }
+    quint16 RemotePort() const { return remotePort_; }
+
+    // Local port for the next connection; 0 lets the system choose.
+    quint16 LocalPort = 0;
+    // Time allowed from Connect to connected (TLS handshake included), for the next connection.
+    int ConnectTimeoutMs = 30000;
+
+signals:
+    void DataArrival(qint64 bytesTotal);
+    void PeerClosed();
+    void ErrorOccurred(int number, QString description);
+    void StateChanged(int state);
+
+private:
+    void Reset();
+    void Detach(bool abortNow);
+    void SetState(int state);
+    void ScheduleDelivery();
+    void Deliver(quint64 generation);
+    void Fail(int number, const QString& description, bool abortNow);
+    void OnSocketState(int qtState);
+    void OnSocketError(int qtError);
+    void OnReady();
+    void OnPeerClosed();
+    void TakeIncoming();
+
+    QSslSocket* NewTlsSocket();
+
+    QTcpSocket* socket_ = nullptr; // a QSslSocket for TLS connections
+    QTimer connectTimer_;
+    int state_ = sckClosed;
+    bool tls_ = false;
+    quint64 generation_ = 0; // bumped whenever a connection is dropped or started
+    QByteArray incoming_;
+    bool arrivalPending_ = false;
+    bool peerClosedPending_ = false;
+    bool errorPending_ = false;
+    bool errorStateUnannounced_ = false;
+    bool deliveryQueued_ = false;
+    int announcing_ = 0; // DataArrival handlers running
+    int errorNumber_ = 0;
+    QString lastError_;
+    QString tlsErrors_;
+    QString remoteHost_;
+    quint16 remotePort_ = 0;
+};
+
+} // namespace postlark

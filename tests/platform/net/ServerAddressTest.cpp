@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/net/ServerAddress.h"
+
+#include <gtest/gtest.h>
+
+using postlark::ParseServerField;
+
+namespace {
+
+struct Valid {
+    const char* field;
+    const char* host;
+    quint16 port;
+    bool tls;
+    bool imap = false;
+};
+
+TEST(ParseServerField, AcceptsEveryForm) {
+    const Valid cases[] = {
+        {"mail.example.com", "mail.example.com", 110, false},
+        {"  mail.example.com \t", "mail.example.com", 110, false},
+        {"mail.example.com:2110", "mail.example.com", 2110, false},
+        {"127.0.0.1:65535", "127.0.0.1", 65535, false},
+        {"[::1]:1100", "::1", 1100, false},
+        {"[2001:db8::5]", "2001:db8::5", 110, false},
+        {"2001:db8::5", "2001:db8::5", 110, false},
+        {"pop3://mail.example.com", "mail.example.com", 110, false},
+        {"POP3://mail.example.com:8110", "mail.example.com", 8110, false},
+        {"pop3s://mail.example.com", "mail.example.com", 995, true},
+        {"pop3s://mail.example.com:1995", "mail.example.com", 1995, true},
+        {"pop3s://[::1]", "::1", 995, true},
+        {"pop3s://[::1]:2995", "::1", 2995, true},
+        {"imap://mail.example.com", "mail.example.com", 143, false, true},
+        {"IMAP://mail.example.com:1143", "mail.example.com", 1143, false, true},
+        {"imaps://mail.example.com", "mail.example.com", 993, true, true},
+        {"imaps://[::1]:1993", "::1", 1993, true, true},
+    };
+    for (const Valid& c : cases) {
+        SCOPED_TRACE(c.field);
+        const auto address = ParseServerField(QString::fromUtf8(c.field));
+        EXPECT_TRUE(address.valid) << address.error.toStdString();
+        EXPECT_EQ(address.host, QString::fromUtf8(c.host));
+        EXPECT_EQ(address.port, c.port);
+        EXPECT_EQ(address.tls, c.tls);
+        EXPECT_EQ(address.imap, c.imap);
+        EXPECT_TRUE(address.error.isEmpty());
+    }
+}
+
+TEST(ParseServerField, DefaultPortAppliesOnlyWithoutPortOrScheme) {
+    EXPECT_EQ(ParseServerField("host", 4000).port, 4000);
+    EXPECT_EQ(ParseServerField("host:25", 4000).port, 25);
+    EXPECT_EQ(ParseServerField("pop3://host", 4000).port, 110);
+    EXPECT_EQ(ParseServerField("pop3s://host", 4000).port, 995);
+    EXPECT_EQ(ParseServerField("imap://host", 4000).port, 143);
+    EXPECT_EQ(ParseServerField("imaps://host", 4000).port, 993);
+    EXPECT_FALSE(ParseServerField("host", 0).valid);
+}
+
+TEST(ParseServerField, RejectsMalformedFieldsWithAReason) {
+    const char* cases[] = {
+        "",
+        "   ",
+        "host:",
+        "host:0",
+        "host:65536",
+        "host:99999999999",
+        "host:+110",
+        "host:-1",
+        "host:11x",
+        ":110",
+        "imap4://host",
+        "imap://",
+        "imaps://host:0",
+        "imaps://user@host",
+        "imap://host/INBOX",
+        "://host",
+        "pop3://",
+        "pop3s://:995",
+        "[::1",
+        "::1]",
+        "[::1]]",
+        "[::1]x",
+        "[::1]:",
+        "[mail.example.com]:110",
+        "mail example.com",
+        "mail.example.com\r\nUSER x",
+        "host:110:extra",
+        "pop3://user@host",
+        "pop3://host/path",
+    };
+    for (const char* field : cases) {
+        SCOPED_TRACE(field);
+        const auto address = ParseServerField(QString::fromUtf8(field));
+        EXPECT_FALSE(address.valid);
+        EXPECT_FALSE(address.error.isEmpty());
+    }
+}
+
+} // namespace
