@@ -7,6 +7,7 @@
 #include "mail/Pop3Probe.h"
 #include "net/CNetConnect.h"
 #include "platform/CommonDialog.h"
+#include "platform/DesktopNotification.h"
 #include "platform/MsgBox.h"
 #include "platform/RuntimeError.h"
 #include "platform/Screen.h"

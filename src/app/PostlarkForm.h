@@ -29,6 +29,7 @@ class CheckRun;
 class CommonDialog;
 class CNetConnect;
 class CSystrayIcon;
+class DesktopNotification;
 class Pop3Link;
 class Pop3Probe;
 class ProgressBar;
@@ -110,6 +111,7 @@ public:
     win::HWND Handle() const override { return hWnd_; }
     void StartTrayAlert(const QString& tip) override;
     bool TrayIconVisible() const override;
+    void ShowDesktopNotification(const QString& summary, const QString& body) override;
 
     // SettingsTarget
     void ResetUpdateIntervalMins() override;
@@ -182,6 +184,7 @@ private:
     bool endRequested_ = false; // a termination signal came while loading
     bool trayNoticeShown_ = false;
     bool saveFailureShown_ = false;
+    bool notifyNoticeShown_ = false;
     int trayRetriesLeft_ = 0;
     std::int32_t lastTrayCode_ = 0;
     bool trayBusy_ = false;
@@ -195,6 +198,7 @@ private:
     std::unique_ptr<Pop3Link> link_;
     std::unique_ptr<Pop3Probe> probe_;
     std::unique_ptr<CheckRun> checkRun_;
+    std::unique_ptr<DesktopNotification> notification_; // made at the first notification
     CSystrayIcon* sysIcon_ = nullptr;
     win::HICON postlarkImage_ = 0;
     win::HICON mailTray1_ = 0;

@@ -114,8 +114,11 @@ void SettingsForm::BuildControls() {
     trayCheck_ = Check(alertFrame_, "TrayCheck", "&Flash a mail icon in the system tray",
                        "If checked, will put a flashing envelope icon in the system tray area.");
     popUpCheck_ = Check(alertFrame_, "PopUpCheck", "Pop &Up the main window");
+    notifyCheck_ = Check(alertFrame_, "NotifyCheck", "Show a &desktop notification",
+                         "If checked, will show a notification of the desktop listing the "
+                         "accounts with new mail; choosing it brings the main window back.");
     alerts->addWidget(label1);
-    for (QWidget* w : {msgCheck_, soundCheck_, launchCheck_, trayCheck_, popUpCheck_})
+    for (QWidget* w : {msgCheck_, soundCheck_, launchCheck_, trayCheck_, popUpCheck_, notifyCheck_})
         alerts->addWidget(w);
     alerts->addStretch();
 

@@ -67,6 +67,7 @@ private:
     QCheckBox* launchCheck_ = nullptr;
     QCheckBox* trayCheck_ = nullptr;
     QCheckBox* popUpCheck_ = nullptr;
+    QCheckBox* notifyCheck_ = nullptr;
 
     QCheckBox* autoCheck_ = nullptr;
     QLineEdit* textInterval_ = nullptr;

@@ -48,6 +48,7 @@ void SettingsForm::Form_Load() {
     SetFromStore(launchCheck_, "AlertLaunch", 0);
     SetFromStore(trayCheck_, "AlertTray", 0);
     SetFromStore(popUpCheck_, "AlertPopUp", 0);
+    SetFromStore(notifyCheck_, "AlertNotify", 0);
     SetFromStore(checkProgress_, "ShowProgress", 1);
     SetFromStore(autoCheck_, "AutoCheck", 0);
     AutoCheck_Click();
@@ -164,6 +165,7 @@ bool SettingsForm::StoreAndApply() {
     set("AutoCheckValue", QStringToAnsi(textInterval_->text())); // as typed
     set("RememberWhereIWas", BoxValue(rememberWhereIWas_));
     set("CheckConnection", BoxValue(checkConnection_));
+    set("AlertNotify", BoxValue(notifyCheck_));
     if (optionSmooth_->isChecked())
         set("ProgressStyle", "Smooth");
     else if (optionBlock_->isChecked())

@@ -11,6 +11,10 @@
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"
 
+#include <QStringList>
+#include <algorithm>
+#include <limits>
+
 namespace postlark {
 
 namespace {
@@ -41,9 +45,24 @@ void LaunchPrograms(const AlertTarget& target, const std::vector<std::int16_t>& 
     }
 }
 
+// One line per account with mail: "address: n new".
+QString NotificationBody(const AlertTarget& target, const std::vector<std::int16_t>& results,
+                         const std::vector<std::string>& counts) {
+    QStringList lines;
+    for (int i = 0; i < target.AccountRowCount(); ++i) {
+        if (!HasMail(results, i))
+            continue;
+        const std::string count =
+            i < static_cast<int>(counts.size()) ? counts[static_cast<size_t>(i)] : "";
+        lines << target.AccountRowText(i) + ": " + AnsiToQString(count) + " new";
+    }
+    return lines.join('\n');
+}
+
 } // namespace
 
-void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results) {
+void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
+             const std::vector<std::string>& counts) {
     if (AlertOn("AlertLaunch", 0))
         LaunchPrograms(target, results);
 
@@ -62,6 +81,9 @@ void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results) {
         win::SetForegroundWindow(target.Handle());
     }
     target.SetStatusText(CheckRun::LastCheckText(", new messages."));
+    // The desktop's notification does not take the keyboard: it goes out before the message.
+    if (AlertOn("AlertNotify", 0))
+        target.ShowDesktopNotification("New mail", NotificationBody(target, results, counts));
     if (AlertOn("AlertMsg", 1))
         MsgBox("You have new mail in accounts:\r\n" + accounts, vbInformation,
                "Mail Notification - Postlark");

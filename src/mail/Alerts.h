@@ -1,14 +1,18 @@
 #pragma once
 // The new-mail alerts, each as the user's settings choose: launch the accounts' programs,
-// flash the tray icon, play the new-mail sound, bring the window forward, show a message.
+// flash the tray icon, play the new-mail sound, bring the window forward, show a message;
+// besides those, a desktop notification.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace postlark {
 
 class AlertTarget;
 
-// `results` holds the check result of each account (1 = new mail).
-void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results);
+// `results` holds the check result of each account (1 = new mail), `counts` its message count
+// as the server gave it.
+void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
+             const std::vector<std::string>& counts);
 
 } // namespace postlark

@@ -264,11 +264,27 @@ TEST_F(SettingsFormTest, OkStoresEveryOptionInOrderThenArmsTheTimer) {
     // A fresh store lists the keys in the order they were first written.
     QFile file(QString::fromStdString(SettingsStore::FilePath()));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(
-        QString::fromLatin1(file.readAll()).trimmed().split('\n', Qt::SkipEmptyParts),
-        QStringList({"[Settings]", "AlertMsg=1", "AlertSound=1", "AlertLaunch=0", "AlertTray=0",
-                     "AlertPopUp=0", "ShowProgress=1", "AutoCheck=1", "AutoCheckValue=5",
-                     "RememberWhereIWas=1", "CheckConnection=0", "ProgressStyle=Block"}));
+    EXPECT_EQ(QString::fromLatin1(file.readAll()).trimmed().split('\n', Qt::SkipEmptyParts),
+              QStringList({"[Settings]", "AlertMsg=1", "AlertSound=1", "AlertLaunch=0",
+                           "AlertTray=0", "AlertPopUp=0", "ShowProgress=1", "AutoCheck=1",
+                           "AutoCheckValue=5", "RememberWhereIWas=1", "CheckConnection=0",
+                           "AlertNotify=0", "ProgressStyle=Block"}));
+}
+
+// The options added beside the specified ones: off on a fresh store, shown as stored, stored
+// by Apply.
+TEST_F(SettingsFormTest, TheDesktopNotificationBoxIsOffFirstAndStoredByApply) {
+    Open();
+    QCheckBox* notify = Box("NotifyCheck");
+    EXPECT_EQ(notify->text(), "Show a &desktop notification");
+    EXPECT_EQ(notify->parentWidget()->objectName(), "AlertFrame");
+    EXPECT_FALSE(notify->isChecked());
+    notify->click();
+    Get<QPushButton>("cmdApply")->click();
+    EXPECT_EQ(SettingsStore::GetValue("AlertNotify", ""), "1");
+    Get<QPushButton>("cmdCancel")->click();
+    Open();
+    EXPECT_TRUE(Box("NotifyCheck")->isChecked());
 }
 
 TEST_F(SettingsFormTest, CancelStoresNothingAndAppliesNothing) {
