@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -112,6 +113,10 @@ public:
     void StartTrayAlert(const QString& tip) override;
     bool TrayIconVisible() const override;
     void ShowDesktopNotification(const QString& summary, const QString& body) override;
+    void ShowNewMailCount(int count) override;
+    void NoNewMail() override { ShowNewMailCount(0); }
+    // The new-mail count drawn on the tray icon; 0 while none is.
+    int NewMailCount() const { return newMailCount_; }
 
     // SettingsTarget
     void ResetUpdateIntervalMins() override;
@@ -167,6 +172,9 @@ private:
     void HideToTray();
     void RetryTrayIcon();
     void SetShowChecked(bool checked);
+    // The tray picture to show for one of the plain ones: with the new-mail count drawn on it
+    // while there is one.
+    win::HICON TrayPicture(win::HICON plain) const;
     // The account that modify, delete and launch act on: the selected row's, or -1 for an
     // empty list. Whenever the list has rows exactly one is selected (see KeepOneSelected).
     int SelectedAccount() const;
@@ -203,6 +211,8 @@ private:
     win::HICON postlarkImage_ = 0;
     win::HICON mailTray1_ = 0;
     win::HICON mailTray2_ = 0;
+    int newMailCount_ = 0;
+    std::array<win::HICON, 3> countedImages_{}; // the three pictures above with the count
 
     QTreeWidget* accountList_ = nullptr;
     QPushButton* addAcct_ = nullptr;

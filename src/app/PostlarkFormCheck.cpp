@@ -150,7 +150,7 @@ void PostlarkForm::ShowDesktopNotification(const QString& summary, const QString
 }
 
 void PostlarkForm::TimerFlash_Timer() {
-    sysIcon_->IconHandle(FlashPhase ? mailTray2_ : mailTray1_);
+    sysIcon_->IconHandle(TrayPicture(FlashPhase ? mailTray2_ : mailTray1_));
     FlashPhase = !FlashPhase;
     sysIcon_->Update();
 }

@@ -204,6 +204,10 @@ void SettingsForm::BuildControls() {
     general->addLayout(style);
     general->addWidget(checkStartup_);
     general->addWidget(rememberWhereIWas_);
+    trayCountCheck_ =
+        Check(generalFrame_, "TrayCountCheck", "Show the &number of new messages on the tray icon",
+              "If checked, the tray icon carries the number of new messages until you dismiss it.");
+    general->addWidget(trayCountCheck_);
     general->addStretch();
 
     cmdOK_ = new QPushButton("&OK", this);

@@ -79,6 +79,7 @@ private:
     QRadioButton* optionSmooth_ = nullptr;
     QCheckBox* checkStartup_ = nullptr;
     QCheckBox* rememberWhereIWas_ = nullptr;
+    QCheckBox* trayCountCheck_ = nullptr;
 
     QPushButton* cmdOK_ = nullptr;
     QPushButton* cmdCancel_ = nullptr;

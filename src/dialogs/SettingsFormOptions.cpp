@@ -61,6 +61,7 @@ void SettingsForm::Form_Load() {
 
     SetFromStore(rememberWhereIWas_, "RememberWhereIWas", 1);
     SetFromStore(checkConnection_, "CheckConnection", 0);
+    SetFromStore(trayCountCheck_, "TrayCount", 1);
 
     // An existing registration is written again with the program's current path.
     const QVariant startup = ReadRegValue(win::HKEY_CURRENT_USER, RunKeyPath, RunValueName, "Z");
@@ -166,6 +167,7 @@ bool SettingsForm::StoreAndApply() {
     set("RememberWhereIWas", BoxValue(rememberWhereIWas_));
     set("CheckConnection", BoxValue(checkConnection_));
     set("AlertNotify", BoxValue(notifyCheck_));
+    set("TrayCount", BoxValue(trayCountCheck_));
     if (optionSmooth_->isChecked())
         set("ProgressStyle", "Smooth");
     else if (optionBlock_->isChecked())

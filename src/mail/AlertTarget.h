@@ -22,6 +22,8 @@ public:
     virtual void SetStatusText(const QString& text) = 0;
     // Shows the desktop's own notification, replacing the one shown before.
     virtual void ShowDesktopNotification(const QString& summary, const QString& body) = 0;
+    // The number of new messages drawn on the tray icon's pictures; 0 draws none.
+    virtual void ShowNewMailCount(int count) = 0;
 };
 
 } // namespace postlark

@@ -61,6 +61,20 @@ QString NotificationBody(const AlertTarget& target, const std::vector<std::int16
 
 } // namespace
 
+int NewMessageTotal(const std::vector<std::int16_t>& results,
+                    const std::vector<std::string>& counts) {
+    long long total = 0;
+    for (size_t i = 0; i < results.size() && i < counts.size(); ++i) {
+        if (results[i] != 1)
+            continue;
+        bool ok = false;
+        const qlonglong count = QString::fromStdString(counts[i]).trimmed().toLongLong(&ok);
+        if (ok && count > 0)
+            total += count;
+    }
+    return static_cast<int>(std::min<long long>(total, std::numeric_limits<int>::max()));
+}
+
 void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
              const std::vector<std::string>& counts) {
     if (AlertOn("AlertLaunch", 0))
@@ -71,6 +85,9 @@ void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
         if (HasMail(results, i))
             accounts += target.AccountRowText(i) + "\r\n";
 
+    // Before the flashing starts, so that its first frame already carries the number; with the
+    // option off any number still drawn goes.
+    target.ShowNewMailCount(AlertOn("TrayCount", 1) ? NewMessageTotal(results, counts) : 0);
     if (AlertOn("AlertTray", 0))
         target.StartTrayAlert("You have new mail waiting!  (Left click to dismiss this icon.)");
     if (AlertOn("AlertSound", 0))

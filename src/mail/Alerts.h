@@ -1,7 +1,7 @@
 #pragma once
 // The new-mail alerts, each as the user's settings choose: launch the accounts' programs,
 // flash the tray icon, play the new-mail sound, bring the window forward, show a message;
-// besides those, a desktop notification.
+// besides those, a desktop notification and the number of new messages on the tray icon.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,5 +14,10 @@ class AlertTarget;
 // as the server gave it.
 void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
              const std::vector<std::string>& counts);
+
+// The total of the message counts of the accounts with new mail (counts that are not numbers
+// add nothing).
+int NewMessageTotal(const std::vector<std::int16_t>& results,
+                    const std::vector<std::string>& counts);
 
 } // namespace postlark

@@ -173,8 +173,10 @@ void CheckRun::Run() {
     view_.EnableLaunchAndCheck();
     if (anyMail)
         view_.GotMail();
-    else
+    else {
+        view_.NoNewMail();
         view_.SetStatusText(LastCheckText(", no new mail."));
+    }
     view_.EndRunControls();
 }
 

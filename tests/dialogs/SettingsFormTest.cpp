@@ -268,7 +268,7 @@ TEST_F(SettingsFormTest, OkStoresEveryOptionInOrderThenArmsTheTimer) {
               QStringList({"[Settings]", "AlertMsg=1", "AlertSound=1", "AlertLaunch=0",
                            "AlertTray=0", "AlertPopUp=0", "ShowProgress=1", "AutoCheck=1",
                            "AutoCheckValue=5", "RememberWhereIWas=1", "CheckConnection=0",
-                           "AlertNotify=0", "ProgressStyle=Block"}));
+                           "AlertNotify=0", "TrayCount=1", "ProgressStyle=Block"}));
 }
 
 // The options added beside the specified ones: off on a fresh store, shown as stored, stored
@@ -285,6 +285,18 @@ TEST_F(SettingsFormTest, TheDesktopNotificationBoxIsOffFirstAndStoredByApply) {
     Get<QPushButton>("cmdCancel")->click();
     Open();
     EXPECT_TRUE(Box("NotifyCheck")->isChecked());
+}
+
+TEST_F(SettingsFormTest, TheTrayCountBoxIsOnFirstAndStoredByOk) {
+    Open();
+    QCheckBox* count = Box("TrayCountCheck");
+    EXPECT_EQ(count->parentWidget()->objectName(), "GeneralFrame");
+    EXPECT_TRUE(count->isChecked());
+    count->click();
+    Get<QPushButton>("cmdOK")->click();
+    EXPECT_EQ(SettingsStore::GetValue("TrayCount", ""), "0");
+    Open();
+    EXPECT_FALSE(Box("TrayCountCheck")->isChecked());
 }
 
 TEST_F(SettingsFormTest, CancelStoresNothingAndAppliesNothing) {
