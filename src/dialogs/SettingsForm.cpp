@@ -172,7 +172,11 @@ void SettingsForm::BuildControls() {
               "(does not affect manual email checks)");
     auto_->addWidget(autoCheck_);
     auto_->addLayout(every);
+    checkAtStart_ = Check(autoCheckFrame_, "CheckAtStart", "Check &when Postlark starts",
+                          "Checks for new mail as soon as Postlark has started, before the "
+                          "first automatic check.");
     auto_->addWidget(checkConnection_);
+    auto_->addWidget(checkAtStart_);
     auto_->addStretch();
 
     generalFrame_ = new QGroupBox("General Settings", this);

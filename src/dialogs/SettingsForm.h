@@ -73,6 +73,7 @@ private:
     QLineEdit* textInterval_ = nullptr;
     QScrollBar* upDownInterval_ = nullptr;
     QCheckBox* checkConnection_ = nullptr;
+    QCheckBox* checkAtStart_ = nullptr;
 
     QCheckBox* checkProgress_ = nullptr;
     QRadioButton* optionBlock_ = nullptr;

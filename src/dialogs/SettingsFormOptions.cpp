@@ -62,6 +62,7 @@ void SettingsForm::Form_Load() {
     SetFromStore(rememberWhereIWas_, "RememberWhereIWas", 1);
     SetFromStore(checkConnection_, "CheckConnection", 0);
     SetFromStore(trayCountCheck_, "TrayCount", 1);
+    SetFromStore(checkAtStart_, "CheckAtStart", 0);
 
     // An existing registration is written again with the program's current path.
     const QVariant startup = ReadRegValue(win::HKEY_CURRENT_USER, RunKeyPath, RunValueName, "Z");
@@ -98,6 +99,7 @@ void SettingsForm::TabStrip1_Click() {
 void SettingsForm::AutoCheck_Click() {
     textInterval_->setEnabled(autoCheck_->isChecked());
     upDownInterval_->setEnabled(autoCheck_->isChecked());
+    checkAtStart_->setEnabled(autoCheck_->isChecked()); // it is one of the automatic checks
 }
 
 void SettingsForm::CheckProgress_Click() {
@@ -168,6 +170,7 @@ bool SettingsForm::StoreAndApply() {
     set("CheckConnection", BoxValue(checkConnection_));
     set("AlertNotify", BoxValue(notifyCheck_));
     set("TrayCount", BoxValue(trayCountCheck_));
+    set("CheckAtStart", BoxValue(checkAtStart_));
     if (optionSmooth_->isChecked())
         set("ProgressStyle", "Smooth");
     else if (optionBlock_->isChecked())

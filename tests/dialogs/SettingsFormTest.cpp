@@ -264,11 +264,12 @@ TEST_F(SettingsFormTest, OkStoresEveryOptionInOrderThenArmsTheTimer) {
     // A fresh store lists the keys in the order they were first written.
     QFile file(QString::fromStdString(SettingsStore::FilePath()));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromLatin1(file.readAll()).trimmed().split('\n', Qt::SkipEmptyParts),
-              QStringList({"[Settings]", "AlertMsg=1", "AlertSound=1", "AlertLaunch=0",
-                           "AlertTray=0", "AlertPopUp=0", "ShowProgress=1", "AutoCheck=1",
-                           "AutoCheckValue=5", "RememberWhereIWas=1", "CheckConnection=0",
-                           "AlertNotify=0", "TrayCount=1", "ProgressStyle=Block"}));
+    EXPECT_EQ(
+        QString::fromLatin1(file.readAll()).trimmed().split('\n', Qt::SkipEmptyParts),
+        QStringList({"[Settings]", "AlertMsg=1", "AlertSound=1", "AlertLaunch=0", "AlertTray=0",
+                     "AlertPopUp=0", "ShowProgress=1", "AutoCheck=1", "AutoCheckValue=5",
+                     "RememberWhereIWas=1", "CheckConnection=0", "AlertNotify=0", "TrayCount=1",
+                     "CheckAtStart=0", "ProgressStyle=Block"}));
 }
 
 // The options added beside the specified ones: off on a fresh store, shown as stored, stored
@@ -297,6 +298,20 @@ TEST_F(SettingsFormTest, TheTrayCountBoxIsOnFirstAndStoredByOk) {
     EXPECT_EQ(SettingsStore::GetValue("TrayCount", ""), "0");
     Open();
     EXPECT_FALSE(Box("TrayCountCheck")->isChecked());
+}
+
+TEST_F(SettingsFormTest, TheCheckAtStartBoxGoesWithAutomaticChecking) {
+    Open();
+    QCheckBox* atStart = Box("CheckAtStart");
+    EXPECT_EQ(atStart->text(), "Check &when Postlark starts");
+    EXPECT_EQ(atStart->parentWidget()->objectName(), "AutoCheckFrame");
+    EXPECT_FALSE(atStart->isChecked());
+    EXPECT_FALSE(atStart->isEnabled());
+    Box("AutoCheck")->click();
+    ASSERT_TRUE(atStart->isEnabled());
+    atStart->click();
+    Get<QPushButton>("cmdApply")->click();
+    EXPECT_EQ(SettingsStore::GetValue("CheckAtStart", ""), "1");
 }
 
 TEST_F(SettingsFormTest, CancelStoresNothingAndAppliesNothing) {
