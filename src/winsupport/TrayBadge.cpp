@@ -141,8 +141,8 @@ QImage DrawTrayBadge(const QImage& picture, int size, int count) {
 QIcon DrawTrayBadge(const QIcon& icon, int count) {
     QIcon badged;
     for (const int size : kSizes)
-        badged.addPixmap(
-            QPixmap::fromImage(DrawTrayBadge(icon.pixmap(size, size).toImage(), size, count)));
+        badged.addPixmap(QPixmap::fromImage(
+            DrawTrayBadge(icon.pixmap(QSize(size, size), 1.0).toImage(), size, count)));
     return badged;
 }
 

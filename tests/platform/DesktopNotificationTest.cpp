@@ -74,6 +74,18 @@ TEST_F(DesktopNotificationTest, ShowsThenReplacesItsNotificationAndReportsTheDef
     EXPECT_TRUE(reports.unavailable.isEmpty());
 }
 
+TEST_F(DesktopNotificationTest, AServerThatReadsNoMarkupGetsTheTextAsItIs) {
+    XServer x({});
+    ASSERT_TRUE(x.failure().isEmpty()) << x.failure().toStdString();
+    NotificationServer server(&x, false);
+    ASSERT_TRUE(server.failure().isEmpty()) << server.failure().toStdString();
+    DesktopNotification notification("Postlark", "org.postlark.Postlark", Picture(),
+                                     server.busAddress());
+    notification.Show("New mail", "b&c@example.org: 1 new");
+    ASSERT_TRUE(server.waitForReceived(1, kTimeoutMs));
+    EXPECT_EQ(server.received()[0].body, "b&c@example.org: 1 new");
+}
+
 TEST_F(DesktopNotificationTest, WithoutAServerEachShowIsReportedAndNothingElseHappens) {
     NotificationServer bus(nullptr);
     ASSERT_TRUE(bus.failure().isEmpty()) << bus.failure().toStdString();

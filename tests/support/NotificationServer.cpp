@@ -21,7 +21,7 @@ void Stop(QProcess& process) {
 
 } // namespace
 
-NotificationServer::NotificationServer(const XServer* x) {
+NotificationServer::NotificationServer(const XServer* x, bool markup) {
     failure_ = missingPrograms();
     if (!failure_.isEmpty())
         return;
@@ -40,7 +40,14 @@ NotificationServer::NotificationServer(const XServer* x) {
     server_.setStandardErrorFile(QProcess::nullDevice());
     QObject::connect(&server_, &QProcess::readyReadStandardOutput,
                      [this] { printed_ += server_.readAllStandardOutput(); });
-    server_.start("dunst", {"-print"});
+    // Notifications stay until they are chosen or replaced, however slow the machine.
+    config_.open();
+    config_.write(markup ? "[global]\nmarkup = full\n" : "[global]\nmarkup = no\n");
+    config_.write("[urgency_low]\ntimeout = 0\n"
+                  "[urgency_normal]\ntimeout = 0\n"
+                  "[urgency_critical]\ntimeout = 0\n");
+    config_.flush();
+    server_.start("dunst", {"-config", config_.fileName(), "-print"});
     // Up once it answers its own control interface on the bus.
     if (!XServer::waitUntil(
             [&] {

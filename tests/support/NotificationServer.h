@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QTemporaryFile>
 
 namespace postlark::test {
 
@@ -21,8 +22,9 @@ public:
         bool picture = false; // the notification carried its own picture (image-data)
     };
 
-    // With `x` a notification server runs on its display; without, the bus has none.
-    explicit NotificationServer(const XServer* x);
+    // With `x` a notification server runs on its display; without, the bus has none. With
+    // `markup` the server reads markup in the body (as desktop servers do), else plain text.
+    explicit NotificationServer(const XServer* x, bool markup = true);
     ~NotificationServer();
     NotificationServer(const NotificationServer&) = delete;
     NotificationServer& operator=(const NotificationServer&) = delete;
@@ -50,6 +52,7 @@ private:
     QString address_;
     QProcessEnvironment environment_;
     QProcess bus_;
+    QTemporaryFile config_;
     QProcess server_;
     QByteArray printed_;
 };
