@@ -22,10 +22,8 @@ struct Reports {
     explicit Reports(DesktopNotification& notification) {
         QObject::connect(&notification, &DesktopNotification::Unavailable,
                          [this](const QString& reason) { unavailable << reason; });
-        QObject::connect(&notification, &DesktopNotification::DefaultAction, [this] { ++chosen; });
     }
     QStringList unavailable;
-    int chosen = 0;
 };
 
 QIcon Picture() {
@@ -43,34 +41,26 @@ protected:
     test::TestEnvironment env_;
 };
 
-TEST_F(DesktopNotificationTest, ShowsThenReplacesItsNotificationAndReportsTheDefaultAction) {
+// A second Show made before the server has answered the first waits for the first's id, so it
+// still replaces it. (What the program sends, and the default action, are tested through the
+// main window.)
+TEST_F(DesktopNotificationTest, ARapidSecondShowReplacesTheFirstAndMarkupIsEscaped) {
     XServer x({});
     ASSERT_TRUE(x.failure().isEmpty()) << x.failure().toStdString();
     NotificationServer server(&x);
     ASSERT_TRUE(server.failure().isEmpty()) << server.failure().toStdString();
-
     DesktopNotification notification("Postlark", "org.postlark.Postlark", Picture(),
                                      server.busAddress());
     Reports reports(notification);
     notification.Show("New mail", "a@example.org: 1 new");
-    ASSERT_TRUE(server.waitForReceived(1, kTimeoutMs));
-    auto received = server.received();
-    EXPECT_EQ(received[0].appName, "Postlark");
-    EXPECT_EQ(received[0].summary, "New mail");
-    EXPECT_EQ(received[0].body, "a@example.org: 1 new");
-    EXPECT_TRUE(received[0].picture);
-    ASSERT_TRUE(XServer::waitUntil([&] { return notification.Id() != 0; }, kTimeoutMs));
-    EXPECT_EQ(notification.Id(), received[0].id);
-
-    // The next one takes the place of the first; markup characters arrive as text.
     notification.Show("New mail", "a@example.org: 2 new\nb&c@example.org: 1 new");
     ASSERT_TRUE(server.waitForReceived(2, kTimeoutMs));
-    received = server.received();
+    const auto received = server.received();
     EXPECT_EQ(received[1].id, received[0].id);
     EXPECT_EQ(received[1].body, "a@example.org: 2 new\nb&amp;c@example.org: 1 new");
-
-    ASSERT_TRUE(server.invokeDefaultAction());
-    EXPECT_TRUE(XServer::waitUntil([&] { return reports.chosen == 1; }, kTimeoutMs));
+    EXPECT_TRUE(received[1].picture);
+    ASSERT_TRUE(XServer::waitUntil([&] { return notification.Id() != 0; }, kTimeoutMs));
+    EXPECT_EQ(notification.Id(), received[0].id);
     EXPECT_TRUE(reports.unavailable.isEmpty());
 }
 
@@ -86,25 +76,20 @@ TEST_F(DesktopNotificationTest, AServerThatReadsNoMarkupGetsTheTextAsItIs) {
     EXPECT_EQ(server.received()[0].body, "b&c@example.org: 1 new");
 }
 
-TEST_F(DesktopNotificationTest, WithoutAServerEachShowIsReportedAndNothingElseHappens) {
+TEST_F(DesktopNotificationTest, WithoutAServerOrWithoutABusEachShowIsReported) {
     NotificationServer bus(nullptr);
     ASSERT_TRUE(bus.failure().isEmpty()) << bus.failure().toStdString();
-    DesktopNotification notification("Postlark", "org.postlark.Postlark", Picture(),
-                                     bus.busAddress());
-    Reports reports(notification);
-    notification.Show("New mail", "a@example.org: 1 new");
-    notification.Show("New mail", "a@example.org: 2 new"); // waits for the first to end
-    ASSERT_TRUE(XServer::waitUntil([&] { return reports.unavailable.size() == 2; }, kTimeoutMs));
-    EXPECT_FALSE(reports.unavailable[0].isEmpty());
-    EXPECT_EQ(notification.Id(), 0u);
-}
-
-TEST_F(DesktopNotificationTest, ABusThatCannotBeReachedIsReportedToo) {
-    DesktopNotification notification("Postlark", "org.postlark.Postlark", Picture(),
-                                     "unix:path=/nonexistent/postlark-test-no-bus");
-    Reports reports(notification);
-    notification.Show("New mail", "a@example.org: 1 new");
-    EXPECT_TRUE(XServer::waitUntil([&] { return reports.unavailable.size() == 1; }, kTimeoutMs));
+    for (const QString& address :
+         {bus.busAddress(), QStringLiteral("unix:path=/nonexistent/postlark-test-no-bus")}) {
+        DesktopNotification notification("Postlark", "org.postlark.Postlark", Picture(), address);
+        Reports reports(notification);
+        notification.Show("New mail", "a@example.org: 1 new");
+        notification.Show("New mail", "a@example.org: 2 new"); // waits for the first to end
+        ASSERT_TRUE(XServer::waitUntil([&] { return reports.unavailable.size() == 2; }, kTimeoutMs))
+            << address.toStdString();
+        EXPECT_FALSE(reports.unavailable[0].isEmpty());
+        EXPECT_EQ(notification.Id(), 0u);
+    }
 }
 
 } // namespace
