@@ -17,6 +17,7 @@
 #include "platform/window/MsgBox.h"
 #include "platform/window/Screen.h"
 #include "platform/window/WindowLayer.h"
+#include "platform/shell/DesktopNotification.h"
 #include "store/AnsiText.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"
@@ -291,6 +292,11 @@ bool PostlarkForm::Form_Load() {
     if (endRequested_)
         return false;
     loaded_ = true;
+    // With automatic checking on, a check at start comes before the timer's first tick: it
+    // runs from the event loop once start-up is over, shown or hidden.
+    if (SettingsStore::IsFlagOn("AutoCheck", false) &&
+        SettingsStore::IsFlagOn("CheckAtStart", false))
+        autoCheck_->CheckNow();
     return true;
 }
 

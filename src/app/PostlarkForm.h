@@ -10,6 +10,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +31,7 @@ class CheckRun;
 class CommonDialog;
 class CNetConnect;
 class CSystrayIcon;
+class DesktopNotification;
 class ImapProbe;
 class Pop3Link;
 class Pop3Probe;
@@ -112,6 +114,11 @@ public:
     win::HWND Handle() const override { return hWnd_; }
     void StartTrayAlert(const QString& tip) override;
     bool TrayIconVisible() const override;
+    void ShowDesktopNotification(const QString& summary, const QString& body) override;
+    void ShowNewMailCount(int count) override;
+    void NoNewMail() override { ShowNewMailCount(0); }
+    // The new-mail count drawn on the tray icon; 0 while none is.
+    int NewMailCount() const { return newMailCount_; }
 
     // SettingsTarget
     void ResetUpdateIntervalMins() override;
@@ -167,6 +174,9 @@ private:
     void HideToTray();
     void RetryTrayIcon();
     void SetShowChecked(bool checked);
+    // The tray picture to show for one of the plain ones: with the new-mail count drawn on it
+    // while there is one.
+    win::HICON TrayPicture(win::HICON plain) const;
     // The account that modify, delete and launch act on: the selected row's, or -1 for an
     // empty list. Whenever the list has rows exactly one is selected (see KeepOneSelected).
     int SelectedAccount() const;
@@ -184,6 +194,7 @@ private:
     bool endRequested_ = false; // a termination signal came while loading
     bool trayNoticeShown_ = false;
     bool saveFailureShown_ = false;
+    bool notifyNoticeShown_ = false;
     int trayRetriesLeft_ = 0;
     std::int32_t lastTrayCode_ = 0;
     bool trayBusy_ = false;
@@ -198,10 +209,13 @@ private:
     std::unique_ptr<Pop3Probe> probe_;
     std::unique_ptr<ImapProbe> imapProbe_;
     std::unique_ptr<CheckRun> checkRun_;
+    std::unique_ptr<DesktopNotification> notification_; // made at the first notification
     CSystrayIcon* sysIcon_ = nullptr;
     win::HICON postlarkImage_ = 0;
     win::HICON mailTray1_ = 0;
     win::HICON mailTray2_ = 0;
+    int newMailCount_ = 0;
+    std::array<win::HICON, 3> countedImages_{}; // the three pictures above with the count
 
     QTreeWidget* accountList_ = nullptr;
     QPushButton* addAcct_ = nullptr;

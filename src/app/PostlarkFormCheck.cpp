@@ -13,6 +13,8 @@
 #include "platform/shell/ShellNotify.h"
 #include "platform/window/DeferredPaint.h"
 #include "platform/window/MsgBox.h"
+#include "platform/shell/DesktopNotification.h"
+#include "platform/window/WindowLayer.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"
@@ -96,7 +98,7 @@ void PostlarkForm::SetNewMailToolTip(int row, const QString& tip) {
 }
 
 void PostlarkForm::GotMail() {
-    ::postlark::GotMail(*this, probe_->CheckResults);
+    ::postlark::GotMail(*this, probe_->CheckResults, probe_->MessageCounts);
 }
 
 QString PostlarkForm::AccountRowText(int row) const {
@@ -121,8 +123,35 @@ bool PostlarkForm::TrayIconVisible() const {
     return sysIcon_->Visible();
 }
 
+void PostlarkForm::ShowDesktopNotification(const QString& summary, const QString& body) {
+    if (!notification_) {
+        notification_ = std::make_unique<DesktopNotification>("Postlark", "org.postlark.Postlark",
+                                                              win::IconFromHandle(postlarkImage_));
+        // Choosing the notification does what a double click on the tray icon does: the tray
+        // alert is dismissed and the window comes back. The two clicks go the way the tray's
+        // own do, as its callback message.
+        connect(notification_.get(), &DesktopNotification::DefaultAction, this, [this] {
+            if (unloaded_)
+                return;
+            const win::UINT message = sysIcon_->CallbackMessage();
+            win::PostMessageA(hWnd_, message, 1, win::WM_LBUTTONDOWN);
+            win::PostMessageA(hWnd_, message, 1, win::WM_LBUTTONDBLCLK);
+        });
+        // Without a notification server the other alerts carry on; the user hears of it once.
+        connect(notification_.get(), &DesktopNotification::Unavailable, this,
+                [this](const QString& reason) {
+                    if (notifyNoticeShown_ || unloaded_)
+                        return;
+                    notifyNoticeShown_ = true;
+                    statusBar_->showMessage("Desktop notifications are not available.");
+                    statusBar_->setToolTip(reason);
+                });
+    }
+    notification_->Show(summary, body);
+}
+
 void PostlarkForm::TimerFlash_Timer() {
-    sysIcon_->IconHandle(FlashPhase ? mailTray2_ : mailTray1_);
+    sysIcon_->IconHandle(TrayPicture(FlashPhase ? mailTray2_ : mailTray1_));
     FlashPhase = !FlashPhase;
     sysIcon_->Update();
 }

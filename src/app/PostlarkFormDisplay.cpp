@@ -4,12 +4,14 @@
 #include "app/PostlarkForm.h"
 
 #include "winsupport/CSystrayIcon.h"
+#include "winsupport/TrayBadge.h"
 
 #include <QAction>
 #include <QCursor>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 namespace postlark {
@@ -73,6 +75,39 @@ void PostlarkForm::RetryTrayIcon() {
     }
 }
 
+win::HICON PostlarkForm::TrayPicture(win::HICON plain) const {
+    const std::array<win::HICON, 3> plains{postlarkImage_, mailTray1_, mailTray2_};
+    for (std::size_t i = 0; i < plains.size(); ++i)
+        if (plains[i] == plain && countedImages_[i] != 0)
+            return countedImages_[i];
+    return plain;
+}
+
+void PostlarkForm::ShowNewMailCount(int count) {
+    count = std::max(count, 0);
+    if (count == newMailCount_)
+        return;
+    // The picture the icon shows now, without any count on it.
+    const std::array<win::HICON, 3> plains{postlarkImage_, mailTray1_, mailTray2_};
+    win::HICON shown = sysIcon_->IconHandle();
+    for (std::size_t i = 0; i < plains.size(); ++i)
+        if (countedImages_[i] != 0 && countedImages_[i] == shown)
+            shown = plains[i];
+
+    const std::array<win::HICON, 3> old = countedImages_;
+    newMailCount_ = count;
+    for (std::size_t i = 0; i < plains.size(); ++i)
+        countedImages_[i] =
+            count > 0 ? win::RegisterIcon(DrawTrayBadge(win::IconFromHandle(plains[i]), count)) : 0;
+    // The icon keeps its frame (or its still picture) and shows the new count at once, or
+    // when it is next shown.
+    if (TrayPicture(shown) != sysIcon_->IconHandle())
+        sysIcon_->IconHandle(TrayPicture(shown));
+    for (const win::HICON handle : old)
+        if (handle != 0)
+            win::DestroyIcon(handle);
+}
+
 void PostlarkForm::Form_MouseMove(int /*button*/, int /*shift*/, double x, double /*y*/) {
     lastTrayCode_ = static_cast<std::int32_t>(std::lround(x / twipsX_));
     // A menu or message opened from here runs its own event loop; events meanwhile are dropped.
@@ -84,6 +119,7 @@ void PostlarkForm::Form_MouseMove(int /*button*/, int /*shift*/, double x, doubl
         timerFlash_->stop();
         sysIcon_->TipText("Postlark 1.5");
         sysIcon_->IconHandle(postlarkImage_);
+        ShowNewMailCount(0); // the count goes with the alert
         sysIcon_->Update();
         if (menuShow_->isChecked())
             sysIcon_->HideIcon();

@@ -122,8 +122,11 @@ void SettingsForm::BuildControls() {
     trayCheck_ = Check(alertFrame_, "TrayCheck", "&Flash a mail icon in the system tray",
                        "If checked, will put a flashing envelope icon in the system tray area.");
     popUpCheck_ = Check(alertFrame_, "PopUpCheck", "Pop &Up the main window");
+    notifyCheck_ = Check(alertFrame_, "NotifyCheck", "Show a &desktop notification",
+                         "If checked, will show a notification of the desktop listing the "
+                         "accounts with new mail; choosing it brings the main window back.");
     alerts->addWidget(label1);
-    for (QWidget* w : {msgCheck_, soundCheck_, launchCheck_, trayCheck_, popUpCheck_})
+    for (QWidget* w : {msgCheck_, soundCheck_, launchCheck_, trayCheck_, popUpCheck_, notifyCheck_})
         alerts->addWidget(w);
     alerts->addStretch();
 
@@ -177,7 +180,11 @@ void SettingsForm::BuildControls() {
               "(does not affect manual email checks)");
     auto_->addWidget(autoCheck_);
     auto_->addLayout(every);
+    checkAtStart_ = Check(autoCheckFrame_, "CheckAtStart", "Check &when Postlark starts",
+                          "Checks for new mail as soon as Postlark has started, before the "
+                          "first automatic check.");
     auto_->addWidget(checkConnection_);
+    auto_->addWidget(checkAtStart_);
     auto_->addStretch();
 
     generalFrame_ = new QGroupBox("General Settings", this);
@@ -210,6 +217,10 @@ void SettingsForm::BuildControls() {
     general->addLayout(style);
     general->addWidget(checkStartup_);
     general->addWidget(rememberWhereIWas_);
+    trayCountCheck_ =
+        Check(generalFrame_, "TrayCountCheck", "Show the &number of new messages on the tray icon",
+              "If checked, the tray icon carries the number of new messages until you dismiss it.");
+    general->addWidget(trayCountCheck_);
     general->addStretch();
 
     cmdOK_ = new QPushButton("&OK", this);

@@ -71,17 +71,20 @@ private:
     QCheckBox* launchCheck_ = nullptr;
     QCheckBox* trayCheck_ = nullptr;
     QCheckBox* popUpCheck_ = nullptr;
+    QCheckBox* notifyCheck_ = nullptr;
 
     QCheckBox* autoCheck_ = nullptr;
     QLineEdit* textInterval_ = nullptr;
     QScrollBar* upDownInterval_ = nullptr;
     QCheckBox* checkConnection_ = nullptr;
+    QCheckBox* checkAtStart_ = nullptr;
 
     QCheckBox* checkProgress_ = nullptr;
     QRadioButton* optionBlock_ = nullptr;
     QRadioButton* optionSmooth_ = nullptr;
     QCheckBox* checkStartup_ = nullptr;
     QCheckBox* rememberWhereIWas_ = nullptr;
+    QCheckBox* trayCountCheck_ = nullptr;
 
     QPushButton* cmdOK_ = nullptr;
     QPushButton* cmdCancel_ = nullptr;

@@ -49,6 +49,7 @@ void SettingsForm::Form_Load() {
     SetFromStore(launchCheck_, "AlertLaunch", 0);
     SetFromStore(trayCheck_, "AlertTray", 0);
     SetFromStore(popUpCheck_, "AlertPopUp", 0);
+    SetFromStore(notifyCheck_, "AlertNotify", 0);
     SetFromStore(checkProgress_, "ShowProgress", 1);
     SetFromStore(autoCheck_, "AutoCheck", 0);
     AutoCheck_Click();
@@ -61,6 +62,8 @@ void SettingsForm::Form_Load() {
 
     SetFromStore(rememberWhereIWas_, "RememberWhereIWas", 1);
     SetFromStore(checkConnection_, "CheckConnection", 0);
+    SetFromStore(trayCountCheck_, "TrayCount", 1);
+    SetFromStore(checkAtStart_, "CheckAtStart", 0);
 
     // An existing registration is written again with the program's current path.
     const QVariant startup = ReadRegValue(win::HKEY_CURRENT_USER, RunKeyPath, RunValueName, "Z");
@@ -97,6 +100,7 @@ void SettingsForm::TabStrip1_Click() {
 void SettingsForm::AutoCheck_Click() {
     textInterval_->setEnabled(autoCheck_->isChecked());
     upDownInterval_->setEnabled(autoCheck_->isChecked());
+    checkAtStart_->setEnabled(autoCheck_->isChecked()); // it is one of the automatic checks
 }
 
 void SettingsForm::CheckProgress_Click() {
@@ -165,6 +169,9 @@ bool SettingsForm::StoreAndApply() {
     set("AutoCheckValue", QStringToAnsi(textInterval_->text())); // as typed
     set("RememberWhereIWas", BoxValue(rememberWhereIWas_));
     set("CheckConnection", BoxValue(checkConnection_));
+    set("AlertNotify", BoxValue(notifyCheck_));
+    set("TrayCount", BoxValue(trayCountCheck_));
+    set("CheckAtStart", BoxValue(checkAtStart_));
     // One of the two options is always selected.
     set("ProgressStyle", optionSmooth_->isChecked() ? "Smooth" : "Block");
     // One write for all options, so a failure leaves every one of them as it was.

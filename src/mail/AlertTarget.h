@@ -21,6 +21,10 @@ public:
     // The "&Show" command: switches between the shown and hidden display states.
     virtual void menu_Show_Click() = 0;
     virtual void SetStatusText(const QString& text) = 0;
+    // Shows the desktop's own notification, replacing the one shown before.
+    virtual void ShowDesktopNotification(const QString& summary, const QString& body) = 0;
+    // The number of new messages drawn on the tray icon's pictures; 0 draws none.
+    virtual void ShowNewMailCount(int count) = 0;
 };
 
 } // namespace postlark

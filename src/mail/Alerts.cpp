@@ -12,6 +12,10 @@
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"
 
+#include <QStringList>
+#include <algorithm>
+#include <limits>
+
 namespace postlark {
 
 namespace {
@@ -42,9 +46,38 @@ void LaunchPrograms(const AlertTarget& target, const std::vector<std::int16_t>& 
     }
 }
 
+// One line per account with mail: "address: n new".
+QString NotificationBody(const AlertTarget& target, const std::vector<std::int16_t>& results,
+                         const std::vector<std::string>& counts) {
+    QStringList lines;
+    for (int i = 0; i < target.AccountRowCount(); ++i) {
+        if (!HasMail(results, i))
+            continue;
+        const std::string count =
+            i < static_cast<int>(counts.size()) ? counts[static_cast<size_t>(i)] : "";
+        lines << target.AccountRowText(i) + ": " + AnsiToQString(count) + " new";
+    }
+    return lines.join('\n');
+}
+
 } // namespace
 
-void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results) {
+int NewMessageTotal(const std::vector<std::int16_t>& results,
+                    const std::vector<std::string>& counts) {
+    long long total = 0;
+    for (size_t i = 0; i < results.size() && i < counts.size(); ++i) {
+        if (results[i] != 1)
+            continue;
+        bool ok = false;
+        const qlonglong count = QString::fromStdString(counts[i]).trimmed().toLongLong(&ok);
+        if (ok && count > 0)
+            total += count;
+    }
+    return static_cast<int>(std::min<long long>(total, std::numeric_limits<int>::max()));
+}
+
+void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
+             const std::vector<std::string>& counts) {
     if (AlertOn("AlertLaunch", 0))
         LaunchPrograms(target, results);
 
@@ -53,6 +86,9 @@ void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results) {
         if (HasMail(results, i))
             accounts += target.AccountRowText(i) + "\r\n";
 
+    // Before the flashing starts, so that its first frame already carries the number; with the
+    // option off any number still drawn goes.
+    target.ShowNewMailCount(AlertOn("TrayCount", 1) ? NewMessageTotal(results, counts) : 0);
     if (AlertOn("AlertTray", 0))
         target.StartTrayAlert("You have new mail waiting!  (Left click to dismiss this icon.)");
     if (AlertOn("AlertSound", 0))
@@ -63,6 +99,9 @@ void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results) {
         win::SetForegroundWindow(target.Handle());
     }
     target.SetStatusText(CheckRun::LastCheckText(", new messages."));
+    // The desktop's notification does not take the keyboard: it goes out before the message.
+    if (AlertOn("AlertNotify", 0))
+        target.ShowDesktopNotification("New mail", NotificationBody(target, results, counts));
     if (AlertOn("AlertMsg", 1))
         MsgBox("You have new mail in accounts:\r\n" + accounts, vbInformation,
                "Mail Notification - Postlark");

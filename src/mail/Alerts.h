@@ -1,15 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The new-mail alerts, each as the user's settings choose: launch the accounts' programs,
-// flash the tray icon, play the new-mail sound, bring the window forward, show a message.
+// flash the tray icon, play the new-mail sound, bring the window forward, show a message;
+// besides those, a desktop notification and the number of new messages on the tray icon.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace postlark {
 
 class AlertTarget;
 
-// `results` holds the check result of each account (1 = new mail).
-void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results);
+// `results` holds the check result of each account (1 = new mail), `counts` its message count
+// as the server gave it.
+void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
+             const std::vector<std::string>& counts);
+
+// The total of the message counts of the accounts with new mail (counts that are not numbers
+// add nothing).
+int NewMessageTotal(const std::vector<std::int16_t>& results,
+                    const std::vector<std::string>& counts);
 
 } // namespace postlark

@@ -54,6 +54,18 @@ bool AutoCheck::WokeOrReconnected() {
     return woke || reconnected;
 }
 
+void AutoCheck::PressIfConnected() {
+    if (!SettingsStore::IsFlagOn("CheckConnection", false) || connected_())
+        pressCheckButton_();
+}
+
+void AutoCheck::CheckNow() {
+    if (defer_)
+        defer_([this] { PressIfConnected(); });
+    else
+        PressIfConnected();
+}
+
 void AutoCheck::Tick() {
     if (WokeOrReconnected())
         countdown_ = 0;
@@ -65,8 +77,7 @@ void AutoCheck::Tick() {
     // The countdown stays at 0 until the press has returned (a run and its alerts included),
     // so a tick during that run finds it due and skips the account being probed.
     auto due = [this] {
-        if (!SettingsStore::IsFlagOn("CheckConnection", false) || connected_())
-            pressCheckButton_();
+        PressIfConnected();
         countdown_ = AutoCheckInterval();
     };
     if (defer_)

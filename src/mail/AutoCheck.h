@@ -50,10 +50,16 @@ public:
 
     // The timer's tick.
     void Tick();
+    // One automatic check outside the countdown (the check when the program starts): the
+    // button is pressed, as a due tick presses it, when the connection condition allows; the
+    // countdown is left as it is.
+    void CheckNow();
 
 private:
     // True when this tick should check whatever the countdown says; records the tick.
     bool WokeOrReconnected();
+    // Presses the check button unless "CheckConnection" is on and there is no connection.
+    void PressIfConnected();
 
     std::int16_t& countdown_;
     std::function<void()> pressCheckButton_;

@@ -184,8 +184,10 @@ void CheckRun::Run() {
     view_.EnableLaunchAndCheck();
     if (anyMail)
         view_.GotMail();
-    else
+    else {
+        view_.NoNewMail();
         view_.SetStatusText(LastCheckText(", no new mail."));
+    }
     view_.EndRunControls();
 }
 

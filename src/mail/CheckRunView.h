@@ -31,6 +31,8 @@ public:
     }
     // Raises the new-mail alerts; writes the status bar itself.
     virtual void GotMail() = 0;
+    // A run found no new mail: whatever still announces earlier new mail goes.
+    virtual void NoNewMail() {}
     // True once the window has begun to unload: a run in progress stops at once.
     virtual bool Unloading() const = 0;
 };

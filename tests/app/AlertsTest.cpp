@@ -13,6 +13,7 @@
 #include "support/ScriptedServer.h"
 #include "support/TestEnvironment.h"
 #include "winsupport/CSystrayIcon.h"
+#include "winsupport/TrayBadge.h"
 
 #include <QAction>
 #include <QDir>
@@ -40,6 +41,24 @@ ScriptedServer::Script OneMessage() {
         .sendAfterLine("+OK 1 100\r\n")
         .sendAfterLine("+OK\r\n")
         .closeConnection();
+}
+
+ScriptedServer::Script NoMail() {
+    return ScriptedServer::Script()
+        .send("+OK\r\n")
+        .sendAfterLine("+OK\r\n")
+        .sendAfterLine("+OK\r\n")
+        .sendAfterLine("+OK 0 0\r\n")
+        .sendAfterLine("+OK\r\n")
+        .closeConnection();
+}
+
+// Whether the picture behind an icon handle carries the badge for `count` (its red just inside
+// the outline, at the tray's 22 pixels).
+bool HasBadge(win::HICON icon, int count) {
+    const QImage picture = win::IconFromHandle(icon).pixmap(22, 22).toImage();
+    const QRect badge = TrayBadgeRect(22, TrayBadgeText(count));
+    return picture.pixelColor(badge.topLeft() + QPoint(1, 1)) == QColor(0xd0, 0x1f, 0x1f);
 }
 
 void Sleep(int ms) {
@@ -205,6 +224,57 @@ TEST_F(AlertsTest, LeftClickOnTheFlashingIconDismissesTheAlert) {
     EXPECT_EQ(form_->SysIcon().TipText(), "Postlark 1.5");
     EXPECT_FALSE(form_->SysIcon().Visible()); // the window is shown, so the icon goes
     EXPECT_TRUE(form_->isVisible());
+}
+
+TEST_F(AlertsTest, BothFlashFramesCarryTheCountUntilALeftClickDismissesIt) {
+    SettingsStore::SaveValue("AlertTray", "1");
+    SettingsStore::SaveValue("StartMinimized", "1");
+    StoreAccounts({"", ""}); // one message each
+    Load();
+    const auto plain = form_->SysIcon().IconHandle();
+    Check();
+    EXPECT_EQ(form_->NewMailCount(), 2);
+    form_->TimerFlash_Timer();
+    const auto first = form_->SysIcon().IconHandle();
+    form_->TimerFlash_Timer();
+    const auto second = form_->SysIcon().IconHandle();
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(HasBadge(first, 2));
+    EXPECT_TRUE(HasBadge(second, 2));
+    EXPECT_EQ(form_->SysIcon().TipText(), kMailTip);
+
+    win::SendMessageA(form_->Handle(), 512, 1, 513);
+    EXPECT_EQ(form_->NewMailCount(), 0);
+    EXPECT_EQ(form_->SysIcon().IconHandle(), plain);
+    EXPECT_TRUE(form_->SysIcon().Visible()); // hidden window: the icon stays, plain
+}
+
+TEST_F(AlertsTest, WithoutFlashingTheStillPictureCarriesTheCountUntilARunFindsNone) {
+    SettingsStore::SaveValue("StartMinimized", "1");
+    StoreAccounts({""});
+    Load();
+    const auto plain = form_->SysIcon().IconHandle();
+    Check();
+    EXPECT_FALSE(Flash()->isActive());
+    EXPECT_TRUE(HasBadge(form_->SysIcon().IconHandle(), 1));
+    EXPECT_EQ(form_->SysIcon().TipText(), "Postlark 1.5");
+
+    server_.setScript(NoMail());
+    Check();
+    EXPECT_EQ(form_->NewMailCount(), 0);
+    EXPECT_EQ(form_->SysIcon().IconHandle(), plain);
+}
+
+TEST_F(AlertsTest, WithTrayCountOffTheIconStaysAsSpecified) {
+    SettingsStore::SaveValue("TrayCount", "0");
+    SettingsStore::SaveValue("AlertTray", "1");
+    SettingsStore::SaveValue("StartMinimized", "1");
+    StoreAccounts({""});
+    Load();
+    Check();
+    EXPECT_EQ(form_->NewMailCount(), 0);
+    form_->TimerFlash_Timer();
+    EXPECT_FALSE(HasBadge(form_->SysIcon().IconHandle(), 1));
 }
 
 TEST_F(AlertsTest, WithoutANotificationAreaTheTrayAlertStartsNoTimer) {

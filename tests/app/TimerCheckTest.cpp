@@ -248,5 +248,38 @@ TEST_F(TimerCheckTest, TheRealTimerChecksAndAlertsWithNobodyAtTheKeys) {
     EXPECT_TRUE(Status().endsWith(", new messages.")) << Status().toStdString();
 }
 
+// The check at start against a real Dovecot: with automatic checking on it comes at once, also
+// when the window starts hidden in the tray, before any tick; with it off nothing is checked.
+TEST_F(TimerCheckTest, CheckAtStartChecksOnceRightAfterLoadingOnlyWithAutomaticChecking) {
+    QString why;
+    if (!DovecotServer::Available(&why))
+        GTEST_SKIP() << why.toStdString();
+    DovecotServer server(QList<test::DovecotUser>{{"full", "pw-full", 2}});
+    QString error;
+    ASSERT_TRUE(server.start(&error)) << error.toStdString();
+    StoreAccount(0, "full@example.org", QStringLiteral("127.0.0.1:%1").arg(server.port()), "full",
+                 "pw-full");
+    SettingsStore::SaveValue("AlertMsg", "0");
+    SettingsStore::SaveValue("CheckAtStart", "1");
+    SettingsStore::SaveValue("AutoCheckValue", "5");
+    SettingsStore::SaveValue("StartMinimized", "1");
+
+    // Automatic checking off: the option does nothing.
+    Load();
+    EXPECT_TRUE(Column(1) == QStringList({""})) << "checked before the window had loaded";
+    EXPECT_FALSE(WaitFor([&] { return Column(1) != QStringList({""}); }, 1500));
+    form_.reset();
+
+    SettingsStore::SaveValue("AutoCheck", "1");
+    Load();
+    ASSERT_FALSE(form_->isVisible()); // hidden in the tray
+    EXPECT_TRUE(Column(1) == QStringList({""})) << "checked before the window had loaded";
+    ASSERT_TRUE(WaitFor([&] { return Column(1) == QStringList({"Yes, 2"}); }, 10000))
+        << Column(1).join(',').toStdString();
+    EXPECT_TRUE(Status().endsWith(", new messages.")) << Status().toStdString();
+    EXPECT_GT(TimerCheck()->remainingTime(), 30000) << "the check came from a tick";
+    EXPECT_EQ(form_->UpdateIntervalMins, 5); // the first tick's check is still five minutes off
+}
+
 } // namespace
 } // namespace postlark

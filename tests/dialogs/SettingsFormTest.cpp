@@ -338,7 +338,50 @@ TEST_F(SettingsFormTest, OkStoresEveryOptionInOrderThenArmsTheTimer) {
         QString::fromLatin1(file.readAll()).trimmed().split('\n', Qt::SkipEmptyParts),
         QStringList({"[Settings]", "AlertMsg=1", "AlertSound=1", "AlertLaunch=0", "AlertTray=0",
                      "AlertPopUp=0", "ShowProgress=1", "AutoCheck=1", "AutoCheckValue=5",
-                     "RememberWhereIWas=1", "CheckConnection=0", "ProgressStyle=Block"}));
+                     "RememberWhereIWas=1", "CheckConnection=0", "AlertNotify=0", "TrayCount=1",
+                     "CheckAtStart=0", "ProgressStyle=Block"}));
+}
+
+// The options added beside the specified ones: off on a fresh store, shown as stored, stored
+// by Apply.
+TEST_F(SettingsFormTest, TheDesktopNotificationBoxIsOffFirstAndStoredByApply) {
+    Open();
+    QCheckBox* notify = Box("NotifyCheck");
+    EXPECT_EQ(notify->text(), "Show a &desktop notification");
+    EXPECT_EQ(notify->parentWidget()->objectName(), "AlertFrame");
+    EXPECT_FALSE(notify->isChecked());
+    notify->click();
+    Get<QPushButton>("cmdApply")->click();
+    EXPECT_EQ(SettingsStore::GetValue("AlertNotify", ""), "1");
+    Get<QPushButton>("cmdCancel")->click();
+    Open();
+    EXPECT_TRUE(Box("NotifyCheck")->isChecked());
+}
+
+TEST_F(SettingsFormTest, TheTrayCountBoxIsOnFirstAndStoredByOk) {
+    Open();
+    QCheckBox* count = Box("TrayCountCheck");
+    EXPECT_EQ(count->parentWidget()->objectName(), "GeneralFrame");
+    EXPECT_TRUE(count->isChecked());
+    count->click();
+    Get<QPushButton>("cmdOK")->click();
+    EXPECT_EQ(SettingsStore::GetValue("TrayCount", ""), "0");
+    Open();
+    EXPECT_FALSE(Box("TrayCountCheck")->isChecked());
+}
+
+TEST_F(SettingsFormTest, TheCheckAtStartBoxGoesWithAutomaticChecking) {
+    Open();
+    QCheckBox* atStart = Box("CheckAtStart");
+    EXPECT_EQ(atStart->text(), "Check &when Postlark starts");
+    EXPECT_EQ(atStart->parentWidget()->objectName(), "AutoCheckFrame");
+    EXPECT_FALSE(atStart->isChecked());
+    EXPECT_FALSE(atStart->isEnabled());
+    Box("AutoCheck")->click();
+    ASSERT_TRUE(atStart->isEnabled());
+    atStart->click();
+    Get<QPushButton>("cmdApply")->click();
+    EXPECT_EQ(SettingsStore::GetValue("CheckAtStart", ""), "1");
 }
 
 TEST_F(SettingsFormTest, CancelStoresNothingAndAppliesNothing) {

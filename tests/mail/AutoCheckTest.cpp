@@ -160,5 +160,26 @@ TEST_F(AutoCheckTest, AConnectionComingUpChecksAtThatTick) {
     EXPECT_TRUE(presses_.empty());
 }
 
+// The check at start: one press at once, under the same connection condition, and the
+// countdown to the first tick's check untouched.
+TEST_F(AutoCheckTest, CheckNowPressesOnceAndLeavesTheCountdown) {
+    Arm("3");
+    check_->CheckNow();
+    EXPECT_EQ(presses_, (std::vector<int>{0}));
+    EXPECT_EQ(countdown_, 3);
+    Ticks(4);
+    EXPECT_EQ(presses_, (std::vector<int>{0, 4}));
+
+    SettingsStore::SaveValue("CheckConnection", "1");
+    connected_ = false;
+    presses_.clear();
+    check_->CheckNow();
+    EXPECT_TRUE(presses_.empty());
+    EXPECT_EQ(connectedReads_, 1);
+    connected_ = true;
+    check_->CheckNow();
+    EXPECT_EQ(presses_.size(), 1u);
+}
+
 } // namespace
 } // namespace postlark

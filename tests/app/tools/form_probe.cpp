@@ -10,6 +10,8 @@
 //   icon   -> "icon <the tray icon's X window, or 0>"
 //   alert  -> starts the new-mail tray alert, then "alert"
 //   size   -> "size <window width> <height> <client area width> <height> <client area top>"
+//   check  -> runs a check as the check button does, then "checked"
+//   status -> "status <the status bar's text>"
 // The program's exit code is the event loop's, as for Postlark itself.
 #include "app/PostlarkForm.h"
 #include "winsupport/CSystrayIcon.h"
@@ -19,6 +21,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSocketNotifier>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <cstdio>
@@ -110,6 +113,11 @@ int main(int argc, char** argv) {
                     .arg(client->width())
                     .arg(client->height())
                     .arg(client->y()));
+        } else if (command == "check") {
+            form.CheckButton_Click();
+            Say("checked");
+        } else if (command == "status") {
+            Say("status " + form.findChild<QStatusBar*>("StatusBar")->currentMessage());
         } else if (command == "alert") {
             form.StartTrayAlert("You have new mail waiting!  (Left click to dismiss this icon.)");
             Say("alert");
