@@ -106,6 +106,7 @@ public:
     void SetProgressPosition(std::int32_t position) override;
     void SetNewMailText(int row, const QString& text) override;
     void SetNewMailToolTip(int row, const QString& tip) override;
+    std::optional<QString> RowAddress(int row) const override;
     void GotMail() override;
     bool Unloading() const override { return unloaded_; }
 

@@ -9,11 +9,11 @@
 #include "mail/Pop3Probe.h"
 #include "mail/ShellExecuteMessages.h"
 #include "platform/net/Winsock.h"
+#include "platform/shell/DesktopNotification.h"
 #include "platform/shell/ShellExecute.h"
 #include "platform/shell/ShellNotify.h"
 #include "platform/window/DeferredPaint.h"
 #include "platform/window/MsgBox.h"
-#include "platform/shell/DesktopNotification.h"
 #include "platform/window/WindowLayer.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
@@ -99,6 +99,11 @@ void PostlarkForm::SetNewMailToolTip(int row, const QString& tip) {
 
 void PostlarkForm::GotMail() {
     ::postlark::GotMail(*this, probe_->CheckResults, probe_->MessageCounts);
+}
+
+std::optional<QString> PostlarkForm::RowAddress(int row) const {
+    const QTreeWidgetItem* item = accountList_->topLevelItem(row);
+    return item ? std::optional<QString>(item->text(0)) : std::nullopt;
 }
 
 QString PostlarkForm::AccountRowText(int row) const {

@@ -144,9 +144,13 @@ void CheckRun::Run() {
     bool anyMail = false;
     const std::int16_t step = ProgressStep(n);
     view_.SetProgressPosition(0);
+    // The address each result is obtained for: another running copy may change the stored
+    // accounts during the run, and a row that no longer shows that account gets no result.
+    std::vector<QString> checkedAddress(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-        view_.SetStatusText("Checking " + AnsiToQString(SettingsStore::GetValue(
-                                              AccountKey("EmailAddress", i), "")));
+        checkedAddress[static_cast<size_t>(i)] =
+            AnsiToQString(SettingsStore::GetValue(AccountKey("EmailAddress", i), ""));
+        view_.SetStatusText("Checking " + checkedAddress[static_cast<size_t>(i)]);
         peerClosed_ = false;
         giveUpReason_.clear();
         quiet_.start();
@@ -171,6 +175,14 @@ void CheckRun::Run() {
     }
 
     for (int j = 0; j < n; ++j) {
+        const QString& address = checkedAddress[static_cast<size_t>(j)];
+        const std::optional<QString> shown = view_.RowAddress(j);
+        if (shown && *shown != address && !(address.isEmpty() && *shown == "Bad Read")) {
+            probe_.CheckResults[static_cast<size_t>(j)] = ResultNoMail; // no verdict for it
+            probe_.MessageCounts[static_cast<size_t>(j)].clear();
+            failureReasons_[static_cast<size_t>(j)].clear();
+            continue; // its text stays empty
+        }
         const auto result = probe_.CheckResults[static_cast<size_t>(j)];
         newMailTexts_[static_cast<size_t>(j)] =
             NewMailText(result, probe_.MessageCounts[static_cast<size_t>(j)]);

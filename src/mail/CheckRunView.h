@@ -4,6 +4,7 @@
 // status bar and the alerts.
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace postlark {
 
@@ -28,6 +29,12 @@ public:
     virtual void SetNewMailToolTip(int row, const QString& tip) {
         (void)row;
         (void)tip;
+    }
+    // The address a row (counted from 0) shows, to tell whether it still shows the account a
+    // result was obtained for; nullopt when the view cannot tell.
+    virtual std::optional<QString> RowAddress(int row) const {
+        (void)row;
+        return std::nullopt;
     }
     // Raises the new-mail alerts; writes the status bar itself.
     virtual void GotMail() = 0;

@@ -232,8 +232,7 @@ TEST_F(CheckRunTest, ASilentServerIsGivenUpAfterTheSilenceLimit) {
     StoreAccount(1, "unended", QStringLiteral("127.0.0.1:%1").arg(unended.port()), "u", "p");
     StoreAccount(2, "slow", QStringLiteral("127.0.0.1:%1").arg(slow.port()), "u", "p");
     ScriptedServer imapSilent(ScriptedServer::Script().send("* OK ready\r\n").stayQuiet());
-    StoreAccount(3, "imap", QStringLiteral("imap://127.0.0.1:%1").arg(imapSilent.port()), "u",
-                 "p");
+    StoreAccount(3, "imap", QStringLiteral("imap://127.0.0.1:%1").arg(imapSilent.port()), "u", "p");
     Load();
     form_->Checker().SilenceLimit = std::chrono::milliseconds(600);
     // Without a limit the run would wait for ever; a late Skip keeps a failure from hanging.
@@ -280,6 +279,33 @@ TEST_F(CheckRunTest, AListChangeDuringARunEndsItWithoutResults) {
     EXPECT_EQ(Button("CheckButton")->text(), "&Check Mail Now");
     EXPECT_TRUE(Button("AddAcct")->isEnabled());
     EXPECT_TRUE(form_->findChild<QAction*>("menu_restore")->isEnabled());
+}
+
+// Another running copy changes an account while this copy's run is under way: the result that
+// the run obtains for the changed account does not land on the row that still shows the old one.
+TEST_F(CheckRunTest, AResultForAnAccountAnotherCopyChangedLandsOnNoRow) {
+    ScriptedServer silent(ScriptedServer::Script().stayQuiet());
+    ScriptedServer full(ScriptedServer::Script()
+                            .send("+OK ready\r\n")
+                            .sendAfterLine("+OK\r\n")
+                            .sendAfterLine("+OK logged in\r\n")
+                            .sendAfterLine("+OK 2 200\r\n")
+                            .sendAfterLine("+OK bye\r\n")
+                            .closeConnection());
+    StoreAccount(0, "silent", QStringLiteral("127.0.0.1:%1").arg(silent.port()), "u", "p");
+    StoreAccount(1, "before", QStringLiteral("127.0.0.1:%1").arg(full.port()), "u", "p");
+    Load();
+    silent.connect(&silent, &ScriptedServer::connectionAccepted, form_.get(), [&] {
+        QTimer::singleShot(100, form_.get(), [&] {
+            SettingsStore::SaveValue("EmailAddress1", "after"); // the other copy's change
+            form_->CheckButton_Click();                         // Skip
+        });
+    });
+    const auto asked = Check();
+    EXPECT_EQ(full.connectionCount(), 1);
+    EXPECT_EQ(Column(0), QStringList({"silent", "before"}));
+    EXPECT_EQ(Column(1), QStringList({"Failed", ""}));
+    EXPECT_TRUE(asked.empty()) << "no alert for a row that shows another account";
 }
 
 // "Failed" stays the column's text; the cell's tool tip says why.
