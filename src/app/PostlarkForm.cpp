@@ -6,6 +6,7 @@
 #include "mail/ImapProbe.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
+#include "mail/PushWatchers.h"
 #include "net/CNetConnect.h"
 #include "platform/CommonDialog.h"
 #include "platform/MsgBox.h"
@@ -279,6 +280,7 @@ bool PostlarkForm::Form_Load() {
     imapProbe_ = std::make_unique<ImapProbe>(*link_, applicationKey_, *probe_);
     link_->AttachImap(*imapProbe_);
     checkRun_ = std::make_unique<CheckRun>(*this, *winsock1_, *link_, *probe_);
+    MakePushWatchers();
 
     sysIcon_ = new CSystrayIcon(this);
     sysIcon_->Initialize(hWnd_, postlarkImage_, kTrayTip, kTrayCallback);
@@ -290,6 +292,9 @@ bool PostlarkForm::Form_Load() {
     if (endRequested_)
         return false;
     loaded_ = true;
+    // The watchers connect once the window has loaded and the event loop runs.
+    QMetaObject::invokeMethod(
+        this, [this] { SyncPushWatchers(); }, Qt::QueuedConnection);
     return true;
 }
 
@@ -375,6 +380,7 @@ void PostlarkForm::ReDraw() {
     refilling_ = false;
     LoadAccountList();
     SelectRow(selected);
+    SyncPushWatchers();
 }
 
 void PostlarkForm::CheckStartMin_Click() {
@@ -428,6 +434,8 @@ void PostlarkForm::Form_Unload() {
         return;
     unloaded_ = true;
     winsock1_->Close(); // ends the wait of a check run in progress
+    if (push_)
+        push_->StopAll();
     trayRetry_->stop();
     timerFlash_->stop();
     timerCheck_->stop();

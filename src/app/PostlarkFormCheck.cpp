@@ -6,6 +6,7 @@
 #include "mail/AutoCheck.h"
 #include "mail/CheckRun.h"
 #include "mail/Pop3Probe.h"
+#include "mail/PushWatchers.h"
 #include "mail/ShellExecuteMessages.h"
 #include "platform/DeferredPaint.h"
 #include "platform/MsgBox.h"
@@ -41,6 +42,9 @@ void PostlarkForm::CheckButton_Click() {
 
 void PostlarkForm::menu_Checknow_Click() {
     checkRun_->Run();
+    // Push results that came in meanwhile land now, on rows that still show their accounts.
+    if (push_ && !unloaded_)
+        push_->Land();
 }
 
 void PostlarkForm::EndCheckRunForListChange() {

@@ -75,6 +75,7 @@ private:
     QLineEdit* textInterval_ = nullptr;
     QScrollBar* upDownInterval_ = nullptr;
     QCheckBox* checkConnection_ = nullptr;
+    QCheckBox* imapPush_ = nullptr;
 
     QCheckBox* checkProgress_ = nullptr;
     QRadioButton* optionBlock_ = nullptr;

@@ -60,6 +60,7 @@ void SettingsForm::Form_Load() {
 
     SetFromStore(rememberWhereIWas_, "RememberWhereIWas", 1);
     SetFromStore(checkConnection_, "CheckConnection", 0);
+    SetFromStore(imapPush_, "ImapPush", 1);
 
     // An existing registration is written again with the program's current path.
     const QVariant startup = ReadRegValue(win::HKEY_CURRENT_USER, RunKeyPath, RunValueName, "Z");
@@ -166,6 +167,7 @@ bool SettingsForm::StoreAndApply() {
     set("CheckConnection", BoxValue(checkConnection_));
     // One of the two options is always selected.
     set("ProgressStyle", optionSmooth_->isChecked() ? "Smooth" : "Block");
+    set("ImapPush", BoxValue(imapPush_));
     // One write for all options, so a failure leaves every one of them as it was.
     try {
         SettingsStore::Apply(changes);
@@ -183,6 +185,7 @@ bool SettingsForm::StoreAndApply() {
     }
     target_.SetProgressBarVisible(checkProgress_->isChecked());
     target_.SetProgressBarSmooth(optionSmooth_->isChecked());
+    target_.ApplyImapPush();
     return true;
 }
 
