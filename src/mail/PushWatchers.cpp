@@ -33,9 +33,10 @@ std::optional<int> CellCount(const QString& cell) {
 } // namespace
 
 PushWatchers::PushWatchers(PushView& view, std::string applicationKey, PushClock& clock,
-                           std::function<bool()> connectionPresent, PushTiming timing)
+                           std::function<bool()> connectionPresent, WakeWatch::Clock wakeClock,
+                           PushTiming timing)
     : view_(view), key_(std::move(applicationKey)), clock_(clock), timing_(timing),
-      wake_(std::make_unique<WakeWatch>(std::move(connectionPresent))) {
+      wake_(std::make_unique<WakeWatch>(std::move(connectionPresent), std::move(wakeClock))) {
     wakeTimer_ = clock_.NewTimer([this] { WakeTick(); });
 }
 

@@ -5,6 +5,7 @@
 // new-mail alerts. Results wait while a check run is in progress and land after it, and only
 // on a row that still shows the account they were obtained for.
 #include "mail/ImapWatcher.h"
+#include "mail/WakeWatch.h"
 
 #include <QObject>
 
@@ -19,12 +20,14 @@ namespace postlark {
 class PushClock;
 class PushTimer;
 class PushView;
-class WakeWatch;
 
 class PushWatchers {
 public:
+    // `connectionPresent` and `wakeClock` tell a resume or a new connection (see WakeWatch),
+    // asked every minute while there are watchers.
     PushWatchers(PushView& view, std::string applicationKey, PushClock& clock,
-                 std::function<bool()> connectionPresent, PushTiming timing = {});
+                 std::function<bool()> connectionPresent,
+                 WakeWatch::Clock wakeClock = WakeWatch::SystemClock(), PushTiming timing = {});
     ~PushWatchers();
     PushWatchers(const PushWatchers&) = delete;
     PushWatchers& operator=(const PushWatchers&) = delete;
