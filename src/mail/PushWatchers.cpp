@@ -49,12 +49,22 @@ void PushWatchers::Sync() {
     if (SettingsStore::IsFlagOn("ImapPush", true)) {
         const double stored = SettingsStore::GetNumber(NumAcctsKey, 0);
         const int count = stored > 0 ? int(std::min(std::floor(stored), 32767.0)) : 0;
+        // Two reads of the store for all accounts: the fields, and the passwords (empty when
+        // missing, as an account's record has them).
+        std::vector<std::string> fieldKeys, passwordKeys;
         for (int i = 0; i < count; ++i) {
-            const AccountRecord record = ReadAccount(i, BadRead);
-            const ServerAddress address = ParseServerField(AnsiToQString(record.POP));
+            for (const char* field : {"EmailAddress", "POP", "UserName"})
+                fieldKeys.push_back(AccountKey(field, i));
+            passwordKeys.push_back(AccountKey("Password", i));
+        }
+        const std::vector<std::string> fields = SettingsStore::GetValues(fieldKeys, BadRead);
+        const std::vector<std::string> passwords = SettingsStore::GetValues(passwordKeys, "");
+        for (int i = 0; i < count; ++i) {
+            const std::size_t at = std::size_t(i) * 3;
+            const ServerAddress address = ParseServerField(AnsiToQString(fields[at + 1]));
             if (address.valid && address.imap)
                 wanted.push_back(
-                    {i, record.EmailAddress, record.POP, record.UserName, record.Password});
+                    {i, fields[at], fields[at + 1], fields[at + 2], passwords[std::size_t(i)]});
         }
     }
     std::vector<std::unique_ptr<Entry>> kept;
