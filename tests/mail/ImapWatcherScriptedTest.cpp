@@ -6,9 +6,13 @@
 #include "store/PassCryptModule.h"
 #include "support/FakePushClock.h"
 #include "support/ScriptedServer.h"
+#include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 
 #include <QEventLoop>
+#include <QFile>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -234,6 +238,28 @@ TEST_F(ImapWatcherScripted, BackOffDoublesToFiveMinutesAndResetsAfterAGoodMinute
     EXPECT_EQ(dropAfter(0s), 5s);
     EXPECT_EQ(dropAfter(59s), 10s);
     EXPECT_EQ(dropAfter(60s), 5s);
+}
+
+// A certificate that cannot be verified fails the attempt with the reason; it is tried again
+// after the back-off like any other failure.
+TEST_F(ImapWatcherScripted, ATlsErrorFailsTheAttemptWithTheReason) {
+    const auto& certificates = test::TestCertificates::Shared();
+    ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();
+    QSslServer untrusted;
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(QSslCertificate::fromPath(certificates.selfSignedCertFile()));
+    QFile keyFile(certificates.selfSignedKeyFile());
+    ASSERT_TRUE(keyFile.open(QIODevice::ReadOnly));
+    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+    untrusted.setSslConfiguration(tls);
+    ASSERT_TRUE(untrusted.listen(QHostAddress::LocalHost));
+    Watch(QStringLiteral("imaps://127.0.0.1:%1").arg(untrusted.serverPort()));
+    ASSERT_TRUE(WaitForReports(1));
+    EXPECT_EQ(reports_[0].kind, Kind::AttemptFailed);
+    EXPECT_TRUE(reports_[0].reason.startsWith("The certificate of 127.0.0.1 is not trusted: "))
+        << reports_[0].reason.toStdString();
+    EXPECT_EQ(clock_.started.back(), 5s);
+    EXPECT_FALSE(watcher_->Stopped());
 }
 
 TEST_F(ImapWatcherScripted, ARefusedPasswordStopsTheWatcher) {
