@@ -46,7 +46,7 @@ PushWatchers::~PushWatchers() {
 
 void PushWatchers::Sync() {
     std::vector<Identity> wanted;
-    if (SettingsStore::IsFlagOn("ImapPush", true)) {
+    if (!ended_ && SettingsStore::IsFlagOn("ImapPush", true)) {
         const double stored = SettingsStore::GetNumber(NumAcctsKey, 0);
         const int count = stored > 0 ? int(std::min(std::floor(stored), 32767.0)) : 0;
         // Two reads of the store for all accounts: the fields, and the passwords (empty when
@@ -110,8 +110,11 @@ void PushWatchers::Sync() {
 }
 
 void PushWatchers::StopAll() {
-    for (auto& entry : entries_)
+    ended_ = true;
+    for (auto& entry : entries_) {
         entry->watcher->Stop();
+        entry->waiting.clear();
+    }
     wakeTimer_->Stop();
 }
 
@@ -176,7 +179,7 @@ std::optional<int> PushWatchers::RowOf(const Identity& identity) const {
 }
 
 void PushWatchers::Land() {
-    if (view_.CheckRunning())
+    if (ended_ || view_.CheckRunning())
         return; // the form lands them once the run has ended
     for (auto& entry : entries_) {
         std::vector<PushReport> waiting = std::move(entry->waiting);

@@ -37,7 +37,7 @@ public:
     // other IMAP account gets a new one, and the watchers of accounts gone are ended. Rows
     // that a list reload emptied show their watcher's last count again.
     void Sync();
-    // Ends every watcher (the program is ending).
+    // Ends every watcher for good (the program is ending): nothing lands any more.
     void StopAll();
     // Lands the results that waited for a check run to end.
     void Land();
@@ -81,6 +81,7 @@ private:
     std::vector<std::unique_ptr<Entry>> retired_; // ended, deleted from the event loop
     std::vector<Identity> toAlert_;
     bool alerting_ = false;
+    bool ended_ = false;
     bool landingQueued_ = false;
     std::unique_ptr<WakeWatch> wake_;
     std::unique_ptr<PushTimer> wakeTimer_;
