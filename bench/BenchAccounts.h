@@ -12,7 +12,7 @@ namespace postlark::bench {
 
 // Stores `count` accounts on the server field `pop`; account i logs in as
 // logins[i % logins.size()]. Alerts are limited to the status bar (no message box), so a
-// run with mail never waits for the user.
+// run with mail never waits for the user; push is off.
 void StoreBenchAccounts(int count, const std::string& pop, const std::vector<Pop3Login>& logins);
 
 } // namespace postlark::bench

@@ -7,6 +7,7 @@
 #include "mail/ImapProbe.h"
 #include "mail/Pop3Link.h"
 #include "mail/Pop3Probe.h"
+#include "mail/PushWatchers.h"
 #include "net/CNetConnect.h"
 #include "platform/base/RuntimeError.h"
 #include "platform/net/WinInet.h"
@@ -281,6 +282,7 @@ bool PostlarkForm::Form_Load() {
     imapProbe_ = std::make_unique<ImapProbe>(*link_, applicationKey_, *probe_);
     link_->AttachImap(*imapProbe_);
     checkRun_ = std::make_unique<CheckRun>(*this, *winsock1_, *link_, *probe_);
+    MakePushWatchers();
 
     sysIcon_ = new CSystrayIcon(this);
     sysIcon_->Initialize(hWnd_, postlarkImage_, kTrayTip, kTrayCallback);
@@ -297,6 +299,9 @@ bool PostlarkForm::Form_Load() {
     if (SettingsStore::IsFlagOn("AutoCheck", false) &&
         SettingsStore::IsFlagOn("CheckAtStart", false))
         autoCheck_->CheckNow();
+    // The watchers connect once the window has loaded and the event loop runs.
+    QMetaObject::invokeMethod(
+        this, [this] { SyncPushWatchers(); }, Qt::QueuedConnection);
     return true;
 }
 
@@ -382,6 +387,7 @@ void PostlarkForm::ReDraw() {
     refilling_ = false;
     LoadAccountList();
     SelectRow(selected);
+    SyncPushWatchers();
 }
 
 void PostlarkForm::CheckStartMin_Click() {
@@ -435,6 +441,8 @@ void PostlarkForm::Form_Unload() {
         return;
     unloaded_ = true;
     winsock1_->Close(); // ends the wait of a check run in progress
+    if (push_)
+        push_->StopAll();
     trayRetry_->stop();
     timerFlash_->stop();
     timerCheck_->stop();

@@ -5,6 +5,7 @@
 #include "dialogs/SettingsTarget.h"
 #include "mail/AlertTarget.h"
 #include "mail/CheckRunView.h"
+#include "mail/PushView.h"
 #include "platform/base/Win32Types.h"
 #include "winsupport/ISubclass.h"
 
@@ -36,6 +37,7 @@ class ImapProbe;
 class Pop3Link;
 class Pop3Probe;
 class ProgressBar;
+class PushWatchers;
 class SingleInstance;
 class Winsock;
 
@@ -43,6 +45,7 @@ class PostlarkForm : public QMainWindow,
                      public AccountListView,
                      public CheckRunView,
                      public AlertTarget,
+                     public PushView,
                      public SettingsTarget,
                      public ISubclass {
     Q_OBJECT
@@ -121,7 +124,13 @@ public:
     // The new-mail count drawn on the tray icon; 0 while none is.
     int NewMailCount() const { return newMailCount_; }
 
+    // PushView
+    QString NewMailCell(int row) const override;
+    bool CheckRunning() const override;
+    void PushGotMail(const std::vector<std::int16_t>& results) override;
+
     // SettingsTarget
+    void ApplyImapPush() override;
     void ResetUpdateIntervalMins() override;
     void SetProgressBarVisible(bool visible) override;
     void SetProgressBarSmooth(bool smooth) override;
@@ -129,6 +138,8 @@ public:
     // The results of the last check run.
     const Pop3Probe& Probe() const { return *probe_; }
     CheckRun& Checker() { return *checkRun_; }
+    // The push watchers of the IMAP accounts; made by Form_Load.
+    PushWatchers& Push() { return *push_; }
 
     // Called by the tray icon's callback message as a mouse move of this window.
     void Form_MouseMove(int button, int shift, double x, double y);
@@ -159,6 +170,10 @@ private:
     void ApplyProgressOptions();
     void ApplyCommandLine();
     void Form_Unload();
+    // Push: the watchers are made at load and started once the window has loaded; the account
+    // list and the setting bring them in line.
+    void MakePushWatchers();
+    void SyncPushWatchers();
     // Runs a store write made outside a dialog; a failure is told once per session in the
     // status bar and the program carries on.
     void SaveOrReport(const std::function<void()>& write);
@@ -211,6 +226,7 @@ private:
     std::unique_ptr<ImapProbe> imapProbe_;
     std::unique_ptr<CheckRun> checkRun_;
     std::unique_ptr<DesktopNotification> notification_; // made at the first notification
+    std::unique_ptr<PushWatchers> push_;
     CSystrayIcon* sysIcon_ = nullptr;
     win::HICON postlarkImage_ = 0;
     win::HICON mailTray1_ = 0;

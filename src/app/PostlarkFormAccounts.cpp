@@ -85,6 +85,8 @@ void PostlarkForm::DelAcct_Click() {
     // Another running copy may have changed the accounts meanwhile: show what is stored.
     if (SettingsStore::GetNumber("NumAccts", 0) != AccountRowCount())
         ReDraw();
+    else
+        SyncPushWatchers(); // the accounts above the deleted one have new numbers
     const int remaining = AccountRowCount();
     if (remaining > 0) {
         QTreeWidgetItem* next = accountList_->topLevelItem(std::min(n, remaining - 1));

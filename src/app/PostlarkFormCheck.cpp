@@ -7,6 +7,7 @@
 #include "mail/AutoCheck.h"
 #include "mail/CheckRun.h"
 #include "mail/Pop3Probe.h"
+#include "mail/PushWatchers.h"
 #include "mail/ShellExecuteMessages.h"
 #include "platform/net/Winsock.h"
 #include "platform/shell/DesktopNotification.h"
@@ -44,6 +45,9 @@ void PostlarkForm::CheckButton_Click() {
 
 void PostlarkForm::menu_Checknow_Click() {
     checkRun_->Run();
+    // Push results that came in meanwhile land now, on rows that still show their accounts.
+    if (push_ && !unloaded_)
+        push_->Land();
 }
 
 void PostlarkForm::EndCheckRunForListChange() {

@@ -178,6 +178,10 @@ void SettingsForm::BuildControls() {
         Check(autoCheckFrame_, "CheckConnection", "Confirm connection to &Internet",
               "Makes sure there is an Internet connection before checking email automatically "
               "(does not affect manual email checks)");
+    // Push works beside the timer, whether automatic checking is on or not.
+    imapPush_ = Check(autoCheckFrame_, "ImapPush", "&Push new mail of IMAP accounts at once",
+                      "Keeps a connection open to each IMAP server that offers it, so new mail "
+                      "shows the moment it arrives");
     auto_->addWidget(autoCheck_);
     auto_->addLayout(every);
     checkAtStart_ = Check(autoCheckFrame_, "CheckAtStart", "Check &when Postlark starts",
@@ -185,6 +189,7 @@ void SettingsForm::BuildControls() {
                           "first automatic check.");
     auto_->addWidget(checkConnection_);
     auto_->addWidget(checkAtStart_);
+    auto_->addWidget(imapPush_);
     auto_->addStretch();
 
     generalFrame_ = new QGroupBox("General Settings", this);

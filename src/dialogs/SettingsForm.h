@@ -78,6 +78,7 @@ private:
     QScrollBar* upDownInterval_ = nullptr;
     QCheckBox* checkConnection_ = nullptr;
     QCheckBox* checkAtStart_ = nullptr;
+    QCheckBox* imapPush_ = nullptr;
 
     QCheckBox* checkProgress_ = nullptr;
     QRadioButton* optionBlock_ = nullptr;

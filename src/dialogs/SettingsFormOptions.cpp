@@ -64,6 +64,7 @@ void SettingsForm::Form_Load() {
     SetFromStore(checkConnection_, "CheckConnection", 0);
     SetFromStore(trayCountCheck_, "TrayCount", 1);
     SetFromStore(checkAtStart_, "CheckAtStart", 0);
+    SetFromStore(imapPush_, "ImapPush", 1);
 
     // An existing registration is written again with the program's current path.
     const QVariant startup = ReadRegValue(win::HKEY_CURRENT_USER, RunKeyPath, RunValueName, "Z");
@@ -174,6 +175,7 @@ bool SettingsForm::StoreAndApply() {
     set("CheckAtStart", BoxValue(checkAtStart_));
     // One of the two options is always selected.
     set("ProgressStyle", optionSmooth_->isChecked() ? "Smooth" : "Block");
+    set("ImapPush", BoxValue(imapPush_));
     // One write for all options, so a failure leaves every one of them as it was.
     try {
         SettingsStore::Apply(changes);
@@ -191,6 +193,7 @@ bool SettingsForm::StoreAndApply() {
     }
     target_.SetProgressBarVisible(checkProgress_->isChecked());
     target_.SetProgressBarSmooth(optionSmooth_->isChecked());
+    target_.ApplyImapPush();
     return true;
 }
 

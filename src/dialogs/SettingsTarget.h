@@ -14,6 +14,8 @@ public:
     virtual void ResetUpdateIntervalMins() = 0;
     virtual void SetProgressBarVisible(bool visible) = 0;
     virtual void SetProgressBarSmooth(bool smooth) = 0;
+    // Starts or ends the push watchers of the IMAP accounts as the stored "ImapPush" says.
+    virtual void ApplyImapPush() {}
 
 protected:
     ~SettingsTarget() = default;

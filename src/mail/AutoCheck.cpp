@@ -4,7 +4,6 @@
 #include "store/SettingsStore.h"
 
 #include <cmath>
-#include <ctime>
 #include <limits>
 
 namespace postlark {
@@ -20,39 +19,12 @@ std::int16_t AutoCheckInterval() {
     return static_cast<std::int16_t>(minutes);
 }
 
-namespace {
-
-AutoCheck::Milliseconds Now(clockid_t id) {
-    timespec ts{};
-    clock_gettime(id, &ts);
-    return AutoCheck::Milliseconds(std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
-}
-
-} // namespace
-
-AutoCheck::Clock AutoCheck::SystemClock() {
-    // The timer runs on the monotonic clock, which does not advance while the machine sleeps.
-    return {[] { return Now(CLOCK_REALTIME); }, [] { return Now(CLOCK_MONOTONIC); }};
-}
-
 AutoCheck::AutoCheck(std::int16_t& countdown, std::function<void()> pressCheckButton,
                      std::function<bool()> connected, std::function<bool()> connectionPresent,
                      Clock clock, Defer defer)
     : countdown_(countdown), pressCheckButton_(std::move(pressCheckButton)),
-      connected_(std::move(connected)), connectionPresent_(std::move(connectionPresent)),
-      clock_(std::move(clock)), defer_(std::move(defer)) {}
-
-bool AutoCheck::WokeOrReconnected() {
-    const Milliseconds wall = clock_.Wall();
-    const Milliseconds timer = clock_.Timer();
-    const bool present = connectionPresent_ ? connectionPresent_() : false;
-    const bool woke = lastWall_ && (wall - *lastWall_) - (timer - *lastTimer_) > ResumeJump;
-    const bool reconnected = lastPresent_ && !*lastPresent_ && present;
-    lastWall_ = wall;
-    lastTimer_ = timer;
-    lastPresent_ = present;
-    return woke || reconnected;
-}
+      connected_(std::move(connected)), wake_(std::move(connectionPresent), std::move(clock)),
+      defer_(std::move(defer)) {}
 
 void AutoCheck::PressIfConnected() {
     if (!SettingsStore::IsFlagOn("CheckConnection", false) || connected_())
@@ -67,7 +39,7 @@ void AutoCheck::CheckNow() {
 }
 
 void AutoCheck::Tick() {
-    if (WokeOrReconnected())
+    if (wake_.WokeOrReconnected())
         countdown_ = 0;
     // A countdown below 0 can only come from a direct assignment; it is due, like 0.
     if (countdown_ > 0) {

@@ -8,10 +8,11 @@
 // resumed from suspend (the wall clock ran ahead of the timer's clock by more than two minutes
 // since the last tick) or when the connection state went from none to some, so a laptop that
 // wakes up learns about its mail within a minute instead of after a full interval.
+#include "mail/WakeWatch.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 namespace postlark {
 
@@ -23,16 +24,9 @@ std::int16_t AutoCheckInterval();
 class AutoCheck {
 public:
     using Milliseconds = std::chrono::milliseconds;
-    // Two clocks: the wall clock, which runs on while the machine sleeps, and the clock the
-    // timer runs on, which stops while it sleeps.
-    struct Clock {
-        std::function<Milliseconds()> Wall;
-        std::function<Milliseconds()> Timer;
-    };
-    // The real clocks: real-time and monotonic.
-    static Clock SystemClock();
-    // How far the wall clock must run ahead of the timer between two ticks to count as a resume.
-    static constexpr Milliseconds ResumeJump = std::chrono::minutes(2);
+    using Clock = WakeWatch::Clock;
+    static Clock SystemClock() { return WakeWatch::SystemClock(); }
+    static constexpr Milliseconds ResumeJump = WakeWatch::ResumeJump;
 
     // Runs a piece of work later, after the tick's handler has returned. The main window
     // posts it to its event queue: a run started from a tick then waits outside the timer's
@@ -56,20 +50,14 @@ public:
     void CheckNow();
 
 private:
-    // True when this tick should check whatever the countdown says; records the tick.
-    bool WokeOrReconnected();
     // Presses the check button unless "CheckConnection" is on and there is no connection.
     void PressIfConnected();
 
     std::int16_t& countdown_;
     std::function<void()> pressCheckButton_;
     std::function<bool()> connected_;
-    std::function<bool()> connectionPresent_;
-    Clock clock_;
+    WakeWatch wake_; // a tick after a resume or reconnection checks whatever the countdown says
     Defer defer_;
-    std::optional<Milliseconds> lastWall_;
-    std::optional<Milliseconds> lastTimer_;
-    std::optional<bool> lastPresent_;
 };
 
 } // namespace postlark

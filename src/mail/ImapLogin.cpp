@@ -48,4 +48,31 @@ QList<QByteArray> ImapLoginPieces(const QByteArray& tag, const QByteArray& user,
     return pieces;
 }
 
+ImapLogInSteps ImapLogInCommand(const QList<QByteArray>& capabilities, const QByteArray& tag,
+                                const QByteArray& user, const QByteArray& password) {
+    if (capabilities.contains("AUTH=PLAIN")) {
+        const QByteArray response = ImapPlainResponse(user, password);
+        if (capabilities.contains("SASL-IR"))
+            return {tag + " AUTHENTICATE PLAIN " + response + "\r\n", {}};
+        return {tag + " AUTHENTICATE PLAIN\r\n", {response + "\r\n"}};
+    }
+    QList<QByteArray> pieces = ImapLoginPieces(tag, user, password);
+    const QByteArray first = pieces.takeFirst();
+    return {first, pieces};
+}
+
+QString ImapLogInRefusal(const QByteArray& code, bool tls) {
+    if (code == "UNAVAILABLE")
+        return QStringLiteral("The server cannot log in now; try again later");
+    if (code == "PRIVACYREQUIRED")
+        return ImapLoginDisabledReason(tls);
+    return QString();
+}
+
+QString ImapLoginDisabledReason(bool tls) {
+    return tls ? QStringLiteral("The server does not accept a password")
+               : QStringLiteral("The server does not accept a password on an unencrypted "
+                                "connection; use imaps://");
+}
+
 } // namespace postlark

@@ -4,6 +4,7 @@
 // free of CR, LF and NUL.
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 namespace postlark {
 
@@ -16,5 +17,22 @@ QByteArray ImapPlainResponse(const QByteArray& user, const QByteArray& password)
 // ends in CR LF.
 QList<QByteArray> ImapLoginPieces(const QByteArray& tag, const QByteArray& user,
                                   const QByteArray& password);
+
+// The log-in a server's capabilities call for: AUTHENTICATE PLAIN (with an initial response
+// under SASL-IR) when offered, LOGIN otherwise. `first` goes out at once, each of `pieces` after
+// one continuation of the server.
+struct ImapLogInSteps {
+    QByteArray first;
+    QList<QByteArray> pieces;
+};
+ImapLogInSteps ImapLogInCommand(const QList<QByteArray>& capabilities, const QByteArray& tag,
+                                const QByteArray& user, const QByteArray& password);
+
+// Why a log-in the server answered with NO failed for another reason than the credentials
+// (its response code tells); empty when the user name or password was refused.
+QString ImapLogInRefusal(const QByteArray& code, bool tls);
+
+// Why no password can be sent to a server announcing LOGINDISABLED.
+QString ImapLoginDisabledReason(bool tls);
 
 } // namespace postlark

@@ -36,12 +36,8 @@ const QString kBad = QStringLiteral("The server refused a command as malformed (
 const QString kTooLong = QStringLiteral("The server sent a line or literal longer than 64 KiB");
 const QString kCount = QStringLiteral("The server's count of unseen messages could not be read");
 const QString kNoInbox = QStringLiteral("The server did not report the INBOX");
-const QString kUnavailable = QStringLiteral("The server cannot log in now; try again later");
 const QString kLineBreak =
     QStringLiteral("The user name or password holds a line break, which cannot be sent");
-const QString kNoPasswordPlain = QStringLiteral(
-    "The server does not accept a password on an unencrypted connection; use imaps://");
-const QString kNoPassword = QStringLiteral("The server does not accept a password");
 
 // What stored text becomes on the wire: UTF-8.
 QByteArray Utf8(const std::string& stored) {
@@ -174,11 +170,8 @@ void ImapProbe::HandleTagged(const ImapResponse& response) {
         // A log-in cannot succeed before all of it has been sent.
         if (word == "OK")
             return ImapState == AwaitLogin ? AskStatus() : Fail(kNotImap);
-        const QByteArray code = response.Code();
-        if (code == "UNAVAILABLE")
-            return Fail(kUnavailable);
-        if (code == "PRIVACYREQUIRED")
-            return Fail(tls_ ? kNoPassword : kNoPasswordPlain);
+        if (const QString refusal = ImapLogInRefusal(response.Code(), tls_); !refusal.isEmpty())
+            return Fail(refusal);
         return Finish(ResultBadPassword);
     }
     case AwaitStatus: {
@@ -215,7 +208,7 @@ void ImapProbe::HandleContinuation() {
 
 void ImapProbe::LogIn() {
     if (capabilities_.contains("LOGINDISABLED"))
-        return Fail(tls_ ? kNoPassword : kNoPasswordPlain);
+        return Fail(ImapLoginDisabledReason(tls_));
     const std::int16_t account = results_.CurrentAccount;
     const std::string user = SettingsStore::GetValue(AccountKey("UserName", account), "");
     // The state moves first: deciphering may let a further response be handled meanwhile.
@@ -229,20 +222,13 @@ void ImapProbe::LogIn() {
     if (!Sendable(userText) || !Sendable(passwordText))
         return Fail(kLineBreak);
 
-    if (capabilities_.contains("AUTH=PLAIN")) {
-        const QByteArray response = ImapPlainResponse(userText, passwordText);
-        if (capabilities_.contains("SASL-IR"))
-            return SendCommand("AUTHENTICATE PLAIN " + response);
-        pendingPieces_ = {response + "\r\n"};
-        ImapState = AwaitContinuation;
-        return SendCommand("AUTHENTICATE PLAIN");
-    }
     tag_ = "a" + QByteArray::number(++tagNumber_);
-    pendingPieces_ = ImapLoginPieces(tag_, userText, passwordText);
-    const QByteArray first = pendingPieces_.takeFirst();
+    ImapLogInSteps steps = ImapLogInCommand(capabilities_, tag_, userText, passwordText);
+    pendingPieces_ = std::move(steps.pieces);
     if (!pendingPieces_.isEmpty())
         ImapState = AwaitContinuation;
-    Send(first);
+    Send(steps.first);
+    steps.first.fill('\0');
 }
 
 void ImapProbe::AskStatus() {

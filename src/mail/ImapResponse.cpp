@@ -152,4 +152,40 @@ std::optional<ImapResponse::Unseen> ImapResponse::InboxUnseen() const {
     return unseen;
 }
 
+std::optional<int> ImapResponse::SearchCount() const {
+    if (kind != Kind::Untagged)
+        return std::nullopt;
+    QList<QByteArray> items = rest.split(' ');
+    items.removeAll(QByteArray());
+    if (word == "SEARCH") {
+        for (const QByteArray& item : items) {
+            if (!IsDigits(item))
+                return std::nullopt;
+        }
+        if (items.size() > kMaxCount)
+            return std::nullopt;
+        return int(items.size());
+    }
+    if (word != "ESEARCH")
+        return std::nullopt;
+    // "(TAG "a5") [UID] COUNT n ...": the value after COUNT.
+    for (qsizetype i = 0; i + 1 < items.size(); ++i) {
+        if (items[i].toUpper() != "COUNT")
+            continue;
+        const QByteArray& value = items[i + 1];
+        if (IsDigits(value) && value.size() <= 5 && value.toInt() <= kMaxCount)
+            return value.toInt();
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool ImapResponse::MailboxChange() const {
+    if (kind != Kind::Untagged || !IsDigits(word))
+        return false;
+    const qsizetype end = rest.indexOf(' ');
+    const QByteArray what = (end < 0 ? rest : rest.left(end)).toUpper();
+    return what == "EXISTS" || what == "EXPUNGE" || what == "FETCH";
+}
+
 } // namespace postlark

@@ -33,6 +33,12 @@ struct ImapResponse {
     };
     // Only for a STATUS response; nothing when it cannot be read at all.
     std::optional<Unseen> InboxUnseen() const;
+
+    // The number of messages a SEARCH response lists, or the COUNT of an ESEARCH response;
+    // nothing for other responses, for a count that cannot be read or one over 32767.
+    std::optional<int> SearchCount() const;
+    // True for "* n EXISTS", "* n EXPUNGE" and "* n FETCH ...": the selected mailbox changed.
+    bool MailboxChange() const;
 };
 
 } // namespace postlark

@@ -339,7 +339,7 @@ TEST_F(SettingsFormTest, OkStoresEveryOptionInOrderThenArmsTheTimer) {
         QStringList({"[Settings]", "AlertMsg=1", "AlertSound=1", "AlertLaunch=0", "AlertTray=0",
                      "AlertPopUp=0", "ShowProgress=1", "AutoCheck=1", "AutoCheckValue=5",
                      "RememberWhereIWas=1", "CheckConnection=0", "AlertNotify=0", "TrayCount=1",
-                     "CheckAtStart=0", "ProgressStyle=Block"}));
+                     "CheckAtStart=0", "ProgressStyle=Block", "ImapPush=1"}));
 }
 
 // The options added beside the specified ones: off on a fresh store, shown as stored, stored
@@ -430,6 +430,33 @@ TEST_F(SettingsFormTest, OpeningRewritesARegistrationOfAMovedProgram) {
     entry.close();
     Open();
     EXPECT_FALSE(Box("CheckStartup")->isChecked());
+}
+
+// Push is on in a fresh store, sits on the Auto Check tab, and OK or Apply store it and bring
+// the watchers in line at once.
+TEST_F(SettingsFormTest, PushIsOnByDefaultAndAppliedAtOnce) {
+    struct PushWindow : FakeWindow {
+        void ApplyImapPush() override {
+            calls << QString("push %1").arg(SettingsStore::GetValue("ImapPush", "").c_str());
+        }
+    } window;
+    SettingsForm form(window);
+    auto* push = form.findChild<QCheckBox*>("ImapPush");
+    ASSERT_NE(push, nullptr);
+    EXPECT_EQ(push->text(), "&Push new mail of IMAP accounts at once");
+    EXPECT_EQ(push->parentWidget()->objectName(), "AutoCheckFrame");
+    EXPECT_TRUE(push->isChecked());
+    push->setChecked(false);
+    form.findChild<QPushButton*>("cmdApply")->click();
+    EXPECT_EQ(window.calls.last(), "push 0");
+    push->setChecked(true);
+    form.findChild<QPushButton*>("cmdOK")->click();
+    EXPECT_EQ(window.calls.last(), "push 1");
+
+    // Only 1 is on; text that is no number is off.
+    SettingsStore::SaveValue("ImapPush", "yes");
+    SettingsForm again(window);
+    EXPECT_FALSE(again.findChild<QCheckBox*>("ImapPush")->isChecked());
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -241,6 +242,48 @@ bool DovecotServer::waitUntilListening(quint16 port) {
 }
 
 bool DovecotServer::start(QString* error) {
+    return launch(error, false);
+}
+
+bool DovecotServer::restart(QString* error) {
+    stop();
+    return launch(error, true);
+}
+
+QString DovecotServer::maildir(const QString& user) const {
+    return dir_.filePath(QStringLiteral("mail/") + user + QStringLiteral("/Maildir"));
+}
+
+bool DovecotServer::deliver(const QString& user, int number) {
+    const QString name =
+        QStringLiteral("1700000100.M%1P%2.postlark-delivery").arg(number).arg(::getpid());
+    const QString temporary = maildir(user) + QStringLiteral("/tmp/") + name;
+    const passwd* account = ::getpwnam("dovecot");
+    if (!account || !WriteFile(temporary, Message({user, {}, 0, 0}, number), kReadableByAll) ||
+        ::chown(QFile::encodeName(temporary).constData(), account->pw_uid, account->pw_gid) != 0)
+        return false;
+    return QFile::rename(temporary, maildir(user) + QStringLiteral("/new/") + name);
+}
+
+bool DovecotServer::markOneSeen(const QString& user) {
+    // The server may have moved the message from new/ to cur/ already, with flags or without.
+    for (const char* sub : {"new", "cur"}) {
+        const QDir folder(maildir(user) + u'/' + QLatin1String(sub));
+        for (const QString& name : folder.entryList(QDir::Files, QDir::Name)) {
+            const qsizetype info = name.indexOf(QStringLiteral(":2,"));
+            if (info >= 0 && name.mid(info + 3).contains(u'S'))
+                continue;
+            const QString base = info >= 0 ? name.left(info) : name;
+            const QString flags = info >= 0 ? name.mid(info + 3) : QString();
+            return QFile::rename(folder.filePath(name), maildir(user) + QStringLiteral("/cur/") +
+                                                            base + QStringLiteral(":2,") + flags +
+                                                            u'S');
+        }
+    }
+    return false;
+}
+
+bool DovecotServer::launch(QString* error, bool keepPorts) {
     QString why;
     if (!Available(&why) || !dir_.isValid()) {
         if (error)
@@ -249,13 +292,15 @@ bool DovecotServer::start(QString* error) {
     }
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         stop();
-        const QList<quint16> ports = FreePorts(4);
-        if (ports.size() != 4)
-            continue;
-        port_ = ports[0];
-        tlsPort_ = options_.tls ? ports[1] : 0;
-        imapPort_ = options_.imap ? ports[2] : 0;
-        imapsPort_ = options_.imap && options_.tls ? ports[3] : 0;
+        if (!keepPorts) {
+            const QList<quint16> ports = FreePorts(4);
+            if (ports.size() != 4)
+                continue;
+            port_ = ports[0];
+            tlsPort_ = options_.tls ? ports[1] : 0;
+            imapPort_ = options_.imap ? ports[2] : 0;
+            imapsPort_ = options_.imap && options_.tls ? ports[3] : 0;
+        }
         QString problem;
         if (!writeFiles(&problem)) {
             if (error)
@@ -294,6 +339,23 @@ void DovecotServer::stop() {
     if (!process_.waitForFinished(5000)) {
         process_.kill();
         process_.waitForFinished(2000);
+    }
+    endClientProcesses();
+}
+
+// A mail process serving a client outlives the server's main process while its client stays
+// connected; a real restart ends it. Its working folder (the user's home) lies in ours.
+void DovecotServer::endClientProcesses() {
+    const QString ours = dir_.path() + u'/';
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        if (!number || pid == ::getpid())
+            continue;
+        const QString cwd = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget();
+        if ((cwd + u'/').startsWith(ours))
+            ::kill(pid, SIGKILL);
     }
 }
 

@@ -49,6 +49,15 @@ public:
     // several servers can shut down side by side before their destructors wait.
     void stop();
     void requestStop();
+    // Stops the server and starts it again on the same ports, with the same mailboxes.
+    bool restart(QString* error = nullptr);
+
+    // Delivers a new message to a user's INBOX as a mail delivery agent does: written in tmp/,
+    // then moved into new/ (the server's file watch notices the move).
+    bool deliver(const QString& user, int number);
+    // Marks one unseen message of a user's INBOX as seen, as another mail program would: its
+    // file moves into cur/ with the S flag.
+    bool markOneSeen(const QString& user);
 
     static QString host() { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return port_; }
@@ -61,6 +70,9 @@ private:
     bool writeFiles(QString* error);
     bool writeMailbox(const DovecotUser& user, QString* error);
     bool waitUntilListening(quint16 port);
+    bool launch(QString* error, bool keepPorts);
+    void endClientProcesses();
+    QString maildir(const QString& user) const;
 
     Options options_;
     QTemporaryDir dir_;
