@@ -63,6 +63,8 @@ protected:
         win::SetNotificationAreaOverride(std::nullopt);
     }
     RecordingForm& Load() {
+        // These tests are about the check run; push for IMAP accounts has tests of its own.
+        SettingsStore::SaveValue("ImapPush", "0");
         form_ = std::make_unique<RecordingForm>();
         EXPECT_TRUE(form_->Form_Load());
         return *form_;
