@@ -87,6 +87,13 @@ protected:
     }
     QString Status() { return form_->findChild<QStatusBar*>("StatusBar")->currentMessage(); }
     QTimer* TimerCheck() { return form_->findChild<QTimer*>("TimerCheck"); }
+    // Starts the server and stores account 0 on it: user "full", two messages.
+    void StoreFullAccount(DovecotServer& server) {
+        QString error;
+        ASSERT_TRUE(server.start(&error)) << error.toStdString();
+        StoreAccount(0, "full@example.org", QStringLiteral("127.0.0.1:%1").arg(server.port()),
+                     "full", "pw-full");
+    }
     // Runs what a tick left for after its return: the press of the check button.
     void DeliverPress() { QCoreApplication::sendPostedEvents(form_.get(), QEvent::MetaCall); }
 
@@ -224,10 +231,7 @@ TEST_F(TimerCheckTest, TheRealTimerChecksAndAlertsWithNobodyAtTheKeys) {
     if (!DovecotServer::Available(&why))
         GTEST_SKIP() << why.toStdString();
     DovecotServer server(QList<test::DovecotUser>{{"full", "pw-full", 2}});
-    QString error;
-    ASSERT_TRUE(server.start(&error)) << error.toStdString();
-    StoreAccount(0, "full@example.org", QStringLiteral("127.0.0.1:%1").arg(server.port()), "full",
-                 "pw-full");
+    StoreFullAccount(server);
     SettingsStore::SaveValue("AutoCheck", "1");
     SettingsStore::SaveValue("AutoCheckValue", "1");
     ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
@@ -255,10 +259,7 @@ TEST_F(TimerCheckTest, CheckAtStartChecksOnceRightAfterLoadingOnlyWithAutomaticC
     if (!DovecotServer::Available(&why))
         GTEST_SKIP() << why.toStdString();
     DovecotServer server(QList<test::DovecotUser>{{"full", "pw-full", 2}});
-    QString error;
-    ASSERT_TRUE(server.start(&error)) << error.toStdString();
-    StoreAccount(0, "full@example.org", QStringLiteral("127.0.0.1:%1").arg(server.port()), "full",
-                 "pw-full");
+    StoreFullAccount(server);
     SettingsStore::SaveValue("AlertMsg", "0");
     SettingsStore::SaveValue("CheckAtStart", "1");
     SettingsStore::SaveValue("AutoCheckValue", "5");
