@@ -12,13 +12,14 @@
 #include "platform/base/RuntimeError.h"
 #include "platform/net/WinInet.h"
 #include "platform/net/Winsock.h"
+#include "platform/shell/DesktopNotification.h"
 #include "platform/shell/ShellNotify.h"
 #include "platform/system/SingleInstance.h"
 #include "platform/window/CommonDialog.h"
 #include "platform/window/MsgBox.h"
+#include "platform/window/PaintPacer.h"
 #include "platform/window/Screen.h"
 #include "platform/window/WindowLayer.h"
-#include "platform/shell/DesktopNotification.h"
 #include "store/AnsiText.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"
@@ -55,6 +56,8 @@ constexpr int kClientWidth = 5535; // twips
 constexpr int kClientHeight = 3870;
 constexpr win::UINT kTrayCallback = 512; // the mouse-move message
 const char* const kTrayTip = "Postlark 1.5";
+// During a check run the window is painted at most this often (about 30 times a second).
+constexpr int kRunFrameMs = 33;
 
 // A position written as a 32-bit floating-point number: "1000", "1234.5".
 std::string PositionText(double twips) {
@@ -166,6 +169,7 @@ void PostlarkForm::BuildControls() {
     setTabOrder(launchButton_, checkButton_);
 
     statusBar_ = new QStatusBar(client);
+    paintPacer_ = new PaintPacer(this, kRunFrameMs);
     statusBar_->setObjectName("StatusBar");
     statusBar_->setSizeGripEnabled(false);
     statusBar_->setStyleSheet("QStatusBar { border-top: 1px solid palette(mid); }");

@@ -27,6 +27,8 @@ class QTreeWidget;
 
 namespace postlark {
 
+class PaintPacer;
+
 class AutoCheck;
 class CheckRun;
 class CommonDialog;
@@ -242,6 +244,7 @@ private:
     QPushButton* checkButton_ = nullptr;
     QCheckBox* checkStartMin_ = nullptr;
     QStatusBar* statusBar_ = nullptr;
+    PaintPacer* paintPacer_ = nullptr; // paces painting during a check run
     ProgressBar* progressBar1_ = nullptr;
     QTimer* timerCheck_ = nullptr;
     QTimer* timerFlash_ = nullptr;

@@ -15,6 +15,7 @@
 #include "platform/shell/ShellNotify.h"
 #include "platform/window/DeferredPaint.h"
 #include "platform/window/MsgBox.h"
+#include "platform/window/PaintPacer.h"
 #include "platform/window/WindowLayer.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
@@ -68,6 +69,7 @@ void PostlarkForm::BeginRunControls() {
     menuChecknow_->setEnabled(false);
     // A restore would replace the accounts under the run.
     menuRestore_->setEnabled(false);
+    paintPacer_->SetActive(true);
 }
 
 void PostlarkForm::EnableLaunchAndCheck() {
@@ -81,6 +83,7 @@ void PostlarkForm::EndRunControls() {
         b->setEnabled(true);
     menuRestore_->setEnabled(true);
     checkButton_->setText("&Check Mail Now");
+    paintPacer_->SetActive(false);
 }
 
 std::int32_t PostlarkForm::ProgressPosition() const {

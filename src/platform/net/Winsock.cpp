@@ -9,7 +9,8 @@
 #include <QSslError>
 #include <QSslSocket>
 #include <QStringList>
-#include <sys/socket.h>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace postlark {
@@ -28,6 +29,23 @@ QHostAddress BindAddressFor(const QString& host) {
 } // namespace
 
 Winsock::Winsock(QObject* parent) : QObject(parent) {
+    connect(&plain_, &PlainSocket::Resolving, this, [this] { SetState(sckResolvingHost); });
+    connect(&plain_, &PlainSocket::Connecting, this, [this] {
+        if (state_ == sckResolvingHost) {
+            const quint64 generation = generation_;
+            SetState(sckHostResolved);
+            if (generation != generation_)
+                return; // a handler dropped this connection
+        }
+        SetState(sckConnecting);
+    });
+    connect(&plain_, &PlainSocket::Connected, this, [this] {
+        connectTimer_.stop();
+        SetState(sckConnected);
+    });
+    connect(&plain_, &PlainSocket::Received, this, [this] { OnReady(); });
+    connect(&plain_, &PlainSocket::PeerClosed, this, [this] { OnPeerClosed(); });
+    connect(&plain_, &PlainSocket::Failed, this, [this](int error) { OnPlainFailure(error); });
     connectTimer_.setSingleShot(true);
     connect(&connectTimer_, &QTimer::timeout, this,
             [this] { Fail(sckTimedout, QStringLiteral("Connection timed out"), true); });
@@ -62,9 +80,19 @@ void Winsock::Connect(const QString& server, quint16 port) {
         return;
     }
 
+    attached_ = true;
+    if (!tls_) {
+        // The connect timer starts first: the socket's first signals come from inside ConnectTo.
+        connectTimer_.start(ConnectTimeoutMs);
+        const bool outer = std::exchange(inConnect_, true);
+        plain_.ConnectTo(address.host, address.port, LocalPort);
+        inConnect_ = outer;
+        return;
+    }
+
     // Only a TLS connection needs the TLS socket: a plain one never loads the TLS libraries.
-    QTcpSocket* socket = tls_ ? NewTlsSocket() : new QTcpSocket(this);
-    socket_ = socket;
+    QSslSocket* socket = NewTlsSocket();
+    tlsSocket_ = socket;
     connect(socket, &QAbstractSocket::stateChanged, this,
             [this](QAbstractSocket::SocketState s) { OnSocketState(s); });
     connect(socket, &QAbstractSocket::errorOccurred, this,
@@ -83,13 +111,8 @@ void Winsock::Connect(const QString& server, quint16 port) {
     }
 
     connectTimer_.start(ConnectTimeoutMs);
-    if (tls_) {
-        auto* tlsSocket = static_cast<QSslSocket*>(socket);
-        tlsSocket->setPeerVerifyMode(QSslSocket::VerifyPeer);
-        tlsSocket->connectToHostEncrypted(address.host, address.port);
-    } else {
-        socket->connectToHost(address.host, address.port);
-    }
+    socket->setPeerVerifyMode(QSslSocket::VerifyPeer);
+    socket->connectToHostEncrypted(address.host, address.port);
 }
 
 QSslSocket* Winsock::NewTlsSocket() {
@@ -117,21 +140,11 @@ QSslSocket* Winsock::NewTlsSocket() {
 }
 
 bool Winsock::SendData(const QByteArray& data) {
-    if (!socket_ || state_ != sckConnected)
+    if (!attached_ || state_ != sckConnected)
         return false;
-    qsizetype sent = 0;
-    // A plain line goes straight to the kernel when nothing is queued before it: Qt's own
-    // buffered write would switch its write notifier on and off around every line, waking
-    // the event loop twice more per command. What the kernel does not take goes the usual way.
-    if (!tls_ && socket_->bytesToWrite() == 0) {
-        const ssize_t done = ::send(static_cast<int>(socket_->socketDescriptor()), data.constData(),
-                                    static_cast<size_t>(data.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        sent = done > 0 ? done : 0;
-        if (sent == data.size())
-            return true;
-    }
-    const QByteArray rest = data.mid(sent);
-    return socket_->write(rest) == rest.size();
+    if (!tls_)
+        return plain_.Send(data);
+    return tlsSocket_->write(data) == data.size();
 }
 
 QByteArray Winsock::GetData() {
@@ -160,7 +173,10 @@ void Winsock::Reset() {
 // it is only scheduled for deletion, since it is closing or failing by itself there.
 void Winsock::Detach(bool abortNow) {
     connectTimer_.stop();
-    QTcpSocket* socket = std::exchange(socket_, nullptr);
+    if (!std::exchange(attached_, false))
+        return;
+    plain_.Abort(); // a plain socket sends nothing more once aborted
+    QSslSocket* socket = std::exchange(tlsSocket_, nullptr);
     if (!socket)
         return;
     QObject::disconnect(socket, nullptr, this, nullptr);
@@ -177,9 +193,9 @@ void Winsock::SetState(int state) {
 }
 
 void Winsock::TakeIncoming() {
-    if (!socket_)
+    if (!attached_)
         return;
-    const QByteArray data = socket_->readAll();
+    const QByteArray data = tls_ ? tlsSocket_->readAll() : plain_.TakeReceived();
     if (data.isEmpty())
         return;
     incoming_ += data;
@@ -277,13 +293,13 @@ void Winsock::OnSocketState(int qtState) {
 }
 
 void Winsock::OnSocketError(int qtError) {
-    if (!socket_)
+    if (!tlsSocket_)
         return;
     if (qtError == QAbstractSocket::RemoteHostClosedError && state_ == sckConnected) {
         OnPeerClosed();
         return;
     }
-    const QString detail = socket_->errorString();
+    const QString detail = tlsSocket_->errorString();
     switch (qtError) {
     case QAbstractSocket::ConnectionRefusedError:
         Fail(sckConnectionRefused, QStringLiteral("Connection is forcefully rejected"), false);
@@ -340,7 +356,7 @@ void Winsock::OnReady() {
 }
 
 void Winsock::OnPeerClosed() {
-    if (!socket_)
+    if (!attached_)
         return;
     TakeIncoming();
     if (state_ != sckConnected) {
@@ -351,6 +367,55 @@ void Winsock::OnPeerClosed() {
     Detach(false);
     peerClosedPending_ = true;
     ScheduleDelivery();
+}
+
+} // namespace postlark
+
+namespace postlark {
+
+void Winsock::OnPlainFailure(int error) {
+    if (inConnect_) {
+        // Failed before Connect returned: the state shows it at once, as for an invalid field.
+        state_ = sckError;
+        errorStateUnannounced_ = true;
+    }
+    switch (error) {
+    case PlainSocket::kHostNotFound:
+        Fail(sckHostNotFound, QStringLiteral("Host not found: %1").arg(remoteHost_), false);
+        break;
+    case PlainSocket::kClosedBeforeConnected:
+        Fail(sckConnectionReset,
+             QStringLiteral("The connection was closed before it was established"), false);
+        break;
+    case ECONNREFUSED:
+        Fail(sckConnectionRefused, QStringLiteral("Connection is forcefully rejected"), false);
+        break;
+    case ETIMEDOUT:
+        Fail(sckTimedout, QStringLiteral("Connection timed out"), false);
+        break;
+    case ENETUNREACH:
+        Fail(sckNetworkUnreachable, QStringLiteral("Network unreachable"), false);
+        break;
+    case EHOSTUNREACH:
+        Fail(sckNetworkUnreachable, QStringLiteral("Host unreachable"), false);
+        break;
+    case EADDRINUSE:
+        Fail(sckAddressInUse, QStringLiteral("Address in use"), false);
+        break;
+    case EADDRNOTAVAIL:
+        Fail(sckAddressNotAvailable, QStringLiteral("Address not available from the local machine"),
+             false);
+        break;
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+        Fail(sckNoBufferSpace, QString::fromLocal8Bit(std::strerror(error)), false);
+        break;
+    default:
+        Fail(sckConnectAborted, QString::fromLocal8Bit(std::strerror(error)), false);
+        break;
+    }
 }
 
 } // namespace postlark

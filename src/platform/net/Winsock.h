@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A TCP client socket with the Winsock control's interface: Connect / SendData / GetData /
-// Close, a numbered State, and a DataArrival event. Plain connections use a QTcpSocket; a
+// Close, a numbered State, and a DataArrival event. Plain connections use a PlainSocket; a
 // "pop3s://" or "imaps://" server field gets a QSslSocket, TLS from the first byte with the
 // peer's certificate and host name verified against the system's trusted authorities.
 //
@@ -9,13 +9,14 @@
 // before PeerClosed or ErrorOccurred. Any handler may call Close() or Connect(); after Close()
 // no further signal of the old connection is emitted. One object serves any number of
 // connections in a row.
+#include "platform/net/PlainSocket.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 class QSslSocket;
-class QTcpSocket;
 
 namespace postlark {
 
@@ -98,11 +99,15 @@ private:
     void OnSocketError(int qtError);
     void OnReady();
     void OnPeerClosed();
+    void OnPlainFailure(int error);
     void TakeIncoming();
 
     QSslSocket* NewTlsSocket();
 
-    QTcpSocket* socket_ = nullptr; // a QSslSocket for TLS connections
+    QSslSocket* tlsSocket_ = nullptr; // the current TLS connection
+    PlainSocket plain_;               // plain connections, one after another
+    bool attached_ = false;           // a connection (either kind) is current
+    bool inConnect_ = false;
     QTimer connectTimer_;
     int state_ = sckClosed;
     bool tls_ = false;

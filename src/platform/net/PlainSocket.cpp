@@ -1,0 +1,298 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/net/PlainSocket.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QPointer>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <unistd.h>
+#include <utility>
+
+namespace postlark {
+
+namespace {
+
+constexpr qsizetype kReadChunk = 64 * 1024;
+
+// The address of an IPv4 or IPv6 literal (brackets allowed around the latter), or nothing.
+bool LiteralAddress(const QString& host, quint16 port, sockaddr_storage* out) {
+    QByteArray text = host.toLatin1();
+    if (text.startsWith('[') && text.endsWith(']'))
+        text = text.mid(1, text.size() - 2);
+    *out = {};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(out);
+    if (inet_pton(AF_INET, text.constData(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        return true;
+    }
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
+    if (inet_pton(AF_INET6, text.constData(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        return true;
+    }
+    return false;
+}
+
+bool ToSocketAddress(const QHostAddress& address, quint16 port, sockaddr_storage* out) {
+    *out = {};
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(out);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        v4->sin_addr.s_addr = htonl(address.toIPv4Address());
+        return true;
+    }
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&v6->sin6_addr, bytes.c, sizeof bytes.c);
+        bool ok = false;
+        const uint scope = address.scopeId().toUInt(&ok);
+        v6->sin6_scope_id = ok ? scope : 0;
+        return true;
+    }
+    return false;
+}
+
+socklen_t AddressLength(const sockaddr_storage& address) {
+    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+} // namespace
+
+PlainSocket::PlainSocket(QObject* parent) : QObject(parent) {
+    connect(&readNotifier_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
+    connect(&writeNotifier_, &QSocketNotifier::activated, this, [this] { OnWritable(); });
+}
+
+PlainSocket::~PlainSocket() {
+    Abort();
+}
+
+void PlainSocket::ConnectTo(const QString& host, quint16 port, quint16 localPort) {
+    Abort();
+    port_ = port;
+    localPort_ = localPort;
+    lastError_ = 0;
+    sockaddr_storage literal;
+    const QPointer<PlainSocket> self(this);
+    const quint64 connection = connection_;
+    const auto stillCurrent = [&] { return self && connection_ == connection; };
+    emit Resolving();
+    if (!stillCurrent())
+        return; // a handler ended the attempt
+    if (LiteralAddress(host, port, &literal)) {
+        addresses_.push_back(literal);
+        emit Connecting();
+        if (stillCurrent())
+            TryNextAddress();
+        return;
+    }
+    lookupId_ = QHostInfo::lookupHost(host, this, &PlainSocket::OnResolved);
+}
+
+void PlainSocket::OnResolved(const QHostInfo& info) {
+    lookupId_ = -1;
+    for (const QHostAddress& address : info.addresses()) {
+        sockaddr_storage socketAddress;
+        if (ToSocketAddress(address, port_, &socketAddress))
+            addresses_.push_back(socketAddress);
+    }
+    if (info.error() != QHostInfo::NoError || addresses_.empty()) {
+        Fail(kHostNotFound);
+        return;
+    }
+    const QPointer<PlainSocket> self(this);
+    const quint64 connection = connection_;
+    emit Connecting();
+    if (self && connection_ == connection) // a handler may have ended the attempt
+        TryNextAddress();
+}
+
+// Starts a non-blocking connect to the first address left; the write notifier reports its
+// outcome. An address that fails at once gives way to the next one.
+void PlainSocket::TryNextAddress() {
+    while (!addresses_.empty()) {
+        const sockaddr_storage address = addresses_.front();
+        addresses_.erase(addresses_.begin());
+        fd_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) {
+            lastError_ = errno;
+            continue;
+        }
+        if (localPort_ != 0) {
+            const int on = 1;
+            ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            sockaddr_storage local = {};
+            local.ss_family = address.ss_family;
+            if (address.ss_family == AF_INET6)
+                reinterpret_cast<sockaddr_in6*>(&local)->sin6_port = htons(localPort_);
+            else
+                reinterpret_cast<sockaddr_in*>(&local)->sin_port = htons(localPort_);
+            if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), AddressLength(local)) != 0) {
+                lastError_ = errno;
+                CloseDescriptor();
+                continue;
+            }
+        }
+        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), AddressLength(address)) ==
+                0 ||
+            errno == EINPROGRESS) {
+            writeNotifier_.setSocket(fd_);
+            writeNotifier_.setEnabled(true);
+            return;
+        }
+        lastError_ = errno;
+        CloseDescriptor();
+    }
+    Fail(lastError_ != 0 ? lastError_ : ECONNREFUSED);
+}
+
+void PlainSocket::OnWritable() {
+    if (fd_ < 0)
+        return;
+    if (connected_) {
+        Flush();
+        return;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error != 0) {
+        lastError_ = error;
+        CloseDescriptor();
+        TryNextAddress();
+        return;
+    }
+    addresses_.clear();
+    connected_ = true;
+    writeNotifier_.setEnabled(false);
+    readNotifier_.setSocket(fd_);
+    readNotifier_.setEnabled(true);
+    emit Connected();
+}
+
+bool PlainSocket::Send(const QByteArray& data) {
+    if (!connected_ || fd_ < 0)
+        return false;
+    if (unsent_.isEmpty()) {
+        const ssize_t sent = ::send(fd_, data.constData(), static_cast<size_t>(data.size()),
+                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent == data.size())
+            return true;
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return true; // a broken connection shows on the reading side
+        unsent_ = data.mid(sent > 0 ? sent : 0);
+    } else {
+        unsent_ += data;
+    }
+    writeNotifier_.setEnabled(true);
+    return true;
+}
+
+void PlainSocket::Flush() {
+    while (!unsent_.isEmpty()) {
+        const ssize_t sent = ::send(fd_, unsent_.constData(), static_cast<size_t>(unsent_.size()),
+                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return; // the notifier stays on
+        if (sent <= 0) {
+            unsent_.clear(); // a broken connection shows on the reading side
+            break;
+        }
+        unsent_.remove(0, sent);
+    }
+    writeNotifier_.setEnabled(false);
+}
+
+// Reads what has arrived, in one call unless it filled the whole chunk, then announces it;
+// the end of the stream or an error follows that announcement.
+void PlainSocket::OnReadable() {
+    if (fd_ < 0)
+        return;
+    bool ended = false;
+    int error = 0;
+    const qsizetype before = received_.size();
+    for (;;) {
+        const qsizetype used = received_.size();
+        received_.resize(used + kReadChunk);
+        const ssize_t got = ::recv(fd_, received_.data() + used, kReadChunk, 0);
+        const int recvError = errno;
+        received_.resize(used + (got > 0 ? got : 0));
+        if (got == kReadChunk)
+            continue;
+        if (got == 0)
+            ended = true;
+        else if (got < 0 && recvError == EINTR)
+            continue;
+        else if (got < 0 && recvError != EAGAIN && recvError != EWOULDBLOCK) {
+            // A reset of an established connection is the peer closing it, as with any socket.
+            if (recvError == ECONNRESET || recvError == EPIPE)
+                ended = true;
+            else
+                error = recvError;
+        }
+        break;
+    }
+    const QPointer<PlainSocket> self(this);
+    const quint64 connection = connection_;
+    if (received_.size() > before) {
+        emit Received();
+        if (!self || connection_ != connection)
+            return; // a handler ended or replaced the connection
+    }
+    if (ended) {
+        CloseDescriptor();
+        emit PeerClosed();
+    } else if (error != 0) {
+        Fail(error);
+    }
+}
+
+QByteArray PlainSocket::TakeReceived() {
+    return std::exchange(received_, QByteArray());
+}
+
+void PlainSocket::Abort() {
+    if (lookupId_ != -1) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+    CloseDescriptor();
+    addresses_.clear();
+    received_.clear();
+    unsent_.clear();
+}
+
+void PlainSocket::CloseDescriptor() {
+    ++connection_;
+    readNotifier_.setEnabled(false);
+    writeNotifier_.setEnabled(false);
+    connected_ = false;
+    if (fd_ >= 0)
+        ::close(std::exchange(fd_, -1));
+}
+
+// What was received stays for TakeReceived: the failure is announced after it.
+void PlainSocket::Fail(int error) {
+    const bool wasConnected = connected_;
+    if (lookupId_ != -1) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+    CloseDescriptor();
+    addresses_.clear();
+    unsent_.clear();
+    emit Failed(wasConnected || error != ECONNRESET ? error : kClosedBeforeConnected);
+}
+
+} // namespace postlark

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// A plain TCP client connection on a non-blocking system socket, watched by two socket
+// notifiers. A check makes one short connection after another, and QTcpSocket spends several
+// system calls and posted events on each (address queries after connecting, a size query
+// before every read, its buffers, proxy lookup); this does only what the line dialogues need:
+// connect, send, read what has arrived in one call, close.
+//
+// Host names are resolved with QHostInfo and each address is tried in turn; an address
+// literal is connected to at once. Every outcome after ConnectTo returns comes from the event
+// loop. One object serves any number of connections in a row; Abort() ends the current one and
+// no signal of it follows.
+#include <QByteArray>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+
+#include <sys/socket.h>
+#include <vector>
+
+class QHostInfo;
+
+namespace postlark {
+
+class PlainSocket : public QObject {
+    Q_OBJECT
+
+public:
+    // Failure kinds besides a system error number (errno values are positive).
+    enum : int { kHostNotFound = -1, kClosedBeforeConnected = -2 };
+
+    explicit PlainSocket(QObject* parent = nullptr);
+    ~PlainSocket() override;
+
+    // Starts connecting; `localPort` 0 lets the system choose. Emits Resolving (host names
+    // only) and Connecting before it returns, Connected or Failed later.
+    void ConnectTo(const QString& host, quint16 port, quint16 localPort);
+    // Sends at once what the kernel takes and keeps the rest for when the socket can take it.
+    // False when not connected.
+    bool Send(const QByteArray& data);
+    // Everything received and not yet taken.
+    QByteArray TakeReceived();
+    bool IsConnected() const { return connected_; }
+    // Ends the connection (or the attempt) at once; harmless when there is none.
+    void Abort();
+
+signals:
+    void Resolving();
+    void Connecting();
+    void Connected();
+    void Received();
+    // The peer closed its side (or reset a connected socket); anything it sent before has been
+    // announced through Received.
+    void PeerClosed();
+    // `error` is an errno value or one of the kinds above.
+    void Failed(int error);
+
+private:
+    void OnResolved(const QHostInfo& info);
+    void TryNextAddress();
+    void OnWritable();
+    void OnReadable();
+    void Flush();
+    void CloseDescriptor();
+    void Fail(int error);
+
+    int fd_ = -1;
+    quint64 connection_ = 0; // bumped whenever a descriptor is closed
+    bool connected_ = false;
+    int lookupId_ = -1;
+    quint16 port_ = 0;
+    quint16 localPort_ = 0;
+    int lastError_ = 0;
+    std::vector<sockaddr_storage> addresses_; // still to be tried, front first
+    QByteArray received_;
+    QByteArray unsent_;
+    QSocketNotifier readNotifier_{QSocketNotifier::Read};
+    QSocketNotifier writeNotifier_{QSocketNotifier::Write};
+};
+
+} // namespace postlark
