@@ -20,14 +20,18 @@ CheckRun::CheckRun(CheckRunView& view, Winsock& socket, Pop3Link& link, Pop3Prob
     : view_(view), socket_(socket), link_(link), probe_(probe) {
     peerClosedWatch_ =
         QObject::connect(&socket_, &Winsock::PeerClosed, &socket_, [this] { peerClosed_ = true; });
-    // Every arrival starts the silence limit afresh.
-    arrivalWatch_ = QObject::connect(&socket_, &Winsock::DataArrival, &socket_, [this] {
-        quiet_.restart();
-        if (silence_.isActive())
-            silence_.start();
-    });
+    // Every arrival starts the silence limit afresh. It only notes the time: the timer, when it
+    // runs out, waits on for whatever is left of the limit since the last arrival, so a chatty
+    // dialogue does not stop and start a timer for every line.
+    arrivalWatch_ = QObject::connect(&socket_, &Winsock::DataArrival, &socket_,
+                                     [this] { quiet_.restart(); });
     silence_.setSingleShot(true);
     QObject::connect(&silence_, &QTimer::timeout, &socket_, [this] {
+        const qint64 left = SilenceLimit.count() - quiet_.elapsed();
+        if (left > 0) {
+            silence_.start(static_cast<int>(left));
+            return;
+        }
         GiveUp(QStringLiteral("The server did not answer within %1 seconds")
                    .arg(kServerSilenceLimit.count()));
     });
@@ -154,11 +158,11 @@ void CheckRun::Run() {
         peerClosed_ = false;
         giveUpReason_.clear();
         quiet_.start();
-        silence_.start(SilenceLimit);
+        if (!silence_.isActive()) // it runs on from one account to the next
+            silence_.start(SilenceLimit);
         link_.Begin(static_cast<std::int16_t>(i),
                     AnsiToQString(SettingsStore::GetValue(AccountKey("POP", i), "")));
         WaitWhileConnected(socket_);
-        silence_.stop();
         if (view_.Unloading()) {
             socket_.Close();
             return;

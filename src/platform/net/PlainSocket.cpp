@@ -16,7 +16,7 @@ namespace postlark {
 
 namespace {
 
-constexpr qsizetype kReadChunk = 64 * 1024;
+constexpr ssize_t kReadChunk = 16 * 1024; // on the stack; a fuller socket is read again
 
 // The address of an IPv4 or IPv6 literal (brackets allowed around the latter), or nothing.
 bool LiteralAddress(const QString& host, quint16 port, sockaddr_storage* out) {
@@ -223,23 +223,22 @@ void PlainSocket::OnReadable() {
     int error = 0;
     const qsizetype before = received_.size();
     for (;;) {
-        const qsizetype used = received_.size();
-        received_.resize(used + kReadChunk);
-        const ssize_t got = ::recv(fd_, received_.data() + used, kReadChunk, 0);
-        const int recvError = errno;
-        received_.resize(used + (got > 0 ? got : 0));
+        char chunk[kReadChunk];
+        const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (got > 0)
+            received_.append(chunk, got);
         if (got == kReadChunk)
             continue;
         if (got == 0)
             ended = true;
-        else if (got < 0 && recvError == EINTR)
+        else if (got < 0 && errno == EINTR)
             continue;
-        else if (got < 0 && recvError != EAGAIN && recvError != EWOULDBLOCK) {
+        else if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             // A reset of an established connection is the peer closing it, as with any socket.
-            if (recvError == ECONNRESET || recvError == EPIPE)
+            if (errno == ECONNRESET || errno == EPIPE)
                 ended = true;
             else
-                error = recvError;
+                error = errno;
         }
         break;
     }

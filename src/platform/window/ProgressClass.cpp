@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/window/ProgressClass.h"
 
-#include "platform/window/DeferredPaint.h"
 #include "platform/window/WindowCreate.h"
 #include "platform/window/WindowLayer.h"
 
@@ -102,7 +101,9 @@ LRESULT ProgressWindow::setPos(std::int64_t pos) {
     const std::int64_t lo = std::min(low_, high_);
     const std::int64_t hi = std::max(low_, high_);
     pos_ = static_cast<std::int32_t>(std::clamp(pos, lo, hi));
-    SetWithoutRepaint(this, [this] { QProgressBar::setValue(pos_); });
+    // A visible bar takes the value into QProgressBar when it is painted (see paintEvent).
+    if (!isVisible())
+        QProgressBar::setValue(pos_);
     update();
     return old;
 }
@@ -120,6 +121,15 @@ QColor ProgressWindow::colour(COLORREF c, QPalette::ColorRole fallback) const {
 }
 
 void ProgressWindow::paintEvent(QPaintEvent*) {
+    // The painting below uses pos_; QProgressBar's value is what accessibility tools read. It is
+    // brought up to date here, once per painting rather than once per step (setting it works
+    // out the percentage text and compares geometry), without asking for another painting.
+    if (value() != pos_) {
+        const bool wasDisabled = testAttribute(Qt::WA_UpdatesDisabled);
+        setAttribute(Qt::WA_UpdatesDisabled, true);
+        QProgressBar::setValue(pos_);
+        setAttribute(Qt::WA_UpdatesDisabled, wasDisabled);
+    }
     QPainter p(this);
     if (edge_ == 2)
         qDrawWinPanel(&p, rect(), palette(), true);
