@@ -23,8 +23,8 @@ CheckRun::CheckRun(CheckRunView& view, Winsock& socket, Pop3Link& link, Pop3Prob
     // Every arrival starts the silence limit afresh. It only notes the time: the timer, when it
     // runs out, waits on for whatever is left of the limit since the last arrival, so a chatty
     // dialogue does not stop and start a timer for every line.
-    arrivalWatch_ = QObject::connect(&socket_, &Winsock::DataArrival, &socket_,
-                                     [this] { quiet_.restart(); });
+    arrivalWatch_ =
+        QObject::connect(&socket_, &Winsock::DataArrival, &socket_, [this] { quiet_.restart(); });
     silence_.setSingleShot(true);
     QObject::connect(&silence_, &QTimer::timeout, &socket_, [this] {
         const qint64 left = SilenceLimit.count() - quiet_.elapsed();
@@ -152,16 +152,17 @@ void CheckRun::Run() {
     // accounts during the run, and a row that no longer shows that account gets no result.
     std::vector<QString> checkedAddress(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-        checkedAddress[static_cast<size_t>(i)] =
-            AnsiToQString(SettingsStore::GetValue(AccountKey("EmailAddress", i), ""));
+        // Both values of the account from one look at the store.
+        const std::vector<std::string> stored =
+            SettingsStore::GetValues({AccountKey("EmailAddress", i), AccountKey("POP", i)});
+        checkedAddress[static_cast<size_t>(i)] = AnsiToQString(stored[0]);
         view_.SetStatusText("Checking " + checkedAddress[static_cast<size_t>(i)]);
         peerClosed_ = false;
         giveUpReason_.clear();
         quiet_.start();
         if (!silence_.isActive()) // it runs on from one account to the next
             silence_.start(SilenceLimit);
-        link_.Begin(static_cast<std::int16_t>(i),
-                    AnsiToQString(SettingsStore::GetValue(AccountKey("POP", i), "")));
+        link_.Begin(static_cast<std::int16_t>(i), AnsiToQString(stored[1]));
         WaitWhileConnected(socket_);
         if (view_.Unloading()) {
             socket_.Close();

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <poll.h>
 #include <unistd.h>
 #include <utility>
 
@@ -60,6 +61,13 @@ bool ToSocketAddress(const QHostAddress& address, quint16 port, sockaddr_storage
         return true;
     }
     return false;
+}
+
+// True when a non-blocking connect has already completed, as it does at once for a server on
+// this machine: then no write notifier is needed to learn it.
+bool AlreadyConnected(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP));
 }
 
 socklen_t AddressLength(const sockaddr_storage& address) {
@@ -146,6 +154,19 @@ void PlainSocket::TryNextAddress() {
         if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), AddressLength(address)) ==
                 0 ||
             errno == EINPROGRESS) {
+            if (AlreadyConnected(fd_)) {
+                // A server on this machine or close by has already answered the handshake:
+                // reading can begin, and the connection is announced from the event loop.
+                BeginReading();
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, connection = connection_] {
+                        if (connection == connection_)
+                            AnnounceConnected();
+                    },
+                    Qt::QueuedConnection);
+                return;
+            }
             writeNotifier_.setSocket(fd_);
             writeNotifier_.setEnabled(true);
             return;
@@ -173,11 +194,22 @@ void PlainSocket::OnWritable() {
         TryNextAddress();
         return;
     }
+    writeNotifier_.setEnabled(false);
+    BeginReading();
+    AnnounceConnected();
+}
+
+void PlainSocket::BeginReading() {
     addresses_.clear();
     connected_ = true;
-    writeNotifier_.setEnabled(false);
     readNotifier_.setSocket(fd_);
     readNotifier_.setEnabled(true);
+    writeNotifier_.setSocket(fd_); // off until a send has to wait
+}
+
+void PlainSocket::AnnounceConnected() {
+    if (std::exchange(announced_, true))
+        return;
     emit Connected();
 }
 
@@ -219,6 +251,14 @@ void PlainSocket::Flush() {
 void PlainSocket::OnReadable() {
     if (fd_ < 0)
         return;
+    if (!announced_) {
+        // Data can come before the queued announcement of the connection: that goes first.
+        const QPointer<PlainSocket> self(this);
+        const quint64 connection = connection_;
+        AnnounceConnected();
+        if (!self || connection_ != connection)
+            return;
+    }
     bool ended = false;
     int error = 0;
     const qsizetype before = received_.size();
@@ -274,6 +314,7 @@ void PlainSocket::Abort() {
 
 void PlainSocket::CloseDescriptor() {
     ++connection_;
+    announced_ = false;
     readNotifier_.setEnabled(false);
     writeNotifier_.setEnabled(false);
     connected_ = false;

@@ -32,8 +32,8 @@ public:
     explicit PlainSocket(QObject* parent = nullptr);
     ~PlainSocket() override;
 
-    // Starts connecting; `localPort` 0 lets the system choose. Emits Resolving (host names
-    // only) and Connecting before it returns, Connected or Failed later.
+    // Starts connecting; `localPort` 0 lets the system choose. Emits Resolving, and for an
+    // address literal Connecting, before it returns; Connected comes from the event loop.
     void ConnectTo(const QString& host, quint16 port, quint16 localPort);
     // Sends at once what the kernel takes and keeps the rest for when the socket can take it.
     // False when not connected.
@@ -59,6 +59,8 @@ private:
     void OnResolved(const QHostInfo& info);
     void TryNextAddress();
     void OnWritable();
+    void BeginReading();
+    void AnnounceConnected();
     void OnReadable();
     void Flush();
     void CloseDescriptor();
@@ -66,7 +68,8 @@ private:
 
     int fd_ = -1;
     quint64 connection_ = 0; // bumped whenever a descriptor is closed
-    bool connected_ = false;
+    bool connected_ = false; // reading may begin
+    bool announced_ = false; // Connected has been emitted
     int lookupId_ = -1;
     quint16 port_ = 0;
     quint16 localPort_ = 0;
