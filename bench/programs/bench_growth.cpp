@@ -7,6 +7,7 @@
 #include "ProcessorTime.h"
 #include "QuickPop3Server.h"
 #include "app/PostlarkForm.h"
+#include "platform/system/EventDispatcherChoice.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -33,7 +34,9 @@ int main(int argc, char* argv[]) {
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     test::TestEnvironment environment;
+    ChooseEventDispatcher(); // as the program does
     QApplication app(argc, argv);
+    EndEventDispatcherChoice();
     QApplication::setQuitOnLastWindowClosed(false);
     // A store of its own for each size, holding exactly that many accounts; the store follows
     // XDG_CONFIG_HOME at every call, so switching it switches stores.

@@ -6,6 +6,7 @@
 #include "ProcessorTime.h"
 #include "SilentServer.h"
 #include "app/PostlarkForm.h"
+#include "platform/system/EventDispatcherChoice.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -38,7 +39,9 @@ Sample Now() {
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     test::TestEnvironment environment; // settings and runtime folders in a temporary folder
+    ChooseEventDispatcher();           // as the program does
     QApplication app(argc, argv);
+    EndEventDispatcherChoice();
     QApplication::setQuitOnLastWindowClosed(false);
 
     SilentServer silent;

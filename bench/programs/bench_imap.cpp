@@ -6,6 +6,7 @@
 #include "Figures.h"
 #include "ProcessorTime.h"
 #include "app/PostlarkForm.h"
+#include "platform/system/EventDispatcherChoice.h"
 #include "support/DovecotServer.h"
 #include "support/TestEnvironment.h"
 
@@ -43,7 +44,9 @@ int WrongRows(QTreeWidget* list) {
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     test::TestEnvironment environment; // settings and runtime folders in a temporary folder
+    ChooseEventDispatcher();           // as the program does
     QApplication app(argc, argv);
+    EndEventDispatcherChoice();
     QApplication::setQuitOnLastWindowClosed(false);
 
     QString why;

@@ -9,6 +9,7 @@
 #include "Figures.h"
 #include "app/PostlarkForm.h"
 #include "mail/PushWatchers.h"
+#include "platform/system/EventDispatcherChoice.h"
 #include "store/SettingsStore.h"
 #include "support/DovecotServer.h"
 #include "support/TestEnvironment.h"
@@ -96,7 +97,9 @@ void Sleep(int ms) {
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     test::TestEnvironment environment;
+    ChooseEventDispatcher(); // as the program does
     QApplication app(argc, argv);
+    EndEventDispatcherChoice();
     QApplication::setQuitOnLastWindowClosed(false);
 
     QString why;

@@ -2,6 +2,7 @@
 // Postlark entry point: creates the application and the main window, which runs the program.
 #include "app/CommandLineInfo.h"
 #include "app/PostlarkForm.h"
+#include "platform/system/EventDispatcherChoice.h"
 #include "platform/system/TerminationSignals.h"
 
 #include <QApplication>
@@ -12,7 +13,9 @@ int main(int argc, char* argv[]) {
     if (const auto status = postlark::AnswerInfoSwitch(argc, argv, std::cout))
         return *status;
 
+    postlark::ChooseEventDispatcher();
     QApplication app(argc, argv);
+    postlark::EndEventDispatcherChoice();
     QApplication::setApplicationName("Postlark");
     QApplication::setApplicationVersion(POSTLARK_VERSION);
     // Lets the desktop match the windows to the installed desktop entry and its icon.

@@ -14,6 +14,7 @@
 //   status -> "status <the status bar's text>"
 // The program's exit code is the event loop's, as for Postlark itself.
 #include "app/PostlarkForm.h"
+#include "platform/system/EventDispatcherChoice.h"
 #include "winsupport/CSystrayIcon.h"
 
 #include <QAction>
@@ -76,7 +77,9 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    postlark::ChooseEventDispatcher(); // as the program does
     QApplication app(argc, argv);
+    postlark::EndEventDispatcherChoice();
     QApplication::setApplicationName("Postlark");
     QApplication::setQuitOnLastWindowClosed(false);
 

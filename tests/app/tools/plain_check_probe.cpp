@@ -5,6 +5,7 @@
 // fails against the plain server; the attempt is what counts). A process of its own, so what
 // other tests loaded cannot count, linked with everything the program links.
 #include "app/PostlarkForm.h"
+#include "platform/system/EventDispatcherChoice.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"
@@ -49,7 +50,9 @@ QStringList TlsMappings() {
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     test::TestEnvironment environment;
+    postlark::ChooseEventDispatcher(); // as the program does
     QApplication app(argc, argv);
+    postlark::EndEventDispatcherChoice();
     QApplication::setQuitOnLastWindowClosed(false);
     const bool tls = argc > 1 && QByteArray(argv[1]) == "tls";
 

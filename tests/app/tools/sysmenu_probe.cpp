@@ -12,6 +12,7 @@
 //   unloaded                       when the window has unloaded and the program ends
 // "quit" closes the window.
 #include "app/PostlarkForm.h"
+#include "platform/system/EventDispatcherChoice.h"
 #include "platform/window/WindowLayer.h"
 #include "winsupport/CSystrayIcon.h"
 
@@ -50,7 +51,9 @@ QString IconWindow() {
 } // namespace
 
 int main(int argc, char** argv) {
+    postlark::ChooseEventDispatcher(); // as the program does
     QApplication app(argc, argv);
+    postlark::EndEventDispatcherChoice();
     QApplication::setQuitOnLastWindowClosed(false);
 
     PostlarkForm form({});

@@ -10,6 +10,7 @@
 //   default <msg> <wParam>   for each message that reaches the previous procedure
 //   state <minimized> <visible>  after the command "state"
 // and answers "show" by showing the window and then printing its state; "quit" exits.
+#include "platform/system/EventDispatcherChoice.h"
 #include "platform/window/WindowLayer.h"
 #include "winsupport/MSubclass.h"
 
@@ -65,7 +66,9 @@ QString State(const QWidget& w) {
 } // namespace
 
 int main(int argc, char** argv) {
+    postlark::ChooseEventDispatcher(); // as the program does
     QApplication app(argc, argv);
+    postlark::EndEventDispatcherChoice();
     const std::string mode = argc > 1 ? argv[1] : "hide";
 
     QWidget window;

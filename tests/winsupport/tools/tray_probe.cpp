@@ -5,6 +5,7 @@
 // It first prints "ready <1 when a notification area is present, else 0>", and prints
 // "mouse <code>" for each mouse message the icon sends to its window.
 #include "platform/shell/ShellNotify.h"
+#include "platform/system/EventDispatcherChoice.h"
 #include "platform/window/WindowLayer.h"
 #include "winsupport/CSystrayIcon.h"
 
@@ -41,7 +42,9 @@ QString IconWindow() {
 } // namespace
 
 int main(int argc, char** argv) {
+    postlark::ChooseEventDispatcher(); // as the program does
     QApplication app(argc, argv);
+    postlark::EndEventDispatcherChoice();
     QWidget window;
     const win::HWND hWnd = win::RegisterWindow(&window);
 
