@@ -12,6 +12,8 @@ namespace postlark {
 // during the handshake, decides), or when one of them names `host`: an IP address only by an
 // equal IP entry, a host name by an equal DNS entry or by a wildcard "*" that stands for the
 // whole left-most of at least three labels. Names compare without regard to case.
-bool CertificateNamesHost(const QSslCertificate& certificate, const QString& host);
+// (Exported from the network library for its tests.)
+__attribute__((visibility("default"))) bool CertificateNamesHost(const QSslCertificate& certificate,
+                                                                 const QString& host);
 
 } // namespace postlark

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/net/PlainSocket.h"
 
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QPointer>
+#include <QThreadPool>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <unistd.h>
@@ -40,27 +41,31 @@ bool LiteralAddress(const QString& host, quint16 port, sockaddr_storage* out) {
     return false;
 }
 
-bool ToSocketAddress(const QHostAddress& address, quint16 port, sockaddr_storage* out) {
-    *out = {};
-    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-        auto* v4 = reinterpret_cast<sockaddr_in*>(out);
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        v4->sin_addr.s_addr = htonl(address.toIPv4Address());
-        return true;
+// The addresses of a host name, in the order the resolver gives them (its preference).
+std::vector<sockaddr_storage> Resolve(const QByteArray& host, quint16 port) {
+    std::vector<sockaddr_storage> found;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.constData(), nullptr, &hints, &list) != 0)
+        return found;
+    for (const addrinfo* entry = list; entry; entry = entry->ai_next) {
+        sockaddr_storage address{};
+        if (entry->ai_family == AF_INET && entry->ai_addrlen == sizeof(sockaddr_in)) {
+            std::memcpy(&address, entry->ai_addr, sizeof(sockaddr_in));
+            reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(port);
+        } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen == sizeof(sockaddr_in6)) {
+            std::memcpy(&address, entry->ai_addr, sizeof(sockaddr_in6));
+            reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(port);
+        } else {
+            continue;
+        }
+        found.push_back(address);
     }
-    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&v6->sin6_addr, bytes.c, sizeof bytes.c);
-        bool ok = false;
-        const uint scope = address.scopeId().toUInt(&ok);
-        v6->sin6_scope_id = ok ? scope : 0;
-        return true;
-    }
-    return false;
+    ::freeaddrinfo(list);
+    return found;
 }
 
 // True when a non-blocking connect has already completed, as it does at once for a server on
@@ -104,17 +109,30 @@ void PlainSocket::ConnectTo(const QString& host, quint16 port, quint16 localPort
             TryNextAddress();
         return;
     }
-    lookupId_ = QHostInfo::lookupHost(host, this, &PlainSocket::OnResolved);
+    // The resolver blocks, so it runs on a pool thread; the answer comes back as an event for
+    // this object, and only while the lookup is still the one wanted.
+    auto lookup = std::make_shared<Lookup>();
+    lookup->target = this;
+    lookup_ = lookup;
+    QThreadPool::globalInstance()->start([lookup, name = host.toUtf8(), port] {
+        std::vector<sockaddr_storage> found = Resolve(name, port);
+        const std::lock_guard<std::mutex> hold(lookup->mutex);
+        if (PlainSocket* target = lookup->target) {
+            QMetaObject::invokeMethod(
+                target,
+                [target, lookup, found = std::move(found)]() mutable {
+                    if (target->lookup_ == lookup)
+                        target->OnResolved(std::move(found));
+                },
+                Qt::QueuedConnection);
+        }
+    });
 }
 
-void PlainSocket::OnResolved(const QHostInfo& info) {
-    lookupId_ = -1;
-    for (const QHostAddress& address : info.addresses()) {
-        sockaddr_storage socketAddress;
-        if (ToSocketAddress(address, port_, &socketAddress))
-            addresses_.push_back(socketAddress);
-    }
-    if (info.error() != QHostInfo::NoError || addresses_.empty()) {
+void PlainSocket::OnResolved(std::vector<sockaddr_storage> found) {
+    ForgetLookup();
+    addresses_ = std::move(found);
+    if (addresses_.empty()) {
         Fail(kHostNotFound);
         return;
     }
@@ -302,14 +320,20 @@ QByteArray PlainSocket::TakeReceived() {
 }
 
 void PlainSocket::Abort() {
-    if (lookupId_ != -1) {
-        QHostInfo::abortHostLookup(lookupId_);
-        lookupId_ = -1;
-    }
+    ForgetLookup();
     CloseDescriptor();
     addresses_.clear();
     received_.clear();
     unsent_.clear();
+}
+
+// A lookup still running answers no one any more.
+void PlainSocket::ForgetLookup() {
+    if (!lookup_)
+        return;
+    const std::lock_guard<std::mutex> hold(lookup_->mutex);
+    lookup_->target = nullptr;
+    lookup_.reset();
 }
 
 void PlainSocket::CloseDescriptor() {
@@ -325,10 +349,7 @@ void PlainSocket::CloseDescriptor() {
 // What was received stays for TakeReceived: the failure is announced after it.
 void PlainSocket::Fail(int error) {
     const bool wasConnected = connected_;
-    if (lookupId_ != -1) {
-        QHostInfo::abortHostLookup(lookupId_);
-        lookupId_ = -1;
-    }
+    ForgetLookup();
     CloseDescriptor();
     addresses_.clear();
     unsent_.clear();

@@ -6,19 +6,19 @@
 // before every read, its buffers, proxy lookup); this does only what the line dialogues need:
 // connect, send, read what has arrived in one call, close.
 //
-// Host names are resolved with QHostInfo and each address is tried in turn; an address
-// literal is connected to at once. Every outcome after ConnectTo returns comes from the event
-// loop. One object serves any number of connections in a row; Abort() ends the current one and
-// no signal of it follows.
+// Host names are resolved by the system's resolver on a pool thread and each address is tried
+// in turn; an address literal is connected to at once. Every outcome after ConnectTo returns comes
+// from the event loop. One object serves any number of connections in a row; Abort() ends the
+// current one and no signal of it follows.
 #include <QByteArray>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
 
+#include <memory>
+#include <mutex>
 #include <sys/socket.h>
 #include <vector>
-
-class QHostInfo;
 
 namespace postlark {
 
@@ -56,7 +56,14 @@ signals:
     void Failed(int error);
 
 private:
-    void OnResolved(const QHostInfo& info);
+    // A host-name lookup in progress; the pool thread answers `target` unless it was cleared.
+    struct Lookup {
+        std::mutex mutex;
+        PlainSocket* target = nullptr;
+    };
+
+    void OnResolved(std::vector<sockaddr_storage> found);
+    void ForgetLookup();
     void TryNextAddress();
     void OnWritable();
     void BeginReading();
@@ -70,7 +77,7 @@ private:
     quint64 connection_ = 0; // bumped whenever a descriptor is closed
     bool connected_ = false; // reading may begin
     bool announced_ = false; // Connected has been emitted
-    int lookupId_ = -1;
+    std::shared_ptr<Lookup> lookup_;
     quint16 port_ = 0;
     quint16 localPort_ = 0;
     int lastError_ = 0;

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/net/RouteTable.h"
 
+#include "platform/net/NetModule.h"
+
 #include <QFile>
-#include <QNetworkProxyFactory>
 #include <QUrl>
 #include <charconv>
 #include <cstdlib>
@@ -115,12 +116,9 @@ bool ProxyConfigured() {
         if (value && *value)
             return true;
     }
-    const auto proxies =
-        QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(QUrl("http://example.com/")));
-    for (const QNetworkProxy& proxy : proxies)
-        if (proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::Socks5Proxy)
-            return true;
-    return false;
+    // The desktop's own proxy settings come through the network library (loaded now if not yet).
+    const NetModuleApi* module = NetModule();
+    return module && !module->desktopProxies(QStringLiteral("http://example.com/")).empty();
 }
 
 DWORD CurrentConnectionFlags() {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/net/ServerAddress.h"
 
-#include <QHostAddress>
+#include <arpa/inet.h>
 
 namespace postlark {
 
@@ -42,8 +42,10 @@ bool ParsePort(const QString& text, quint16* port) {
 }
 
 bool IsIpv6Literal(const QString& text) {
-    QHostAddress address;
-    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv6Protocol;
+    // A zone ("%eth0") may follow a link-local address.
+    const QByteArray bare = text.section(QLatin1Char('%'), 0, 0).toLatin1();
+    in6_addr address;
+    return inet_pton(AF_INET6, bare.constData(), &address) == 1;
 }
 
 const QString kBadPort = QStringLiteral("The port must be a number from 1 to 65535.");

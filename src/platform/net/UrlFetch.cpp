@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/net/UrlFetch.h"
 
+#include "platform/net/NetModule.h"
+
 #include <QEventLoop>
-#include <QNetworkProxyFactory>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -73,20 +74,16 @@ bool EnvironmentProxySet() {
 
 // The desktop's proxy for the address as Qt reports it, as a proxy URL; empty for none.
 std::string DesktopProxy(const std::string& url) {
-    const auto proxies = QNetworkProxyFactory::systemProxyForQuery(
-        QNetworkProxyQuery(QUrl(QString::fromStdString(url))));
-    for (const QNetworkProxy& proxy : proxies) {
-        const char* scheme = proxy.type() == QNetworkProxy::HttpProxy     ? "http"
-                             : proxy.type() == QNetworkProxy::Socks5Proxy ? "socks5h"
-                                                                          : nullptr;
-        if (!scheme)
-            continue;
+    const NetModuleApi* module = NetModule();
+    if (!module)
+        return {};
+    for (const DesktopProxyEntry& proxy : module->desktopProxies(QString::fromStdString(url))) {
         QUrl address;
-        address.setScheme(QString::fromLatin1(scheme));
-        address.setHost(proxy.hostName());
-        address.setPort(proxy.port());
-        address.setUserName(proxy.user());
-        address.setPassword(proxy.password());
+        address.setScheme(proxy.socks ? QStringLiteral("socks5h") : QStringLiteral("http"));
+        address.setHost(proxy.host);
+        address.setPort(proxy.port);
+        address.setUserName(proxy.user);
+        address.setPassword(proxy.password);
         return address.toString(QUrl::FullyEncoded).toStdString();
     }
     return {};

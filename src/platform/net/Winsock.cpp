@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/net/Winsock.h"
 
-#include "platform/net/CertificateHost.h"
+#include "platform/net/NetModule.h"
 #include "platform/net/ServerAddress.h"
 
-#include <QHostAddress>
 #include <QPointer>
-#include <QSslError>
-#include <QSslSocket>
 #include <QStringList>
 #include <cerrno>
 #include <cstring>
@@ -15,18 +12,7 @@
 
 namespace postlark {
 
-namespace {
-
-QHostAddress BindAddressFor(const QString& host) {
-    QHostAddress address;
-    if (address.setAddress(host))
-        return address.protocol() == QAbstractSocket::IPv6Protocol
-                   ? QHostAddress(QHostAddress::AnyIPv6)
-                   : QHostAddress(QHostAddress::AnyIPv4);
-    return QHostAddress(QHostAddress::Any);
-}
-
-} // namespace
+namespace {} // namespace
 
 Winsock::Winsock(QObject* parent) : QObject(parent) {
     connect(&plain_, &PlainSocket::Resolving, this, [this] { SetState(sckResolvingHost); });
@@ -73,10 +59,15 @@ void Winsock::Connect(const QString& server, quint16 port) {
         Fail(sckInvalidArg, address.error, true);
         return;
     }
-    if (tls_ && !QSslSocket::supportsSsl()) {
+    QString moduleProblem;
+    const NetModuleApi* module = tls_ ? NetModule(&moduleProblem) : nullptr;
+    if (tls_ && (!module || !module->supportsTls())) {
         state_ = sckError;
         errorStateUnannounced_ = true;
-        Fail(sckSecureChannelFailed, QStringLiteral("TLS is not available on this system"), true);
+        Fail(sckSecureChannelFailed,
+             module ? QStringLiteral("TLS is not available on this system")
+                    : QStringLiteral("TLS is not available: %1").arg(moduleProblem),
+             true);
         return;
     }
 
@@ -90,36 +81,29 @@ void Winsock::Connect(const QString& server, quint16 port) {
         return;
     }
 
-    // Only a TLS connection needs the TLS socket: a plain one never loads the TLS libraries.
-    QSslSocket* socket = NewTlsSocket();
-    tlsSocket_ = socket;
-    connect(socket, &QAbstractSocket::stateChanged, this,
-            [this](QAbstractSocket::SocketState s) { OnSocketState(s); });
-    connect(socket, &QAbstractSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError e) { OnSocketError(e); });
-    // channelReadyRead, unlike readyRead, is also emitted for data that arrives while a
-    // handler of an earlier arrival runs a nested event loop.
-    connect(socket, &QIODevice::channelReadyRead, this, [this](int) { OnReady(); });
-    connect(socket, &QAbstractSocket::disconnected, this, [this] { OnPeerClosed(); });
-
-    if (LocalPort != 0 &&
-        !socket->bind(BindAddressFor(address.host), LocalPort, QAbstractSocket::ReuseAddressHint)) {
+    // Only a TLS connection needs the TLS channel: a plain one never loads the TLS libraries.
+    tlsChannel_ = NewTlsChannel(*module);
+    if (LocalPort != 0 && !tlsChannel_->Bind(address.host, LocalPort)) {
         state_ = sckError;
         errorStateUnannounced_ = true;
         Fail(sckAddressInUse, QStringLiteral("Address in use"), true);
         return;
     }
-
     connectTimer_.start(ConnectTimeoutMs);
-    socket->setPeerVerifyMode(QSslSocket::VerifyPeer);
-    socket->connectToHostEncrypted(address.host, address.port);
+    tlsChannel_->Connect(address.host, address.port);
 }
 
-QSslSocket* Winsock::NewTlsSocket() {
-    auto* socket = new QSslSocket(this);
-    connect(socket, &QSslSocket::encrypted, this, [this, socket] {
+TlsChannel* Winsock::NewTlsChannel(const NetModuleApi& module) {
+    TlsEvents events;
+    events.stateChanged = [this](TlsEvents::State state) { OnTlsState(state); };
+    events.error = [this](TlsEvents::Error error, const QString& detail) {
+        OnTlsError(error, detail);
+    };
+    events.readyRead = [this] { OnReady(); };
+    events.disconnected = [this] { OnPeerClosed(); };
+    events.encrypted = [this](bool hostNamed) {
         connectTimer_.stop();
-        if (!CertificateNamesHost(socket->peerCertificate(), remoteHost_)) {
+        if (!hostNamed) {
             Detach(true); // nothing received over this connection is handed on
             Fail(sckSecureChannelFailed,
                  QStringLiteral("TLS handshake failed: the certificate's alternative names do "
@@ -129,14 +113,9 @@ QSslSocket* Winsock::NewTlsSocket() {
             return;
         }
         SetState(sckConnected);
-    });
-    connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
-        QStringList texts;
-        for (const QSslError& error : errors)
-            texts << error.errorString();
-        tlsErrors_ = texts.join(QStringLiteral("; "));
-    });
-    return socket;
+    };
+    events.certificateErrors = [this](const QString& why) { tlsErrors_ = why; };
+    return module.newTlsChannel(std::move(events));
 }
 
 bool Winsock::SendData(const QByteArray& data) {
@@ -144,7 +123,7 @@ bool Winsock::SendData(const QByteArray& data) {
         return false;
     if (!tls_)
         return plain_.Send(data);
-    return tlsSocket_->write(data) == data.size();
+    return tlsChannel_->Write(data);
 }
 
 QByteArray Winsock::GetData() {
@@ -176,13 +155,8 @@ void Winsock::Detach(bool abortNow) {
     if (!std::exchange(attached_, false))
         return;
     plain_.Abort(); // a plain socket sends nothing more once aborted
-    QSslSocket* socket = std::exchange(tlsSocket_, nullptr);
-    if (!socket)
-        return;
-    QObject::disconnect(socket, nullptr, this, nullptr);
-    if (abortNow)
-        socket->abort();
-    socket->deleteLater();
+    if (TlsChannel* channel = std::exchange(tlsChannel_, nullptr))
+        channel->Release(abortNow);
 }
 
 void Winsock::SetState(int state) {
@@ -195,7 +169,7 @@ void Winsock::SetState(int state) {
 void Winsock::TakeIncoming() {
     if (!attached_)
         return;
-    const QByteArray data = tls_ ? tlsSocket_->readAll() : plain_.TakeReceived();
+    const QByteArray data = tls_ ? tlsChannel_->ReadAll() : plain_.TakeReceived();
     if (data.isEmpty())
         return;
     incoming_ += data;
@@ -266,12 +240,12 @@ void Winsock::Fail(int number, const QString& description, bool abortNow) {
     ScheduleDelivery();
 }
 
-void Winsock::OnSocketState(int qtState) {
-    switch (qtState) {
-    case QAbstractSocket::HostLookupState:
+void Winsock::OnTlsState(TlsEvents::State state) {
+    switch (state) {
+    case TlsEvents::State::Resolving:
         SetState(sckResolvingHost);
         break;
-    case QAbstractSocket::ConnectingState:
+    case TlsEvents::State::Connecting:
         if (state_ == sckResolvingHost) {
             const quint64 generation = generation_;
             SetState(sckHostResolved);
@@ -280,62 +254,53 @@ void Winsock::OnSocketState(int qtState) {
         }
         SetState(sckConnecting);
         break;
-    case QAbstractSocket::ConnectedState:
-        // A TLS connection counts as connected only once the handshake has succeeded.
-        if (!tls_) {
-            connectTimer_.stop();
-            SetState(sckConnected);
-        }
-        break;
-    default:
-        break;
+    case TlsEvents::State::TcpConnected:
+        break; // a TLS connection counts as connected only once the handshake has succeeded
     }
 }
 
-void Winsock::OnSocketError(int qtError) {
-    if (!tlsSocket_)
+void Winsock::OnTlsError(TlsEvents::Error error, const QString& detail) {
+    using Error = TlsEvents::Error;
+    if (!tlsChannel_)
         return;
-    if (qtError == QAbstractSocket::RemoteHostClosedError && state_ == sckConnected) {
+    if (error == Error::RemoteClosed && state_ == sckConnected) {
         OnPeerClosed();
         return;
     }
-    const QString detail = tlsSocket_->errorString();
-    switch (qtError) {
-    case QAbstractSocket::ConnectionRefusedError:
+    switch (error) {
+    case Error::Refused:
         Fail(sckConnectionRefused, QStringLiteral("Connection is forcefully rejected"), false);
         break;
-    case QAbstractSocket::RemoteHostClosedError:
+    case Error::RemoteClosed:
         Fail(sckConnectionReset,
              QStringLiteral("The connection was closed before it was established"), false);
         break;
-    case QAbstractSocket::HostNotFoundError:
+    case Error::HostNotFound:
         Fail(sckHostNotFound, QStringLiteral("Host not found: %1").arg(remoteHost_), false);
         break;
-    case QAbstractSocket::SocketResourceError:
+    case Error::Resource:
         Fail(sckNoBufferSpace, detail, false);
         break;
-    case QAbstractSocket::SocketTimeoutError:
+    case Error::Timeout:
         Fail(sckTimedout, QStringLiteral("Connection timed out"), false);
         break;
-    case QAbstractSocket::NetworkError:
+    case Error::Network:
         Fail(sckNetworkUnreachable, detail, false);
         break;
-    case QAbstractSocket::AddressInUseError:
+    case Error::AddressInUse:
         Fail(sckAddressInUse, QStringLiteral("Address in use"), false);
         break;
-    case QAbstractSocket::SocketAddressNotAvailableError:
+    case Error::AddressNotAvailable:
         Fail(sckAddressNotAvailable, QStringLiteral("Address not available from the local machine"),
              false);
         break;
-    case QAbstractSocket::SslHandshakeFailedError:
-    case QAbstractSocket::SslInternalError:
-    case QAbstractSocket::SslInvalidUserDataError:
+    case Error::Handshake:
         Fail(sckSecureChannelFailed,
              QStringLiteral("TLS handshake failed: %1")
                  .arg(tlsErrors_.isEmpty() ? detail : tlsErrors_),
              false);
         break;
-    default:
+    case Error::Other:
         Fail(sckConnectAborted, detail, false);
         break;
     }

@@ -2,21 +2,21 @@
 #pragma once
 // A TCP client socket with the Winsock control's interface: Connect / SendData / GetData /
 // Close, a numbered State, and a DataArrival event. Plain connections use a PlainSocket; a
-// "pop3s://" or "imaps://" server field gets a QSslSocket, TLS from the first byte with the
-// peer's certificate and host name verified against the system's trusted authorities.
+// "pop3s://" or "imaps://" server field gets a TLS channel of the network library (see
+// NetModule.h), TLS from the first byte with the peer's certificate and host name verified
+// against the system's trusted authorities.
 //
 // Event order for one connection: data that arrived is always announced through DataArrival
 // before PeerClosed or ErrorOccurred. Any handler may call Close() or Connect(); after Close()
 // no further signal of the old connection is emitted. One object serves any number of
 // connections in a row.
+#include "platform/net/NetModule.h"
 #include "platform/net/PlainSocket.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
-class QSslSocket;
 
 namespace postlark {
 
@@ -95,18 +95,18 @@ private:
     void ScheduleDelivery();
     void Deliver(quint64 generation);
     void Fail(int number, const QString& description, bool abortNow);
-    void OnSocketState(int qtState);
-    void OnSocketError(int qtError);
+    void OnTlsState(TlsEvents::State state);
+    void OnTlsError(TlsEvents::Error error, const QString& detail);
     void OnReady();
     void OnPeerClosed();
     void OnPlainFailure(int error);
     void TakeIncoming();
 
-    QSslSocket* NewTlsSocket();
+    TlsChannel* NewTlsChannel(const NetModuleApi& module);
 
-    QSslSocket* tlsSocket_ = nullptr; // the current TLS connection
-    PlainSocket plain_;               // plain connections, one after another
-    bool attached_ = false;           // a connection (either kind) is current
+    TlsChannel* tlsChannel_ = nullptr; // the current TLS connection
+    PlainSocket plain_;                // plain connections, one after another
+    bool attached_ = false;            // a connection (either kind) is current
     bool inConnect_ = false;
     QTimer connectTimer_;
     int state_ = sckClosed;
