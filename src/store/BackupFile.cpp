@@ -41,10 +41,21 @@ bool SameLetters(std::string_view a, std::string_view b) {
 } // namespace
 
 std::vector<AccountRecord> StoredAccounts(long count) {
-    std::vector<AccountRecord> accounts;
-    for (long i = 0; i < count; ++i)
-        accounts.push_back(ReadAccount(i, ""));
-    return accounts;
+    // One read of the store for every field of every account, not one per field.
+    const std::size_t accounts = count > 0 ? static_cast<std::size_t>(count) : 0;
+    std::vector<std::string> keys;
+    keys.reserve(accounts * AccountFields.size());
+    for (std::size_t i = 0; i < accounts; ++i) {
+        for (const std::string_view field : AccountFields)
+            keys.push_back(AccountKey(field, static_cast<long>(i)));
+    }
+    std::vector<std::string> values = SettingsStore::GetValues(keys);
+    std::vector<AccountRecord> records(accounts);
+    for (std::size_t i = 0; i < accounts; ++i) {
+        for (std::size_t f = 0; f < AccountFields.size(); ++f)
+            records[i].Field(f) = std::move(values[i * AccountFields.size() + f]);
+    }
+    return records;
 }
 
 std::string FileValue(const std::string& value) {

@@ -6,9 +6,13 @@
 // write changes only the line it concerns (a new entry goes after the last non-blank line of
 // its section, a new section at the end); every other line, comments included, stays as it
 // was. The file calls (ProfileString.h) read a file into one of these, and write it back.
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace postlark::win {
@@ -17,10 +21,34 @@ class ProfileText {
 public:
     explicit ProfileText(std::string_view text = {});
 
+    // Hashing and comparison of names without regard to ASCII case.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const;
+    };
+    struct NameEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+
+    // The entries of one section, read in one pass for many look-ups.
+    class SectionValues {
+    public:
+        // What ProfileText::Value gives for this section and `key`.
+        std::optional<std::string> Value(std::string_view key) const;
+
+    private:
+        friend class ProfileText;
+        // Unquoted values by name; the first entry of a name only.
+        std::unordered_map<std::string, std::string, NameHash, NameEqual> values_;
+    };
+
     // The value of `key` in the first section named `section`, with its surrounding blanks
     // and then one pair of matching quotes ('...' or "...") dropped; nullopt when the section
     // or the entry is missing.
     std::optional<std::string> Value(std::string_view section, std::string_view key) const;
+    // Every value of the first section named `section` (none when it is missing), in one pass.
+    SectionValues Values(std::string_view section) const;
 
     // The names of the sections, and of the entries of a section, in file order, trimmed.
     std::vector<std::string> SectionNames() const;
@@ -35,6 +63,19 @@ public:
     // `value` deletes the entry; a null `key` deletes the whole section. Returns false, and
     // changes nothing, when the text cannot hold them (CanHold).
     bool Write(const char* section, const char* key, const char* value);
+
+    // Sets many entries of `section` (key, value; neither null), giving the same text as one
+    // Write per entry in their order but finding the section and its keys once. Returns false,
+    // and changes nothing, when the text cannot hold one of them (CanHold).
+    using KeyValue = std::pair<const char*, const char*>;
+    bool Write(const char* section, std::span<const KeyValue> entries);
+
+    // Deletes the entries of the first section named `section` whose names `doomed` accepts,
+    // giving the same text as one Write(section, name, nullptr) for each name that KeyNames
+    // lists and `doomed` accepts (each such write deletes the first entry of that name).
+    // Returns the number of entries deleted.
+    std::size_t DeleteEntries(const char* section,
+                              const std::function<bool(std::string_view name)>& doomed);
 
     // The whole text, every line with its own line end.
     std::string Text() const;
@@ -56,6 +97,9 @@ private:
     static Line NewLine(std::string text);
     std::optional<SectionRange> FindSection(std::string_view name) const;
     std::optional<std::size_t> FindEntry(const SectionRange& range, std::string_view key) const;
+    static void SetValue(Line& line, const char* value);
+    // Adds the lines after the section's last non-blank line.
+    void InsertInSection(const SectionRange& range, std::vector<Line> added);
 
     std::vector<Line> lines_;
 };
