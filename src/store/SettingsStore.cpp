@@ -4,6 +4,7 @@
 #include "platform/base/RuntimeError.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -45,23 +46,37 @@ constexpr std::string_view kSectionHeader = "[Settings]";
 // stored text can pass for a section header or a comment. Reading is lenient: raw bytes are
 // taken as they stand; only a line without '=' or with a broken "\x" escape is skipped.
 
-bool NeedsEscape(unsigned char c) {
+constexpr bool EscapedByte(unsigned char c) {
     return c < 0x20 || c > 0x7E || c == '\\' || c == '=' || c == '[' || c == ']' || c == ';' ||
            c == '#';
 }
 
+// EscapedByte for every byte, looked up: a save checks every byte of the store twice.
+constexpr auto kEscaped = [] {
+    std::array<bool, 256> escaped{};
+    for (int c = 0; c < 256; ++c)
+        escaped[std::size_t(c)] = EscapedByte(static_cast<unsigned char>(c));
+    return escaped;
+}();
+
+bool NeedsEscape(unsigned char c) {
+    return kEscaped[c];
+}
+
 void AppendEscaped(std::string& out, std::string_view text) {
     static constexpr char hex[] = "0123456789ABCDEF";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (NeedsEscape(c)) {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 0x0F];
-        } else {
-            out += ch;
-        }
+    // Runs of bytes that stand for themselves are copied whole.
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (!NeedsEscape(c))
+            continue;
+        out.append(text.data() + plain, i - plain);
+        const char escape[] = {'\\', 'x', hex[c >> 4], hex[c & 0x0F]};
+        out.append(escape, sizeof escape);
+        plain = i + 1;
     }
+    out.append(text.data() + plain, text.size() - plain);
 }
 
 int HexDigit(char c) {
@@ -596,23 +611,34 @@ void SettingsStore::Update(
     // A change that leaves the store as it is needs no write access at all: checked first,
     // without creating the folder or taking the lock, so storing the value already stored
     // works in a store the user can read but not write.
+    std::shared_ptr<const Table> checked;
+    std::optional<Table> after;
     if (const std::string path = FilePath(); !path.empty()) {
         const auto [before, changes] = StoredAndChanges(path, compute);
-        if (AlreadyStored(*before, changes) || Applied(*before, changes) == *before)
+        if (AlreadyStored(*before, changes))
             return;
+        after = Applied(*before, changes);
+        if (*after == *before)
+            return;
+        checked = before;
     }
     const std::string folder = EnsureFolder();
     const FileDescriptor lock = LockStore(folder);
     const std::string path = FilePath();
-    const auto [before, changes] = StoredAndChanges(path, compute);
-    if (AlreadyStored(*before, changes))
-        return;
-    Table after = Applied(*before, changes);
-    if (after == *before)
-        return;
-    const Identity written = ReplaceFile(folder, path, after.Serialize());
-    after.Compact();
-    Parsed().Remember(path, written, std::make_shared<const Table>(std::move(after)));
+    // The changes are computed from the stored table alone, so while it is still the one
+    // checked (no other writer came in between), the table checked is the one to write.
+    int error = 0;
+    if (!checked || Parsed().Load(path, error) != checked) {
+        const auto [before, changes] = StoredAndChanges(path, compute);
+        if (AlreadyStored(*before, changes))
+            return;
+        after = Applied(*before, changes);
+        if (*after == *before)
+            return;
+    }
+    const Identity written = ReplaceFile(folder, path, after->Serialize());
+    after->Compact();
+    Parsed().Remember(path, written, std::make_shared<const Table>(std::move(*after)));
 }
 
 std::optional<double> SettingsStore::ParseNumber(std::string_view text) {
