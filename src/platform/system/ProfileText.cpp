@@ -2,7 +2,6 @@
 #include "platform/system/ProfileText.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace postlark::win {
 
@@ -39,7 +38,7 @@ std::string_view Unquote(std::string_view value) {
 }
 
 bool HasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
+    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
 // A name a line can hold so that a read finds it again: lines are read with their names
@@ -67,57 +66,78 @@ bool ProfileText::NameEqual::operator()(std::string_view a, std::string_view b) 
     return SameName(a, b);
 }
 
-ProfileText::ProfileText(std::string_view text) {
-    while (!text.empty()) {
-        const std::size_t newline = text.find('\n');
+ProfileText::ProfileText(std::string_view text) : text_(text) {
+    lines_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    for (std::size_t at = 0; at < text_.size();) {
         Line line;
-        if (newline == std::string_view::npos) {
-            line.text = std::string(text);
-            text = {};
+        line.at = at;
+        const std::size_t newline = text_.find('\n', at);
+        if (newline == std::string::npos) {
+            line.size = text_.size() - at;
+            at = text_.size();
         } else {
-            line.text = std::string(text.substr(0, newline));
-            line.end = "\n";
-            text.remove_prefix(newline + 1);
-            if (!line.text.empty() && line.text.back() == '\r') {
-                line.text.pop_back();
-                line.end = "\r\n";
+            line.size = newline - at;
+            line.end = Line::End::Lf;
+            at = newline + 1;
+            if (line.size > 0 && text_[line.at + line.size - 1] == '\r') {
+                --line.size;
+                line.end = Line::End::CrLf;
             }
         }
         Classify(line);
-        lines_.push_back(std::move(line));
+        lines_.push_back(line);
     }
 }
 
-void ProfileText::Classify(Line& line) {
+void ProfileText::Classify(Line& line) const {
+    const auto offset = [&](std::string_view part) {
+        return static_cast<std::size_t>(part.data() - text_.data());
+    };
     line.kind = Line::Kind::Other;
-    const std::string_view text = Trim(line.text);
+    const std::string_view text = Trim(TextOf(line));
     if (text.empty() || text.front() == ';')
         return;
     if (text.front() == '[') {
         const std::size_t close = text.find(']');
+        const std::string_view name =
+            Trim(text.substr(1, close == std::string_view::npos ? text.npos : close - 1));
         line.kind = Line::Kind::Section;
-        line.name = Trim(text.substr(1, close == std::string_view::npos ? text.npos : close - 1));
+        line.nameAt = offset(name);
+        line.nameSize = name.size();
         return;
     }
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos)
         return;
+    const std::string_view name = Trim(text.substr(0, equals));
+    const std::string_view value = Trim(text.substr(equals + 1));
     line.kind = Line::Kind::Entry;
-    line.name = Trim(text.substr(0, equals));
-    line.value = Trim(text.substr(equals + 1));
+    line.nameAt = offset(name);
+    line.nameSize = name.size();
+    line.valueAt = offset(value);
+    line.valueSize = value.size();
 }
 
-ProfileText::Line ProfileText::NewLine(std::string text) {
+ProfileText::Line ProfileText::NewLine(std::initializer_list<std::string_view> parts) {
+    // Reserved first, so a part that is a piece of text_ itself stays where it is (a caller
+    // that passes one has reserved room already).
+    std::size_t size = 0;
+    for (const std::string_view part : parts)
+        size += part.size();
+    text_.reserve(text_.size() + size);
     Line line;
-    line.text = std::move(text);
-    line.end = std::string(kNewLine);
+    line.at = text_.size();
+    for (const std::string_view part : parts)
+        text_.append(part);
+    line.size = size;
+    line.end = Line::End::CrLf;
     Classify(line);
     return line;
 }
 
 std::optional<ProfileText::SectionRange> ProfileText::FindSection(std::string_view name) const {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (lines_[i].kind != Line::Kind::Section || !SameName(lines_[i].name, name))
+        if (lines_[i].kind != Line::Kind::Section || !SameName(NameOf(lines_[i]), name))
             continue;
         std::size_t end = i + 1;
         while (end < lines_.size() && lines_[end].kind != Line::Kind::Section)
@@ -130,7 +150,7 @@ std::optional<ProfileText::SectionRange> ProfileText::FindSection(std::string_vi
 std::optional<std::size_t> ProfileText::FindEntry(const SectionRange& range,
                                                   std::string_view key) const {
     for (std::size_t i = range.first; i < range.last; ++i) {
-        if (lines_[i].kind == Line::Kind::Entry && SameName(lines_[i].name, key))
+        if (lines_[i].kind == Line::Kind::Entry && SameName(NameOf(lines_[i]), key))
             return i;
     }
     return std::nullopt;
@@ -142,7 +162,7 @@ std::optional<std::string> ProfileText::Value(std::string_view section,
     const std::optional<std::size_t> entry = range ? FindEntry(*range, key) : std::nullopt;
     if (!entry)
         return std::nullopt;
-    return std::string(Unquote(lines_[*entry].value));
+    return std::string(Unquote(ValueOf(lines_[*entry])));
 }
 
 std::optional<std::string> ProfileText::SectionValues::Value(std::string_view key) const {
@@ -155,10 +175,13 @@ std::optional<std::string> ProfileText::SectionValues::Value(std::string_view ke
 ProfileText::SectionValues ProfileText::Values(std::string_view section) const {
     SectionValues values;
     const std::optional<SectionRange> range = FindSection(section);
-    for (std::size_t i = range ? range->first : 0; range && i < range->last; ++i) {
+    if (!range)
+        return values;
+    values.values_.reserve(range->last - range->first);
+    for (std::size_t i = range->first; i < range->last; ++i) {
         const Line& line = lines_[i];
-        if (line.kind == Line::Kind::Entry)
-            values.values_.emplace(line.name, Unquote(line.value)); // the first one stays
+        if (line.kind == Line::Kind::Entry) // the first one of a name stays
+            values.values_.emplace(NameOf(line), Unquote(ValueOf(line)));
     }
     return values;
 }
@@ -167,7 +190,7 @@ std::vector<std::string> ProfileText::SectionNames() const {
     std::vector<std::string> names;
     for (const Line& line : lines_) {
         if (line.kind == Line::Kind::Section)
-            names.push_back(line.name);
+            names.emplace_back(NameOf(line));
     }
     return names;
 }
@@ -177,7 +200,7 @@ std::vector<std::string> ProfileText::KeyNames(std::string_view section) const {
     const std::optional<SectionRange> range = FindSection(section);
     for (std::size_t i = range ? range->first : 0; range && i < range->last; ++i) {
         if (lines_[i].kind == Line::Kind::Entry)
-            names.push_back(lines_[i].name);
+            names.emplace_back(NameOf(lines_[i]));
     }
     return names;
 }
@@ -196,13 +219,13 @@ bool ProfileText::Write(const char* section, const char* key, const char* value)
         if (!key || !value)
             return true; // nothing to delete
         if (!lines_.empty()) {
-            if (lines_.back().end.empty())
-                lines_.back().end = std::string(kNewLine);
-            if (!Trim(lines_.back().text).empty())
-                lines_.push_back(NewLine(""));
+            if (lines_.back().end == Line::End::None)
+                lines_.back().end = Line::End::CrLf;
+            if (!Trim(TextOf(lines_.back())).empty())
+                lines_.push_back(NewLine({}));
         }
-        lines_.push_back(NewLine("[" + std::string(section) + "]"));
-        lines_.push_back(NewLine(std::string(key) + "=" + value));
+        lines_.push_back(NewLine({"[", section, "]"}));
+        lines_.push_back(NewLine({key, "=", value}));
     } else if (!key) {
         lines_.erase(at(range->header), at(range->last));
     } else if (const auto entry = FindEntry(*range, key)) {
@@ -211,20 +234,27 @@ bool ProfileText::Write(const char* section, const char* key, const char* value)
         else
             lines_.erase(at(*entry));
     } else if (value) {
-        std::vector<Line> added;
-        added.push_back(NewLine(std::string(key) + "=" + value));
-        InsertInSection(*range, std::move(added));
+        InsertInSection(*range, {NewLine({key, "=", value})});
     }
     return true;
 }
 
 bool ProfileText::Write(const char* section, std::span<const KeyValue> entries) {
+    // The room the new and changed lines take in text_: a changed line is its name, which is
+    // as long as the key that found it, '=' and the value.
+    std::size_t adding = 0;
     for (const auto& [key, value] : entries) {
-        if (!key || !value || !CanHold(section, key, value))
+        if (!key || !value)
             return false;
+        const std::string_view keyText = key, valueText = value;
+        if (!NameFitsALine(keyText, true) || HasLineBreak(valueText))
+            return false;
+        adding += keyText.size() + 1 + valueText.size();
     }
     if (entries.empty())
         return true;
+    if (!CanHold(section, nullptr, nullptr))
+        return false;
     std::optional<SectionRange> range = FindSection(section);
     std::size_t next = 0;
     if (!range) {
@@ -235,13 +265,15 @@ bool ProfileText::Write(const char* section, std::span<const KeyValue> entries) 
     }
     // Where each name's first entry is: an index into lines_, or lines_.size() plus an index
     // into the lines still to be added at the end of the section.
-    // The names are viewed where they lie: lines_ is not changed before the end, and a
-    // changed value leaves its line's name as it is.
+    // The names are viewed where they lie: lines_ is not changed before the end, a changed
+    // value leaves its line's name as it is, and text_ has room for everything added, so it
+    // does not move.
+    text_.reserve(text_.size() + adding);
     std::unordered_map<std::string_view, std::size_t, NameHash, NameEqual> where;
     where.reserve(range->last - range->first + entries.size() - next);
     for (std::size_t i = range->first; i < range->last; ++i) {
         if (lines_[i].kind == Line::Kind::Entry)
-            where.emplace(lines_[i].name, i);
+            where.emplace(NameOf(lines_[i]), i);
     }
     std::vector<Line> added;
     added.reserve(entries.size() - next);
@@ -249,14 +281,14 @@ bool ProfileText::Write(const char* section, std::span<const KeyValue> entries) 
         const auto& [key, value] = entries[next];
         const auto [found, isNew] = where.emplace(key, lines_.size() + added.size());
         if (isNew)
-            added.push_back(NewLine(std::string(key) + "=" + value));
+            added.push_back(NewLine({key, "=", value}));
         else if (found->second < lines_.size())
             SetValue(lines_[found->second], value);
         else
             SetValue(added[found->second - lines_.size()], value);
     }
     if (!added.empty())
-        InsertInSection(*range, std::move(added));
+        InsertInSection(*range, added);
     return true;
 }
 
@@ -267,29 +299,31 @@ std::size_t ProfileText::DeleteEntries(const char* section,
     if (!range)
         return 0;
     // A deletion of a name takes that name's first remaining entry, so the n deletions a name
-    // receives (in any case) take its first n entries. A name is passed on as a C string,
-    // and one that no write could name deletes nothing.
-    std::unordered_map<std::string, std::size_t, NameHash, NameEqual> deletions;
+    // receives (in any case) take its first n entries. A name is passed on as a C string
+    // (up to its first NUL), and one that no write could name deletes nothing. The names are
+    // viewed where they lie: text_ does not change here.
+    std::unordered_map<std::string_view, std::size_t, NameHash, NameEqual> deletions;
     for (std::size_t i = range->first; i < range->last; ++i) {
         const Line& line = lines_[i];
-        if (line.kind == Line::Kind::Entry && doomed(line.name) &&
-            CanHold(section, line.name.c_str(), nullptr))
-            ++deletions[line.name.c_str()];
+        if (line.kind != Line::Kind::Entry || !doomed(NameOf(line)))
+            continue;
+        const std::string_view name = NameOf(line);
+        const std::string_view passed = name.substr(0, name.find('\0'));
+        if (NameFitsALine(passed, true))
+            ++deletions[passed];
     }
     if (deletions.empty())
         return 0;
     std::size_t kept = range->first;
     for (std::size_t i = range->first; i < range->last; ++i) {
         if (lines_[i].kind == Line::Kind::Entry) {
-            const auto found = deletions.find(std::string_view(lines_[i].name));
+            const auto found = deletions.find(NameOf(lines_[i]));
             if (found != deletions.end() && found->second > 0) {
                 --found->second;
                 continue;
             }
         }
-        if (kept != i)
-            lines_[kept] = std::move(lines_[i]);
-        ++kept;
+        lines_[kept++] = lines_[i];
     }
     const std::size_t deleted = range->last - kept;
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(kept),
@@ -297,29 +331,46 @@ std::size_t ProfileText::DeleteEntries(const char* section,
     return deleted;
 }
 
-// What Classify makes of the new text, short of parsing it again: the name stays as it is.
-void ProfileText::SetValue(Line& line, const char* value) {
-    line.text = line.name + "=" + value;
-    line.value = Trim(value);
+// What Classify makes of the new text, short of parsing it again: the name stays as it is,
+// and so does the line end.
+void ProfileText::SetValue(Line& line, std::string_view value) {
+    // Room first, so the name copied from text_ stays where it is.
+    text_.reserve(text_.size() + line.nameSize + 1 + value.size());
+    const std::size_t at = text_.size();
+    text_.append(NameOf(line));
+    text_ += '=';
+    text_.append(value);
+    const std::string_view trimmed = Trim(std::string_view(text_).substr(at + line.nameSize + 1));
+    line.at = at;
+    line.size = text_.size() - at;
+    line.nameAt = at;
+    line.valueAt = static_cast<std::size_t>(trimmed.data() - text_.data());
+    line.valueSize = trimmed.size();
 }
 
-void ProfileText::InsertInSection(const SectionRange& range, std::vector<Line> added) {
+void ProfileText::InsertInSection(const SectionRange& range, const std::vector<Line>& added) {
     // After the section's last non-blank line, so blank lines before the next section keep
     // separating it.
     std::size_t last = range.last;
-    while (last > range.first && Trim(lines_[last - 1].text).empty())
+    while (last > range.first && Trim(TextOf(lines_[last - 1])).empty())
         --last;
-    if (lines_[last - 1].end.empty())
-        lines_[last - 1].end = std::string(kNewLine);
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(last),
-                  std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+    if (lines_[last - 1].end == Line::End::None)
+        lines_[last - 1].end = Line::End::CrLf;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(last), added.begin(), added.end());
 }
 
 std::string ProfileText::Text() const {
+    const auto endOf = [](Line::End end) -> std::string_view {
+        return end == Line::End::CrLf ? kNewLine : end == Line::End::Lf ? "\n" : "";
+    };
+    std::size_t size = 0;
+    for (const Line& line : lines_)
+        size += line.size + endOf(line.end).size();
     std::string text;
+    text.reserve(size);
     for (const Line& line : lines_) {
-        text += line.text;
-        text += line.end;
+        text += TextOf(line);
+        text += endOf(line.end);
     }
     return text;
 }

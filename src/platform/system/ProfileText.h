@@ -7,6 +7,7 @@
 // its section, a new section at the end); every other line, comments included, stays as it
 // was. The file calls (ProfileString.h) read a file into one of these, and write it back.
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -81,26 +82,40 @@ public:
     std::string Text() const;
 
 private:
+    // A line is a piece of text_ (without its line end); its name and value, if it has them,
+    // are pieces of that. Lines are ordered by lines_, not by where their text lies: a changed
+    // or new line's text is added at the end of text_, so reading a file copies its text once
+    // and a line costs no allocation of its own.
     struct Line {
-        enum class Kind { Other, Section, Entry };
-        std::string text; // without the line end
-        std::string end;  // "\r\n", "\n", or "" for a last line without one
+        enum class Kind : unsigned char { Other, Section, Entry };
+        enum class End : unsigned char { None, Lf, CrLf };
+        std::size_t at = 0, size = 0;
+        std::size_t nameAt = 0, nameSize = 0; // section or key name, trimmed
+        std::size_t valueAt = 0, valueSize = 0;
         Kind kind = Kind::Other;
-        std::string name; // section or key name, trimmed
-        std::string value;
+        End end = End::None;
     };
     struct SectionRange {
         std::size_t header, first, last; // header line, and its lines [first, last)
     };
 
-    static void Classify(Line& line);
-    static Line NewLine(std::string text);
+    std::string_view TextOf(const Line& line) const { return {text_.data() + line.at, line.size}; }
+    std::string_view NameOf(const Line& line) const {
+        return {text_.data() + line.nameAt, line.nameSize};
+    }
+    std::string_view ValueOf(const Line& line) const {
+        return {text_.data() + line.valueAt, line.valueSize};
+    }
+    void Classify(Line& line) const;
+    // A line of the given text parts, joined, ended with CR LF.
+    Line NewLine(std::initializer_list<std::string_view> parts);
     std::optional<SectionRange> FindSection(std::string_view name) const;
     std::optional<std::size_t> FindEntry(const SectionRange& range, std::string_view key) const;
-    static void SetValue(Line& line, const char* value);
+    void SetValue(Line& line, std::string_view value);
     // Adds the lines after the section's last non-blank line.
-    void InsertInSection(const SectionRange& range, std::vector<Line> added);
+    void InsertInSection(const SectionRange& range, const std::vector<Line>& added);
 
+    std::string text_;
     std::vector<Line> lines_;
 };
 
