@@ -32,9 +32,10 @@ std::optional<long> AccountCount(const std::string& text) {
 }
 
 bool SameLetters(std::string_view a, std::string_view b) {
+    // Equal bytes need no case lookup; a backup's own names match byte for byte.
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return x == y || std::tolower(static_cast<unsigned char>(x)) ==
+                                    std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -67,6 +68,7 @@ std::string FileValue(const std::string& value) {
 
 std::vector<Entry> BackupEntries(const std::vector<AccountRecord>& accounts) {
     std::vector<Entry> entries;
+    entries.reserve(AccountFields.size() * accounts.size() + 1);
     for (std::size_t f = 0; f < AccountFields.size(); ++f) {
         for (std::size_t i = 0; i < accounts.size(); ++i) {
             const std::string& value = accounts[i].Field(f);
@@ -129,6 +131,7 @@ void ReplaceAccounts(const std::vector<AccountRecord>& accounts, long listCount)
     const long count = static_cast<long>(accounts.size());
     SettingsStore::Update([&](const SettingsStore::Lookup& stored) {
         std::vector<Change> changes;
+        changes.reserve(AccountFields.size() * static_cast<std::size_t>(count) + 1);
         for (long i = 0; i < count; ++i) {
             for (std::size_t f = 0; f < AccountFields.size(); ++f) {
                 changes.push_back(Change::Set(AccountKey(AccountFields[f], i),
