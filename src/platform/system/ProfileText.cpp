@@ -2,6 +2,7 @@
 #include "platform/system/ProfileText.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace postlark::win {
 
@@ -52,6 +53,50 @@ bool NameFitsALine(std::string_view name, bool isKey) {
     return name.find('=') == std::string_view::npos &&
            (name.empty() || (name.front() != '[' && name.front() != ';'));
 }
+
+// The number of slots of an open-addressing index for up to `count` names: a power of two
+// at least twice that, so a probe soon meets an empty slot.
+std::size_t IndexSize(std::size_t count) {
+    return std::bit_ceil(std::max<std::size_t>(2 * count, 16));
+}
+
+// Names viewed where they lie, each with a number, found without regard to ASCII case: one
+// array sized once for at most `count` names instead of a node per name.
+class NameIndex {
+public:
+    explicit NameIndex(std::size_t count) : slots_(IndexSize(count)) {}
+
+    // The number kept for `name`, and whether it was added now, with `number`.
+    std::pair<std::size_t*, bool> Emplace(std::string_view name, std::size_t number) {
+        Slot& slot = SlotOf(name);
+        const bool added = !slot.used;
+        if (added)
+            slot = {name, number, true};
+        return {&slot.number, added};
+    }
+
+    std::size_t* Find(std::string_view name) {
+        Slot& slot = SlotOf(name);
+        return slot.used ? &slot.number : nullptr;
+    }
+
+private:
+    struct Slot {
+        std::string_view name;
+        std::size_t number = 0;
+        bool used = false;
+    };
+
+    Slot& SlotOf(std::string_view name) {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = ProfileText::NameHash()(name) & mask;; i = (i + 1) & mask) {
+            if (!slots_[i].used || SameName(slots_[i].name, name))
+                return slots_[i];
+        }
+    }
+
+    std::vector<Slot> slots_;
+};
 
 } // namespace
 
@@ -165,11 +210,25 @@ std::optional<std::string> ProfileText::Value(std::string_view section,
     return std::string(Unquote(ValueOf(lines_[*entry])));
 }
 
+std::size_t ProfileText::SectionValues::SlotOf(std::string_view name) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = NameHash()(name) & mask;; slot = (slot + 1) & mask) {
+        if (slots_[slot] == 0)
+            return slot;
+        const Entry& entry = entries_[slots_[slot] - 1];
+        if (SameName(std::string_view(text_).substr(entry.nameAt, entry.nameSize), name))
+            return slot;
+    }
+}
+
 std::optional<std::string> ProfileText::SectionValues::Value(std::string_view key) const {
-    const auto found = values_.find(key);
-    if (found == values_.end())
+    if (slots_.empty())
         return std::nullopt;
-    return found->second;
+    const std::size_t slot = slots_[SlotOf(key)];
+    if (slot == 0)
+        return std::nullopt;
+    const Entry& entry = entries_[slot - 1];
+    return text_.substr(entry.valueAt, entry.valueSize);
 }
 
 ProfileText::SectionValues ProfileText::Values(std::string_view section) const {
@@ -177,11 +236,30 @@ ProfileText::SectionValues ProfileText::Values(std::string_view section) const {
     const std::optional<SectionRange> range = FindSection(section);
     if (!range)
         return values;
-    values.values_.reserve(range->last - range->first);
+    std::size_t count = 0, size = 0;
+    for (std::size_t i = range->first; i < range->last; ++i) {
+        if (lines_[i].kind == Line::Kind::Entry) {
+            ++count;
+            size += lines_[i].nameSize + lines_[i].valueSize;
+        }
+    }
+    values.text_.reserve(size);
+    values.entries_.reserve(count);
+    values.slots_.assign(IndexSize(count), 0);
     for (std::size_t i = range->first; i < range->last; ++i) {
         const Line& line = lines_[i];
-        if (line.kind == Line::Kind::Entry) // the first one of a name stays
-            values.values_.emplace(NameOf(line), Unquote(ValueOf(line)));
+        if (line.kind != Line::Kind::Entry)
+            continue;
+        const std::size_t slot = values.SlotOf(NameOf(line));
+        if (values.slots_[slot] != 0)
+            continue; // the first one of a name stays
+        const std::string_view value = Unquote(ValueOf(line));
+        SectionValues::Entry entry{values.text_.size(), line.nameSize, 0, value.size()};
+        values.text_ += NameOf(line);
+        entry.valueAt = values.text_.size();
+        values.text_ += value;
+        values.entries_.push_back(entry);
+        values.slots_[slot] = values.entries_.size();
     }
     return values;
 }
@@ -269,23 +347,22 @@ bool ProfileText::Write(const char* section, std::span<const KeyValue> entries) 
     // value leaves its line's name as it is, and text_ has room for everything added, so it
     // does not move.
     text_.reserve(text_.size() + adding);
-    std::unordered_map<std::string_view, std::size_t, NameHash, NameEqual> where;
-    where.reserve(range->last - range->first + entries.size() - next);
+    NameIndex where(range->last - range->first + entries.size() - next);
     for (std::size_t i = range->first; i < range->last; ++i) {
         if (lines_[i].kind == Line::Kind::Entry)
-            where.emplace(NameOf(lines_[i]), i);
+            where.Emplace(NameOf(lines_[i]), i);
     }
     std::vector<Line> added;
     added.reserve(entries.size() - next);
     for (; next < entries.size(); ++next) {
         const auto& [key, value] = entries[next];
-        const auto [found, isNew] = where.emplace(key, lines_.size() + added.size());
+        const auto [found, isNew] = where.Emplace(key, lines_.size() + added.size());
         if (isNew)
             added.push_back(NewLine({key, "=", value}));
-        else if (found->second < lines_.size())
-            SetValue(lines_[found->second], value);
+        else if (*found < lines_.size())
+            SetValue(lines_[*found], value);
         else
-            SetValue(added[found->second - lines_.size()], value);
+            SetValue(added[*found - lines_.size()], value);
     }
     if (!added.empty())
         InsertInSection(*range, added);
@@ -302,24 +379,27 @@ std::size_t ProfileText::DeleteEntries(const char* section,
     // receives (in any case) take its first n entries. A name is passed on as a C string
     // (up to its first NUL), and one that no write could name deletes nothing. The names are
     // viewed where they lie: text_ does not change here.
-    std::unordered_map<std::string_view, std::size_t, NameHash, NameEqual> deletions;
+    NameIndex deletions(range->last - range->first);
+    bool any = false;
     for (std::size_t i = range->first; i < range->last; ++i) {
         const Line& line = lines_[i];
         if (line.kind != Line::Kind::Entry || !doomed(NameOf(line)))
             continue;
         const std::string_view name = NameOf(line);
         const std::string_view passed = name.substr(0, name.find('\0'));
-        if (NameFitsALine(passed, true))
-            ++deletions[passed];
+        if (NameFitsALine(passed, true)) {
+            ++*deletions.Emplace(passed, 0).first;
+            any = true;
+        }
     }
-    if (deletions.empty())
+    if (!any)
         return 0;
     std::size_t kept = range->first;
     for (std::size_t i = range->first; i < range->last; ++i) {
         if (lines_[i].kind == Line::Kind::Entry) {
-            const auto found = deletions.find(NameOf(lines_[i]));
-            if (found != deletions.end() && found->second > 0) {
-                --found->second;
+            std::size_t* const left = deletions.Find(NameOf(lines_[i]));
+            if (left && *left > 0) {
+                --*left;
                 continue;
             }
         }

@@ -12,7 +12,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -40,8 +39,16 @@ public:
 
     private:
         friend class ProfileText;
-        // Unquoted values by name; the first entry of a name only.
-        std::unordered_map<std::string, std::string, NameHash, NameEqual> values_;
+        // The first entry of each name: where its name and unquoted value lie in text_.
+        struct Entry {
+            std::size_t nameAt, nameSize, valueAt, valueSize;
+        };
+        // The slot that holds `name`, or the empty slot where it would go.
+        std::size_t SlotOf(std::string_view name) const;
+
+        std::string text_; // the names and values, one after another
+        std::vector<Entry> entries_;
+        std::vector<std::size_t> slots_; // entry position + 1, or 0; a power of two of them
     };
 
     // The value of `key` in the first section named `section`, with its surrounding blanks
