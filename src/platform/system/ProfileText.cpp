@@ -55,9 +55,9 @@ bool NameFitsALine(std::string_view name, bool isKey) {
 }
 
 // The number of slots of an open-addressing index for up to `count` names: a power of two
-// at least twice that, so a probe soon meets an empty slot.
+// at least half as much again, so a probe soon meets an empty slot.
 std::size_t IndexSize(std::size_t count) {
-    return std::bit_ceil(std::max<std::size_t>(2 * count, 16));
+    return std::bit_ceil(std::max<std::size_t>(count + count / 2 + 1, 16));
 }
 
 // Names viewed where they lie, each with a number, found without regard to ASCII case: one
@@ -69,28 +69,29 @@ public:
     // The number kept for `name`, and whether it was added now, with `number`.
     std::pair<std::size_t*, bool> Emplace(std::string_view name, std::size_t number) {
         Slot& slot = SlotOf(name);
-        const bool added = !slot.used;
+        const bool added = !slot.Used();
         if (added)
-            slot = {name, number, true};
+            slot = {name, number};
         return {&slot.number, added};
     }
 
     std::size_t* Find(std::string_view name) {
         Slot& slot = SlotOf(name);
-        return slot.used ? &slot.number : nullptr;
+        return slot.Used() ? &slot.number : nullptr;
     }
 
 private:
+    // A name is never null, even an empty one: it lies in a line or a caller's string.
     struct Slot {
         std::string_view name;
         std::size_t number = 0;
-        bool used = false;
+        bool Used() const { return name.data() != nullptr; }
     };
 
     Slot& SlotOf(std::string_view name) {
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = ProfileText::NameHash()(name) & mask;; i = (i + 1) & mask) {
-            if (!slots_[i].used || SameName(slots_[i].name, name))
+            if (!slots_[i].Used() || SameName(slots_[i].name, name))
                 return slots_[i];
         }
     }
