@@ -14,6 +14,7 @@
 #include <QFile>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace postlark {
@@ -53,15 +54,18 @@ std::string LocalPath(const QString& path) {
 // leaves the file exactly as it was.
 bool WriteBackup(const std::string& path, const std::vector<BackupFile::Entry>& entries,
                  long accountCount) {
+    // The whole section is written, and then pruned, in one pass each: one write per entry
+    // would search the section once per entry.
+    std::vector<win::ProfileText::KeyValue> settings;
+    settings.reserve(entries.size());
+    for (const BackupFile::Entry& entry : entries)
+        settings.emplace_back(entry.Name.c_str(), entry.Value.c_str());
     const auto edit = [&](win::ProfileText& text) {
-        for (const BackupFile::Entry& entry : entries) {
-            if (!text.Write(BackupFile::Section, entry.Name.c_str(), entry.Value.c_str()))
-                return false;
-        }
-        for (const std::string& name : text.KeyNames(BackupFile::Section)) {
-            if (BackupFile::IsSurplusEntry(name, accountCount))
-                text.Write(BackupFile::Section, name.c_str(), nullptr);
-        }
+        if (!text.Write(BackupFile::Section, settings))
+            return false;
+        text.DeleteEntries(BackupFile::Section, [&](std::string_view name) {
+            return BackupFile::IsSurplusEntry(name, accountCount);
+        });
         return true;
     };
     return win::EditProfileFile(path, edit, true) != 0;
@@ -140,8 +144,9 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
     // damaged file leaves the current accounts as they are.
     std::optional<std::vector<AccountRecord>> accounts;
     if (const auto text = win::ReadProfileFile(LocalPath(path))) {
-        accounts = BackupFile::ReadBackup(
-            [&](const std::string& name) { return text->Value(BackupFile::Section, name); });
+        const win::ProfileText::SectionValues values = text->Values(BackupFile::Section);
+        accounts =
+            BackupFile::ReadBackup([&](const std::string& name) { return values.Value(name); });
     }
     if (!accounts) {
         busy.Normal();

@@ -3,6 +3,7 @@
 
 #include "store/SettingsStore.h"
 
+#include <charconv>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -37,7 +38,15 @@ const std::string& AccountRecord::Field(std::size_t position) const {
 }
 
 std::string AccountKey(std::string_view field, long index) {
-    return std::string(field) + SettingsStore::IntegerText(index);
+    // The number as IntegerText writes it (decimal, '-' for a negative one), built in place:
+    // back-up and restore make one key per field of every account.
+    char digits[24];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, index);
+    std::string key;
+    key.reserve(field.size() + static_cast<std::size_t>(end - digits));
+    key.append(field);
+    key.append(digits, end);
+    return key;
 }
 
 AccountRecord ReadAccount(long index, const std::string& defaultText) {

@@ -32,19 +32,31 @@ std::optional<long> AccountCount(const std::string& text) {
 }
 
 bool SameLetters(std::string_view a, std::string_view b) {
+    // Equal bytes need no case lookup; a backup's own names match byte for byte.
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return x == y || std::tolower(static_cast<unsigned char>(x)) ==
+                                    std::tolower(static_cast<unsigned char>(y));
            });
 }
 
 } // namespace
 
 std::vector<AccountRecord> StoredAccounts(long count) {
-    std::vector<AccountRecord> accounts;
-    for (long i = 0; i < count; ++i)
-        accounts.push_back(ReadAccount(i, ""));
-    return accounts;
+    // One read of the store for every field of every account, not one per field.
+    const std::size_t accounts = count > 0 ? static_cast<std::size_t>(count) : 0;
+    std::vector<std::string> keys;
+    keys.reserve(accounts * AccountFields.size());
+    for (std::size_t i = 0; i < accounts; ++i) {
+        for (const std::string_view field : AccountFields)
+            keys.push_back(AccountKey(field, static_cast<long>(i)));
+    }
+    std::vector<std::string> values = SettingsStore::GetValues(keys);
+    std::vector<AccountRecord> records(accounts);
+    for (std::size_t i = 0; i < accounts; ++i) {
+        for (std::size_t f = 0; f < AccountFields.size(); ++f)
+            records[i].Field(f) = std::move(values[i * AccountFields.size() + f]);
+    }
+    return records;
 }
 
 std::string FileValue(const std::string& value) {
@@ -56,6 +68,7 @@ std::string FileValue(const std::string& value) {
 
 std::vector<Entry> BackupEntries(const std::vector<AccountRecord>& accounts) {
     std::vector<Entry> entries;
+    entries.reserve(AccountFields.size() * accounts.size() + 1);
     for (std::size_t f = 0; f < AccountFields.size(); ++f) {
         for (std::size_t i = 0; i < accounts.size(); ++i) {
             const std::string& value = accounts[i].Field(f);
@@ -118,6 +131,7 @@ void ReplaceAccounts(const std::vector<AccountRecord>& accounts, long listCount)
     const long count = static_cast<long>(accounts.size());
     SettingsStore::Update([&](const SettingsStore::Lookup& stored) {
         std::vector<Change> changes;
+        changes.reserve(AccountFields.size() * static_cast<std::size_t>(count) + 1);
         for (long i = 0; i < count; ++i) {
             for (std::size_t f = 0; f < AccountFields.size(); ++f) {
                 changes.push_back(Change::Set(AccountKey(AccountFields[f], i),

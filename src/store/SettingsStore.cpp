@@ -4,6 +4,8 @@
 #include "platform/base/RuntimeError.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -45,23 +47,37 @@ constexpr std::string_view kSectionHeader = "[Settings]";
 // stored text can pass for a section header or a comment. Reading is lenient: raw bytes are
 // taken as they stand; only a line without '=' or with a broken "\x" escape is skipped.
 
-bool NeedsEscape(unsigned char c) {
+constexpr bool EscapedByte(unsigned char c) {
     return c < 0x20 || c > 0x7E || c == '\\' || c == '=' || c == '[' || c == ']' || c == ';' ||
            c == '#';
 }
 
+// EscapedByte for every byte, looked up: a save checks every byte of the store twice.
+constexpr auto kEscaped = [] {
+    std::array<bool, 256> escaped{};
+    for (int c = 0; c < 256; ++c)
+        escaped[std::size_t(c)] = EscapedByte(static_cast<unsigned char>(c));
+    return escaped;
+}();
+
+bool NeedsEscape(unsigned char c) {
+    return kEscaped[c];
+}
+
 void AppendEscaped(std::string& out, std::string_view text) {
     static constexpr char hex[] = "0123456789ABCDEF";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (NeedsEscape(c)) {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 0x0F];
-        } else {
-            out += ch;
-        }
+    // Runs of bytes that stand for themselves are copied whole.
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (!NeedsEscape(c))
+            continue;
+        out.append(text.data() + plain, i - plain);
+        const char escape[] = {'\\', 'x', hex[c >> 4], hex[c & 0x0F]};
+        out.append(escape, sizeof escape);
+        plain = i + 1;
     }
+    out.append(text.data() + plain, text.size() - plain);
 }
 
 int HexDigit(char c) {
@@ -128,47 +144,61 @@ template <typename Visit> void ForEachLine(std::string_view text, Visit&& visit)
 // The entries of the Settings section in file order, with each key found in constant time.
 // A removed entry stays in place as a gap until the table is written, so removing many keys
 // (renumbering accounts) costs no more than one pass.
+// The index is open addressing over one array of entry positions, so copying a table (every
+// save works on a copy) copies that array whole instead of allocating a node per key.
 class Table {
 public:
-    const std::string* Find(const std::string& key) const {
-        const auto it = index_.find(key);
-        return it == index_.end() ? nullptr : &entries_[it->second].value;
+    const std::string* Find(std::string_view key) const {
+        if (slots_.empty())
+            return nullptr;
+        const std::size_t slot = FindSlot(key, std::hash<std::string_view>()(key));
+        return slots_[slot] == kEmpty ? nullptr : &entries_[slots_[slot] - 1].value;
     }
 
     void Reserve(std::size_t count) {
         entries_.reserve(count);
-        index_.reserve(count);
+        if (SlotsFor(count) > slots_.size())
+            Reindex(SlotsFor(count));
     }
 
     // Replaces the value in place, or appends the key at the end.
     void Set(std::string key, std::string value) {
-        const auto [it, added] = index_.try_emplace(key, entries_.size());
-        if (added)
-            entries_.push_back({std::move(key), std::move(value), true});
-        else
-            entries_[it->second].value = std::move(value);
+        const std::size_t hash = std::hash<std::string_view>()(key);
+        if (!slots_.empty()) {
+            if (const std::size_t slot = FindSlot(key, hash); slots_[slot] != kEmpty) {
+                entries_[slots_[slot] - 1].value = std::move(value);
+                return;
+            }
+        }
+        if (SlotsFor(entries_.size() + 1) > slots_.size())
+            Reindex(SlotsFor(entries_.size() + 1));
+        slots_[FindSlot(key, hash)] = entries_.size() + 1;
+        entries_.push_back({std::move(key), std::move(value), hash, true});
+        ++live_;
     }
 
-    void Erase(const std::string& key) {
-        const auto it = index_.find(key);
-        if (it == index_.end())
+    void Erase(std::string_view key) {
+        if (slots_.empty())
             return;
-        entries_[it->second].live = false;
-        index_.erase(it);
+        const std::size_t slot = FindSlot(key, std::hash<std::string_view>()(key));
+        if (slots_[slot] == kEmpty)
+            return;
+        // The slot keeps pointing at the gap, so the keys probed past it are still found.
+        entries_[slots_[slot] - 1].live = false;
+        --live_;
     }
 
     // Drops the gaps left by removed entries.
     void Compact() {
-        if (index_.size() == entries_.size())
+        if (live_ == entries_.size())
             return;
         std::erase_if(entries_, [](const Entry& e) { return !e.live; });
-        for (std::size_t i = 0; i < entries_.size(); ++i)
-            index_[entries_[i].key] = i;
+        Reindex(SlotsFor(entries_.size()));
     }
 
     // The same keys with the same values in the same order.
     bool operator==(const Table& other) const {
-        if (index_.size() != other.index_.size())
+        if (live_ != other.live_)
             return false;
         auto a = entries_.begin(), b = other.entries_.begin();
         for (;; ++a, ++b) {
@@ -201,6 +231,8 @@ public:
     }
 
 private:
+    static constexpr std::size_t kEmpty = 0; // a slot holds an entry's position + 1
+
     static std::size_t EscapedSize(std::string_view text) {
         std::size_t size = text.size();
         for (const char c : text)
@@ -208,13 +240,47 @@ private:
         return size;
     }
 
+    // A power of two at least twice the number of entries (gaps included), so a probe ends
+    // soon at an empty slot.
+    static std::size_t SlotsFor(std::size_t entries) {
+        return std::bit_ceil(std::max<std::size_t>(2 * entries, 16));
+    }
+
+    // The slot of the live entry `key`, or the empty slot where it would go.
+    std::size_t FindSlot(std::string_view key, std::size_t hash) const {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            if (slots_[slot] == kEmpty)
+                return slot;
+            const Entry& e = entries_[slots_[slot] - 1];
+            if (e.live && e.hash == hash && e.key == key)
+                return slot;
+        }
+    }
+
+    // A new index of `count` slots over the live entries.
+    void Reindex(std::size_t count) {
+        slots_.assign(count, kEmpty);
+        const std::size_t mask = count - 1;
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (!entries_[i].live)
+                continue;
+            std::size_t slot = entries_[i].hash & mask;
+            while (slots_[slot] != kEmpty)
+                slot = (slot + 1) & mask;
+            slots_[slot] = i + 1;
+        }
+    }
+
     struct Entry {
         std::string key;
         std::string value;
+        std::size_t hash; // of the key
         bool live;
     };
     std::vector<Entry> entries_;
-    std::unordered_map<std::string, std::size_t> index_; // live keys -> position in entries_
+    std::vector<std::size_t> slots_;
+    std::size_t live_ = 0; // entries that are no gap
 };
 
 // The Settings section of a file's text; a later line for the same key wins.
@@ -578,11 +644,12 @@ bool AlreadyStored(const Table& table, const std::vector<SettingsStore::Change>&
     });
 }
 
-Table Applied(const Table& before, const std::vector<SettingsStore::Change>& changes) {
+// The stored table with the changes applied; their texts are moved into it.
+Table Applied(const Table& before, std::vector<SettingsStore::Change>&& changes) {
     Table after = before;
-    for (const SettingsStore::Change& change : changes) {
+    for (SettingsStore::Change& change : changes) {
         if (change.Value)
-            after.Set(change.Key, *change.Value);
+            after.Set(std::move(change.Key), std::move(*change.Value));
         else
             after.Erase(change.Key);
     }
@@ -596,23 +663,35 @@ void SettingsStore::Update(
     // A change that leaves the store as it is needs no write access at all: checked first,
     // without creating the folder or taking the lock, so storing the value already stored
     // works in a store the user can read but not write.
+    std::shared_ptr<const Table> checked;
+    std::optional<Table> after;
     if (const std::string path = FilePath(); !path.empty()) {
-        const auto [before, changes] = StoredAndChanges(path, compute);
-        if (AlreadyStored(*before, changes) || Applied(*before, changes) == *before)
+        auto [before, changes] = StoredAndChanges(path, compute);
+        if (AlreadyStored(*before, changes))
             return;
+        after = Applied(*before, std::move(changes));
+        if (*after == *before)
+            return;
+        checked = before;
     }
     const std::string folder = EnsureFolder();
     const FileDescriptor lock = LockStore(folder);
     const std::string path = FilePath();
-    const auto [before, changes] = StoredAndChanges(path, compute);
-    if (AlreadyStored(*before, changes))
-        return;
-    Table after = Applied(*before, changes);
-    if (after == *before)
-        return;
-    const Identity written = ReplaceFile(folder, path, after.Serialize());
-    after.Compact();
-    Parsed().Remember(path, written, std::make_shared<const Table>(std::move(after)));
+    // The changes are computed from the stored table alone, so while it is still the one
+    // checked (no other writer came in between), the table made from them then is the one
+    // to write.
+    int error = 0;
+    if (!checked || Parsed().Load(path, error) != checked) {
+        auto [before, changes] = StoredAndChanges(path, compute);
+        if (AlreadyStored(*before, changes))
+            return;
+        after = Applied(*before, std::move(changes));
+        if (*after == *before)
+            return;
+    }
+    const Identity written = ReplaceFile(folder, path, after->Serialize());
+    after->Compact();
+    Parsed().Remember(path, written, std::make_shared<const Table>(std::move(*after)));
 }
 
 std::optional<double> SettingsStore::ParseNumber(std::string_view text) {

@@ -393,6 +393,33 @@ TEST_F(SettingsStoreTest, SavingTheStoredValueAgainNeedsNoWriteAccess) {
     EXPECT_EQ(SettingsStore::GetValue("StartMinimized"), "1");
 }
 
+TEST_F(SettingsStoreTest, SaveLandingBetweenTheCheckAndTheLockIsNotLost) {
+    // Another copy saves right after this one has computed its change outside the lock: the
+    // change must be computed again from what that copy stored, not written as first computed.
+    SettingsStore::Apply({SettingsStore::Change::Set("Count", "1")});
+    const std::string path = SettingsStore::FilePath();
+    int computed = 0;
+    SettingsStore::Update([&](const SettingsStore::Lookup& stored) {
+        if (computed++ == 0) {
+            WriteRaw(path + ".new", "[Settings]\nCount=5\nOther=kept\n");
+            EXPECT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+        }
+        const long count = std::stol(stored("Count").value_or("0"));
+        return std::vector{SettingsStore::Change::Set("Count", std::to_string(count + 1))};
+    });
+    EXPECT_EQ(computed, 2);
+    EXPECT_EQ(ReadRaw(path), "[Settings]\nCount=6\nOther=kept\n");
+
+    // Without a save in between, the change is computed once and written as computed.
+    computed = 0;
+    SettingsStore::Update([&](const SettingsStore::Lookup& stored) {
+        ++computed;
+        return std::vector{SettingsStore::Change::Set("Count", *stored("Count") + "0")};
+    });
+    EXPECT_EQ(computed, 1);
+    EXPECT_EQ(ReadRaw(path), "[Settings]\nCount=60\nOther=kept\n");
+}
+
 TEST_F(SettingsStoreTest, UnreadableStoreIsReportedReadsAsDefaultsAndIsNeverReplaced) {
     EXPECT_EQ(SettingsStore::ReadProblem(), "") << "an absent store is a fresh one";
     SettingsStore::SaveValue("NumAccts", "3");

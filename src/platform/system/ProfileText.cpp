@@ -2,6 +2,7 @@
 #include "platform/system/ProfileText.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace postlark::win {
 
@@ -21,12 +22,13 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 std::string_view Unquote(std::string_view value) {
@@ -37,7 +39,7 @@ std::string_view Unquote(std::string_view value) {
 }
 
 bool HasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
+    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
 // A name a line can hold so that a read finds it again: lines are read with their names
@@ -52,59 +54,136 @@ bool NameFitsALine(std::string_view name, bool isKey) {
            (name.empty() || (name.front() != '[' && name.front() != ';'));
 }
 
+// The number of slots of an open-addressing index for up to `count` names: a power of two
+// at least half as much again, so a probe soon meets an empty slot.
+std::size_t IndexSize(std::size_t count) {
+    return std::bit_ceil(std::max<std::size_t>(count + count / 2 + 1, 16));
+}
+
+// Names viewed where they lie, each with a number, found without regard to ASCII case: one
+// array sized once for at most `count` names instead of a node per name.
+class NameIndex {
+public:
+    explicit NameIndex(std::size_t count) : slots_(IndexSize(count)) {}
+
+    // The number kept for `name`, and whether it was added now, with `number`.
+    std::pair<std::size_t*, bool> Emplace(std::string_view name, std::size_t number) {
+        Slot& slot = SlotOf(name);
+        const bool added = !slot.Used();
+        if (added)
+            slot = {name, number};
+        return {&slot.number, added};
+    }
+
+    std::size_t* Find(std::string_view name) {
+        Slot& slot = SlotOf(name);
+        return slot.Used() ? &slot.number : nullptr;
+    }
+
+private:
+    // A name is never null, even an empty one: it lies in a line or a caller's string.
+    struct Slot {
+        std::string_view name;
+        std::size_t number = 0;
+        bool Used() const { return name.data() != nullptr; }
+    };
+
+    Slot& SlotOf(std::string_view name) {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = ProfileText::NameHash()(name) & mask;; i = (i + 1) & mask) {
+            if (!slots_[i].Used() || SameName(slots_[i].name, name))
+                return slots_[i];
+        }
+    }
+
+    std::vector<Slot> slots_;
+};
+
 } // namespace
 
-ProfileText::ProfileText(std::string_view text) {
-    while (!text.empty()) {
-        const std::size_t newline = text.find('\n');
+std::size_t ProfileText::NameHash::operator()(std::string_view name) const {
+    std::size_t hash = 14695981039346656037ull; // FNV-1a over the lower-case name
+    for (const char c : name)
+        hash = (hash ^ static_cast<unsigned char>(Lower(c))) * 1099511628211ull;
+    return hash;
+}
+
+bool ProfileText::NameEqual::operator()(std::string_view a, std::string_view b) const {
+    return SameName(a, b);
+}
+
+ProfileText::ProfileText(std::string_view text) : text_(text) {
+    lines_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    for (std::size_t at = 0; at < text_.size();) {
         Line line;
-        if (newline == std::string_view::npos) {
-            line.text = std::string(text);
-            text = {};
+        line.at = at;
+        const std::size_t newline = text_.find('\n', at);
+        if (newline == std::string::npos) {
+            line.size = text_.size() - at;
+            at = text_.size();
         } else {
-            line.text = std::string(text.substr(0, newline));
-            line.end = "\n";
-            text.remove_prefix(newline + 1);
-            if (!line.text.empty() && line.text.back() == '\r') {
-                line.text.pop_back();
-                line.end = "\r\n";
+            line.size = newline - at;
+            line.end = Line::End::Lf;
+            at = newline + 1;
+            if (line.size > 0 && text_[line.at + line.size - 1] == '\r') {
+                --line.size;
+                line.end = Line::End::CrLf;
             }
         }
         Classify(line);
-        lines_.push_back(std::move(line));
+        lines_.push_back(line);
     }
 }
 
-void ProfileText::Classify(Line& line) {
+void ProfileText::Classify(Line& line) const {
+    const auto offset = [&](std::string_view part) {
+        return static_cast<std::size_t>(part.data() - text_.data());
+    };
     line.kind = Line::Kind::Other;
-    const std::string_view text = Trim(line.text);
+    const std::string_view text = Trim(TextOf(line));
     if (text.empty() || text.front() == ';')
         return;
     if (text.front() == '[') {
         const std::size_t close = text.find(']');
+        const std::string_view name =
+            Trim(text.substr(1, close == std::string_view::npos ? text.npos : close - 1));
         line.kind = Line::Kind::Section;
-        line.name = Trim(text.substr(1, close == std::string_view::npos ? text.npos : close - 1));
+        line.nameAt = offset(name);
+        line.nameSize = name.size();
         return;
     }
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos)
         return;
+    const std::string_view name = Trim(text.substr(0, equals));
+    const std::string_view value = Trim(text.substr(equals + 1));
     line.kind = Line::Kind::Entry;
-    line.name = Trim(text.substr(0, equals));
-    line.value = Trim(text.substr(equals + 1));
+    line.nameAt = offset(name);
+    line.nameSize = name.size();
+    line.valueAt = offset(value);
+    line.valueSize = value.size();
 }
 
-ProfileText::Line ProfileText::NewLine(std::string text) {
+ProfileText::Line ProfileText::NewLine(std::initializer_list<std::string_view> parts) {
+    // Reserved first, so a part that is a piece of text_ itself stays where it is (a caller
+    // that passes one has reserved room already).
+    std::size_t size = 0;
+    for (const std::string_view part : parts)
+        size += part.size();
+    text_.reserve(text_.size() + size);
     Line line;
-    line.text = std::move(text);
-    line.end = std::string(kNewLine);
+    line.at = text_.size();
+    for (const std::string_view part : parts)
+        text_.append(part);
+    line.size = size;
+    line.end = Line::End::CrLf;
     Classify(line);
     return line;
 }
 
 std::optional<ProfileText::SectionRange> ProfileText::FindSection(std::string_view name) const {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (lines_[i].kind != Line::Kind::Section || !SameName(lines_[i].name, name))
+        if (lines_[i].kind != Line::Kind::Section || !SameName(NameOf(lines_[i]), name))
             continue;
         std::size_t end = i + 1;
         while (end < lines_.size() && lines_[end].kind != Line::Kind::Section)
@@ -117,7 +196,7 @@ std::optional<ProfileText::SectionRange> ProfileText::FindSection(std::string_vi
 std::optional<std::size_t> ProfileText::FindEntry(const SectionRange& range,
                                                   std::string_view key) const {
     for (std::size_t i = range.first; i < range.last; ++i) {
-        if (lines_[i].kind == Line::Kind::Entry && SameName(lines_[i].name, key))
+        if (lines_[i].kind == Line::Kind::Entry && SameName(NameOf(lines_[i]), key))
             return i;
     }
     return std::nullopt;
@@ -129,14 +208,68 @@ std::optional<std::string> ProfileText::Value(std::string_view section,
     const std::optional<std::size_t> entry = range ? FindEntry(*range, key) : std::nullopt;
     if (!entry)
         return std::nullopt;
-    return std::string(Unquote(lines_[*entry].value));
+    return std::string(Unquote(ValueOf(lines_[*entry])));
+}
+
+std::size_t ProfileText::SectionValues::SlotOf(std::string_view name) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = NameHash()(name) & mask;; slot = (slot + 1) & mask) {
+        if (slots_[slot] == 0)
+            return slot;
+        const Entry& entry = entries_[slots_[slot] - 1];
+        if (SameName(std::string_view(text_).substr(entry.nameAt, entry.nameSize), name))
+            return slot;
+    }
+}
+
+std::optional<std::string> ProfileText::SectionValues::Value(std::string_view key) const {
+    if (slots_.empty())
+        return std::nullopt;
+    const std::size_t slot = slots_[SlotOf(key)];
+    if (slot == 0)
+        return std::nullopt;
+    const Entry& entry = entries_[slot - 1];
+    return text_.substr(entry.valueAt, entry.valueSize);
+}
+
+ProfileText::SectionValues ProfileText::Values(std::string_view section) const {
+    SectionValues values;
+    const std::optional<SectionRange> range = FindSection(section);
+    if (!range)
+        return values;
+    std::size_t count = 0, size = 0;
+    for (std::size_t i = range->first; i < range->last; ++i) {
+        if (lines_[i].kind == Line::Kind::Entry) {
+            ++count;
+            size += lines_[i].nameSize + lines_[i].valueSize;
+        }
+    }
+    values.text_.reserve(size);
+    values.entries_.reserve(count);
+    values.slots_.assign(IndexSize(count), 0);
+    for (std::size_t i = range->first; i < range->last; ++i) {
+        const Line& line = lines_[i];
+        if (line.kind != Line::Kind::Entry)
+            continue;
+        const std::size_t slot = values.SlotOf(NameOf(line));
+        if (values.slots_[slot] != 0)
+            continue; // the first one of a name stays
+        const std::string_view value = Unquote(ValueOf(line));
+        SectionValues::Entry entry{values.text_.size(), line.nameSize, 0, value.size()};
+        values.text_ += NameOf(line);
+        entry.valueAt = values.text_.size();
+        values.text_ += value;
+        values.entries_.push_back(entry);
+        values.slots_[slot] = values.entries_.size();
+    }
+    return values;
 }
 
 std::vector<std::string> ProfileText::SectionNames() const {
     std::vector<std::string> names;
     for (const Line& line : lines_) {
         if (line.kind == Line::Kind::Section)
-            names.push_back(line.name);
+            names.emplace_back(NameOf(line));
     }
     return names;
 }
@@ -146,7 +279,7 @@ std::vector<std::string> ProfileText::KeyNames(std::string_view section) const {
     const std::optional<SectionRange> range = FindSection(section);
     for (std::size_t i = range ? range->first : 0; range && i < range->last; ++i) {
         if (lines_[i].kind == Line::Kind::Entry)
-            names.push_back(lines_[i].name);
+            names.emplace_back(NameOf(lines_[i]));
     }
     return names;
 }
@@ -165,41 +298,160 @@ bool ProfileText::Write(const char* section, const char* key, const char* value)
         if (!key || !value)
             return true; // nothing to delete
         if (!lines_.empty()) {
-            if (lines_.back().end.empty())
-                lines_.back().end = std::string(kNewLine);
-            if (!Trim(lines_.back().text).empty())
-                lines_.push_back(NewLine(""));
+            if (lines_.back().end == Line::End::None)
+                lines_.back().end = Line::End::CrLf;
+            if (!Trim(TextOf(lines_.back())).empty())
+                lines_.push_back(NewLine({}));
         }
-        lines_.push_back(NewLine("[" + std::string(section) + "]"));
-        lines_.push_back(NewLine(std::string(key) + "=" + value));
+        lines_.push_back(NewLine({"[", section, "]"}));
+        lines_.push_back(NewLine({key, "=", value}));
     } else if (!key) {
         lines_.erase(at(range->header), at(range->last));
     } else if (const auto entry = FindEntry(*range, key)) {
-        if (value) {
-            Line& line = lines_[*entry];
-            line.text = line.name + "=" + value;
-            Classify(line);
-        } else {
+        if (value)
+            SetValue(lines_[*entry], value);
+        else
             lines_.erase(at(*entry));
-        }
     } else if (value) {
-        // After the section's last non-blank line, so blank lines before the next section
-        // keep separating it.
-        std::size_t last = range->last;
-        while (last > range->first && Trim(lines_[last - 1].text).empty())
-            --last;
-        if (lines_[last - 1].end.empty())
-            lines_[last - 1].end = std::string(kNewLine);
-        lines_.insert(at(last), NewLine(std::string(key) + "=" + value));
+        InsertInSection(*range, {NewLine({key, "=", value})});
     }
     return true;
 }
 
+bool ProfileText::Write(const char* section, std::span<const KeyValue> entries) {
+    // The room the new and changed lines take in text_: a changed line is its name, which is
+    // as long as the key that found it, '=' and the value.
+    std::size_t adding = 0;
+    for (const auto& [key, value] : entries) {
+        if (!key || !value)
+            return false;
+        const std::string_view keyText = key, valueText = value;
+        if (!NameFitsALine(keyText, true) || HasLineBreak(valueText))
+            return false;
+        adding += keyText.size() + 1 + valueText.size();
+    }
+    if (entries.empty())
+        return true;
+    if (!CanHold(section, nullptr, nullptr))
+        return false;
+    std::optional<SectionRange> range = FindSection(section);
+    std::size_t next = 0;
+    if (!range) {
+        // The first entry adds the section at the end, as its own write would.
+        Write(section, entries[0].first, entries[0].second);
+        range = FindSection(section);
+        next = 1;
+    }
+    // Where each name's first entry is: an index into lines_, or lines_.size() plus an index
+    // into the lines still to be added at the end of the section.
+    // The names are viewed where they lie: lines_ is not changed before the end, a changed
+    // value leaves its line's name as it is, and text_ has room for everything added, so it
+    // does not move.
+    text_.reserve(text_.size() + adding);
+    NameIndex where(range->last - range->first + entries.size() - next);
+    for (std::size_t i = range->first; i < range->last; ++i) {
+        if (lines_[i].kind == Line::Kind::Entry)
+            where.Emplace(NameOf(lines_[i]), i);
+    }
+    std::vector<Line> added;
+    added.reserve(entries.size() - next);
+    for (; next < entries.size(); ++next) {
+        const auto& [key, value] = entries[next];
+        const auto [found, isNew] = where.Emplace(key, lines_.size() + added.size());
+        if (isNew)
+            added.push_back(NewLine({key, "=", value}));
+        else if (*found < lines_.size())
+            SetValue(lines_[*found], value);
+        else
+            SetValue(added[*found - lines_.size()], value);
+    }
+    if (!added.empty())
+        InsertInSection(*range, added);
+    return true;
+}
+
+std::size_t ProfileText::DeleteEntries(const char* section,
+                                       const std::function<bool(std::string_view name)>& doomed) {
+    const std::optional<SectionRange> range =
+        CanHold(section, nullptr, nullptr) ? FindSection(section) : std::nullopt;
+    if (!range)
+        return 0;
+    // A deletion of a name takes that name's first remaining entry, so the n deletions a name
+    // receives (in any case) take its first n entries. A name is passed on as a C string
+    // (up to its first NUL), and one that no write could name deletes nothing. The names are
+    // viewed where they lie: text_ does not change here.
+    NameIndex deletions(range->last - range->first);
+    bool any = false;
+    for (std::size_t i = range->first; i < range->last; ++i) {
+        const Line& line = lines_[i];
+        if (line.kind != Line::Kind::Entry || !doomed(NameOf(line)))
+            continue;
+        const std::string_view name = NameOf(line);
+        const std::string_view passed = name.substr(0, name.find('\0'));
+        if (NameFitsALine(passed, true)) {
+            ++*deletions.Emplace(passed, 0).first;
+            any = true;
+        }
+    }
+    if (!any)
+        return 0;
+    std::size_t kept = range->first;
+    for (std::size_t i = range->first; i < range->last; ++i) {
+        if (lines_[i].kind == Line::Kind::Entry) {
+            std::size_t* const left = deletions.Find(NameOf(lines_[i]));
+            if (left && *left > 0) {
+                --*left;
+                continue;
+            }
+        }
+        lines_[kept++] = lines_[i];
+    }
+    const std::size_t deleted = range->last - kept;
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(kept),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(range->last));
+    return deleted;
+}
+
+// What Classify makes of the new text, short of parsing it again: the name stays as it is,
+// and so does the line end.
+void ProfileText::SetValue(Line& line, std::string_view value) {
+    // Room first, so the name copied from text_ stays where it is.
+    text_.reserve(text_.size() + line.nameSize + 1 + value.size());
+    const std::size_t at = text_.size();
+    text_.append(NameOf(line));
+    text_ += '=';
+    text_.append(value);
+    const std::string_view trimmed = Trim(std::string_view(text_).substr(at + line.nameSize + 1));
+    line.at = at;
+    line.size = text_.size() - at;
+    line.nameAt = at;
+    line.valueAt = static_cast<std::size_t>(trimmed.data() - text_.data());
+    line.valueSize = trimmed.size();
+}
+
+void ProfileText::InsertInSection(const SectionRange& range, const std::vector<Line>& added) {
+    // After the section's last non-blank line, so blank lines before the next section keep
+    // separating it.
+    std::size_t last = range.last;
+    while (last > range.first && Trim(TextOf(lines_[last - 1])).empty())
+        --last;
+    if (lines_[last - 1].end == Line::End::None)
+        lines_[last - 1].end = Line::End::CrLf;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(last), added.begin(), added.end());
+}
+
 std::string ProfileText::Text() const {
+    const auto endOf = [](Line::End end) -> std::string_view {
+        return end == Line::End::CrLf ? kNewLine : end == Line::End::Lf ? "\n" : "";
+    };
+    std::size_t size = 0;
+    for (const Line& line : lines_)
+        size += line.size + endOf(line.end).size();
     std::string text;
+    text.reserve(size);
     for (const Line& line : lines_) {
-        text += line.text;
-        text += line.end;
+        text += TextOf(line);
+        text += endOf(line.end);
     }
     return text;
 }

@@ -6,9 +6,13 @@
 // write changes only the line it concerns (a new entry goes after the last non-blank line of
 // its section, a new section at the end); every other line, comments included, stays as it
 // was. The file calls (ProfileString.h) read a file into one of these, and write it back.
+#include <functional>
+#include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace postlark::win {
@@ -17,10 +21,42 @@ class ProfileText {
 public:
     explicit ProfileText(std::string_view text = {});
 
+    // Hashing and comparison of names without regard to ASCII case.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const;
+    };
+    struct NameEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+
+    // The entries of one section, read in one pass for many look-ups.
+    class SectionValues {
+    public:
+        // What ProfileText::Value gives for this section and `key`.
+        std::optional<std::string> Value(std::string_view key) const;
+
+    private:
+        friend class ProfileText;
+        // The first entry of each name: where its name and unquoted value lie in text_.
+        struct Entry {
+            std::size_t nameAt, nameSize, valueAt, valueSize;
+        };
+        // The slot that holds `name`, or the empty slot where it would go.
+        std::size_t SlotOf(std::string_view name) const;
+
+        std::string text_; // the names and values, one after another
+        std::vector<Entry> entries_;
+        std::vector<std::size_t> slots_; // entry position + 1, or 0; a power of two of them
+    };
+
     // The value of `key` in the first section named `section`, with its surrounding blanks
     // and then one pair of matching quotes ('...' or "...") dropped; nullopt when the section
     // or the entry is missing.
     std::optional<std::string> Value(std::string_view section, std::string_view key) const;
+    // Every value of the first section named `section` (none when it is missing), in one pass.
+    SectionValues Values(std::string_view section) const;
 
     // The names of the sections, and of the entries of a section, in file order, trimmed.
     std::vector<std::string> SectionNames() const;
@@ -36,27 +72,57 @@ public:
     // changes nothing, when the text cannot hold them (CanHold).
     bool Write(const char* section, const char* key, const char* value);
 
+    // Sets many entries of `section` (key, value; neither null), giving the same text as one
+    // Write per entry in their order but finding the section and its keys once. Returns false,
+    // and changes nothing, when the text cannot hold one of them (CanHold).
+    using KeyValue = std::pair<const char*, const char*>;
+    bool Write(const char* section, std::span<const KeyValue> entries);
+
+    // Deletes the entries of the first section named `section` whose names `doomed` accepts,
+    // giving the same text as one Write(section, name, nullptr) for each name that KeyNames
+    // lists and `doomed` accepts (each such write deletes the first entry of that name).
+    // Returns the number of entries deleted.
+    std::size_t DeleteEntries(const char* section,
+                              const std::function<bool(std::string_view name)>& doomed);
+
     // The whole text, every line with its own line end.
     std::string Text() const;
 
 private:
+    // A line is a piece of text_ (without its line end); its name and value, if it has them,
+    // are pieces of that. Lines are ordered by lines_, not by where their text lies: a changed
+    // or new line's text is added at the end of text_, so reading a file copies its text once
+    // and a line costs no allocation of its own.
     struct Line {
-        enum class Kind { Other, Section, Entry };
-        std::string text; // without the line end
-        std::string end;  // "\r\n", "\n", or "" for a last line without one
+        enum class Kind : unsigned char { Other, Section, Entry };
+        enum class End : unsigned char { None, Lf, CrLf };
+        std::size_t at = 0, size = 0;
+        std::size_t nameAt = 0, nameSize = 0; // section or key name, trimmed
+        std::size_t valueAt = 0, valueSize = 0;
         Kind kind = Kind::Other;
-        std::string name; // section or key name, trimmed
-        std::string value;
+        End end = End::None;
     };
     struct SectionRange {
         std::size_t header, first, last; // header line, and its lines [first, last)
     };
 
-    static void Classify(Line& line);
-    static Line NewLine(std::string text);
+    std::string_view TextOf(const Line& line) const { return {text_.data() + line.at, line.size}; }
+    std::string_view NameOf(const Line& line) const {
+        return {text_.data() + line.nameAt, line.nameSize};
+    }
+    std::string_view ValueOf(const Line& line) const {
+        return {text_.data() + line.valueAt, line.valueSize};
+    }
+    void Classify(Line& line) const;
+    // A line of the given text parts, joined, ended with CR LF.
+    Line NewLine(std::initializer_list<std::string_view> parts);
     std::optional<SectionRange> FindSection(std::string_view name) const;
     std::optional<std::size_t> FindEntry(const SectionRange& range, std::string_view key) const;
+    void SetValue(Line& line, std::string_view value);
+    // Adds the lines after the section's last non-blank line.
+    void InsertInSection(const SectionRange& range, const std::vector<Line>& added);
 
+    std::string text_;
     std::vector<Line> lines_;
 };
 

@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -198,6 +200,107 @@ TEST_F(ProfileStringTest, TwoMegabyteFileIsReadAndEditedWhole) {
     EXPECT_EQ(Get("Filler", "Entry0", "").first, std::string(60, 'x'));
     EXPECT_LT(timer.elapsed(), 2000);
     EXPECT_EQ(Contents(), big + "POP0=pop.example.org\r\n");
+}
+
+// Starting texts for the many-entry edits below: absent and unended sections, comments, blank
+// lines before the next section, names in other cases, duplicate names and sections.
+const std::vector<std::string> kStarts = {
+    "",
+    "no line end at all",
+    "[Other]\nKeep=1",
+    "[S]\nA=old",
+    "; notes\n[other]\nKeep=1\n\n[s]\na = old\nB=1\nb=2\n; inside\nC=3\n\n\n[Third]\nA=t",
+    "[S]\r\nA=1\r\n[S]\r\nNew=second section\r\n",
+    "Loose=before any section\r\n[S]\r\n\r\n[T]\r\nx=1\r\n",
+    "[S]\n=empty name\nnot an entry\nA=\"q\"\n",
+};
+
+// The many-entry write gives the text of one Write per entry, in order: existing names in any
+// case and names repeated within the list update one line, new ones go to the section's end.
+TEST(ProfileTextTest, WritingManyEntriesGivesTheTextOfOneWriteEach) {
+    const std::vector<ProfileText::KeyValue> entries = {
+        {"a", "first"}, {"New", "n1"},   {"b", ""},       {"NEW", "n2"}, {"", "blank name"},
+        {"c", " x "},   {"Last", "'q'"}, {"A", "second"}, {"new", "n3"}, {"Extra", "e"}};
+    for (const std::string& start : kStarts) {
+        for (const char* section : {"S", "s", "Fresh"}) {
+            SCOPED_TRACE(start + " | " + section);
+            ProfileText oneEach(start);
+            for (const auto& [key, value] : entries)
+                ASSERT_TRUE(oneEach.Write(section, key, value));
+            ProfileText many(start);
+            ASSERT_TRUE(many.Write(section, entries));
+            EXPECT_EQ(many.Text(), oneEach.Text());
+            // What it holds reads as the same text read afresh.
+            const ProfileText reread(many.Text());
+            for (const auto& [key, value] : entries)
+                EXPECT_EQ(many.Value(section, key), reread.Value(section, key)) << key;
+        }
+    }
+
+    // Anything a single write would refuse refuses the whole list before any change.
+    ProfileText text(kStarts[4]);
+    for (const std::vector<ProfileText::KeyValue>& refused :
+         std::vector<std::vector<ProfileText::KeyValue>>{{{"A", "ok"}, {"B", "two\nlines"}},
+                                                         {{"A", "ok"}, {"B=", "1"}},
+                                                         {{"A", "ok"}, {nullptr, "1"}},
+                                                         {{"A", "ok"}, {"B", nullptr}}}) {
+        EXPECT_FALSE(text.Write("s", refused));
+        EXPECT_FALSE(text.Write("s]", std::vector<ProfileText::KeyValue>{{"A", "ok"}}));
+        EXPECT_EQ(text.Text(), kStarts[4]);
+    }
+}
+
+// Deleting by name gives the text of listing the section's names and deleting each accepted
+// one with its own write, which takes the first remaining entry of that name in any case.
+TEST(ProfileTextTest, DeletingEntriesByNameGivesTheTextOfOneDeletionPerListedName) {
+    const std::string start = "[S]\nPOP1=a\npop5=b\nKeep=1\nPOP5=c\n; POP5=comment\nPop5=d\n"
+                              "EmailAddress9=e\n\n[Other]\nPOP5=other\n[s]\nPOP5=second\n";
+    const std::vector<std::pair<const char*, std::function<bool(std::string_view)>>> rules = {
+        {"numbered, any case",
+         [](std::string_view name) {
+             return name.size() > 3 && (name[0] | 0x20) == 'p' && name.substr(3) >= "2";
+         }},
+        // Accepts only one spelling; each acceptance still deletes the first entry of that
+        // name in any case, not the entry with that spelling.
+        {"upper case only", [](std::string_view name) { return name == "POP5"; }},
+        {"all", [](std::string_view) { return true; }},
+        {"none", [](std::string_view) { return false; }}};
+    for (const auto& [label, doomed] : rules) {
+        for (const char* section : {"s", "Other", "Absent"}) {
+            SCOPED_TRACE(std::string(label) + " | " + section);
+            ProfileText oneEach(start);
+            for (const std::string& name : oneEach.KeyNames(section)) {
+                if (doomed(name))
+                    oneEach.Write(section, name.c_str(), nullptr);
+            }
+            ProfileText text(start);
+            const std::size_t deleted = text.DeleteEntries(section, doomed);
+            EXPECT_EQ(text.Text(), oneEach.Text());
+            EXPECT_EQ(deleted,
+                      ProfileText(start).KeyNames(section).size() - text.KeyNames(section).size());
+        }
+    }
+}
+
+// One pass over a section answers every name as Value does: first entry of a name in any case,
+// quotes and blanks dropped, only the first section of that name.
+TEST(ProfileTextTest, SectionValuesAnswerEveryNameAsValueDoes) {
+    const std::vector<std::string> names = {
+        "A",  "a",      "B",   "b", "C", "Keep", "x", "New", "", "Loose", "not an entry",
+        " A", "Absent", "Last"};
+    for (const std::string& start : kStarts) {
+        const ProfileText text(start);
+        for (const char* section : {"S", "s", "other", "Third", "Absent"}) {
+            SCOPED_TRACE(start + " | " + section);
+            const ProfileText::SectionValues values = text.Values(section);
+            for (const std::string& name : names)
+                EXPECT_EQ(values.Value(name), text.Value(section, name)) << name;
+        }
+    }
+    const ProfileText duplicates("[S]\nKey = ' one '\nKEY=two\n[S]\nOnly=second\n");
+    const ProfileText::SectionValues values = duplicates.Values("s");
+    EXPECT_EQ(values.Value("key"), " one ");
+    EXPECT_EQ(values.Value("Only"), std::nullopt);
 }
 
 } // namespace
