@@ -59,7 +59,11 @@ void PostlarkForm::EndCheckRunForListChange() {
 }
 
 void PostlarkForm::SetStatusText(const QString& text) {
-    SetWithoutRepaint(statusBar_, [&] { statusBar_->showMessage(text); });
+    // During a run the pacer holds the status bar's own repaint back already.
+    if (paintPacer_->Active())
+        statusBar_->showMessage(text);
+    else
+        SetWithoutRepaint(statusBar_, [&] { statusBar_->showMessage(text); });
 }
 
 void PostlarkForm::BeginRunControls() {

@@ -210,11 +210,12 @@ void ImapProbe::LogIn() {
     if (capabilities_.contains("LOGINDISABLED"))
         return Fail(ImapLoginDisabledReason(tls_));
     const std::int16_t account = results_.CurrentAccount;
-    const std::string user = SettingsStore::GetValue(AccountKey("UserName", account), "");
+    const std::vector<std::string> stored = SettingsStore::GetValues(
+        {AccountKey("UserName", account), AccountKey("Password", account)});
+    const std::string& user = stored[0];
     // The state moves first: deciphering may let a further response be handled meanwhile.
     ImapState = AwaitLogin;
-    const std::string stored = SettingsStore::GetValue(AccountKey("Password", account), "");
-    const std::string password = PassCryptModule::DecryptText(stored, key_);
+    const std::string password = PassCryptModule::DecryptText(stored[1], key_);
     if (ImapState != AwaitLogin)
         return; // a response handled meanwhile ended the dialogue
     const QByteArray userText = Utf8(user);

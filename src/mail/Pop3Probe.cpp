@@ -9,6 +9,7 @@
 
 #include <charconv>
 #include <stdexcept>
+#include <utility>
 
 namespace postlark {
 
@@ -78,6 +79,7 @@ void Pop3Probe::Finish(std::int16_t result) {
 }
 
 void Pop3Probe::BeginDialogue() {
+    storedPassword_.clear();
     Pop3State = AwaitGreeting;
     pending_.clear();
 }
@@ -124,8 +126,12 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
     case AwaitGreeting: {
         MessageCount = 0;
         Pop3State = AwaitUser;
-        const std::string user =
-            SettingsStore::GetValue(AccountKey("UserName", CurrentAccount), "");
+        // The account's name and its enciphered password from one look at the store; the
+        // password is deciphered when the server asks for it.
+        std::vector<std::string> stored = SettingsStore::GetValues(
+            {AccountKey("UserName", CurrentAccount), AccountKey("Password", CurrentAccount)});
+        storedPassword_ = std::move(stored[1]);
+        const std::string& user = stored[0];
         if (HasLineBreak(user))
             return Finish(ResultFailed);
         SendCommand("USER", user);
@@ -134,8 +140,7 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
     case AwaitUser: {
         // The state moves first: deciphering may let a further reply be handled meanwhile.
         Pop3State = AwaitPass;
-        const std::string stored =
-            SettingsStore::GetValue(AccountKey("Password", CurrentAccount), "");
+        const std::string stored = std::exchange(storedPassword_, std::string());
         const std::string password = PassCryptModule::DecryptText(stored, key_);
         if (HasLineBreak(password))
             return Finish(ResultFailed);

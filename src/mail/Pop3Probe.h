@@ -49,7 +49,8 @@ private:
 
     IPop3Socket& socket_;
     std::string key_;
-    QByteArray pending_; // received, not yet a complete line
+    std::string storedPassword_; // enciphered, from the greeting until the server asks for it
+    QByteArray pending_;         // received, not yet a complete line
 };
 
 } // namespace postlark
