@@ -56,8 +56,9 @@ constexpr int kClientWidth = 5535; // twips
 constexpr int kClientHeight = 3870;
 constexpr win::UINT kTrayCallback = 512; // the mouse-move message
 const char* const kTrayTip = "Postlark 1.5";
-// During a check run the window is painted at most this often (about 30 times a second).
-constexpr int kRunFrameMs = 200;
+// During a check run the window is painted at most this often: a burst of fast accounts shows
+// its progress twice a second, a change after a quiet moment at once.
+constexpr int kRunFrameMs = 500;
 
 // A position written as a 32-bit floating-point number: "1000", "1234.5".
 std::string PositionText(double twips) {

@@ -152,9 +152,10 @@ void CheckRun::Run() {
     // accounts during the run, and a row that no longer shows that account gets no result.
     std::vector<QString> checkedAddress(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-        // Both values of the account from one look at the store.
-        const std::vector<std::string> stored =
-            SettingsStore::GetValues({AccountKey("EmailAddress", i), AccountKey("POP", i)});
+        // The account's values from one look at the store.
+        std::vector<std::string> stored =
+            SettingsStore::GetValues({AccountKey("EmailAddress", i), AccountKey("POP", i),
+                                      AccountKey("UserName", i), AccountKey("Password", i)});
         checkedAddress[static_cast<size_t>(i)] = AnsiToQString(stored[0]);
         view_.SetStatusText("Checking " + checkedAddress[static_cast<size_t>(i)]);
         peerClosed_ = false;
@@ -162,7 +163,8 @@ void CheckRun::Run() {
         quiet_.start();
         if (!silence_.isActive()) // it runs on from one account to the next
             silence_.start(SilenceLimit);
-        link_.Begin(static_cast<std::int16_t>(i), AnsiToQString(stored[1]));
+        link_.Begin(static_cast<std::int16_t>(i), AnsiToQString(stored[1]),
+                    StoredCredentials{std::move(stored[2]), std::move(stored[3])});
         WaitWhileConnected(socket_);
         if (view_.Unloading()) {
             socket_.Close();

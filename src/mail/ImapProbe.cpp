@@ -54,7 +54,8 @@ bool Sendable(const QByteArray& text) {
 ImapProbe::ImapProbe(IPop3Socket& socket, std::string applicationKey, Pop3Probe& results)
     : socket_(socket), key_(std::move(applicationKey)), results_(results) {}
 
-void ImapProbe::BeginDialogue(bool tls) {
+void ImapProbe::BeginDialogue(bool tls, std::optional<StoredCredentials> credentials) {
+    credentials_ = std::move(credentials);
     ImapState = AwaitGreeting;
     tls_ = tls;
     reader_.Clear();
@@ -210,12 +211,19 @@ void ImapProbe::LogIn() {
     if (capabilities_.contains("LOGINDISABLED"))
         return Fail(ImapLoginDisabledReason(tls_));
     const std::int16_t account = results_.CurrentAccount;
-    const std::vector<std::string> stored = SettingsStore::GetValues(
-        {AccountKey("UserName", account), AccountKey("Password", account)});
-    const std::string& user = stored[0];
+    StoredCredentials stored;
+    if (credentials_) {
+        stored = std::move(*credentials_);
+        credentials_.reset();
+    } else {
+        std::vector<std::string> values = SettingsStore::GetValues(
+            {AccountKey("UserName", account), AccountKey("Password", account)});
+        stored = {std::move(values[0]), std::move(values[1])};
+    }
+    const std::string& user = stored.user;
     // The state moves first: deciphering may let a further response be handled meanwhile.
     ImapState = AwaitLogin;
-    const std::string password = PassCryptModule::DecryptText(stored[1], key_);
+    const std::string password = PassCryptModule::DecryptText(stored.storedPassword, key_);
     if (ImapState != AwaitLogin)
         return; // a response handled meanwhile ended the dialogue
     const QByteArray userText = Utf8(user);

@@ -6,12 +6,14 @@
 // those of the POP3 probe it is given, with the same result codes.
 #include "mail/IPop3Socket.h"
 #include "mail/ImapReader.h"
+#include "mail/StoredCredentials.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace postlark {
@@ -26,7 +28,8 @@ public:
 
     // Starts the dialogue of a new connection: awaiting the greeting, nothing received yet.
     // `tls` tells whether the connection is encrypted.
-    void BeginDialogue(bool tls);
+    // With `credentials`, the log-in uses them instead of reading the store.
+    void BeginDialogue(bool tls, std::optional<StoredCredentials> credentials = std::nullopt);
     // Handles an arrival of data: every whole response that has arrived is judged once.
     void OnImapReply();
     // The connection failed or the server closed it; ends the account's dialogue.
@@ -54,6 +57,7 @@ private:
 
     IPop3Socket& socket_;
     std::string key_;
+    std::optional<StoredCredentials> credentials_;
     Pop3Probe& results_;
     ImapReader reader_;
     bool tls_ = false;

@@ -51,7 +51,8 @@ void Pop3Link::ConnectionLost() {
         probe_->OnConnectionLost();
 }
 
-void Pop3Link::Begin(std::int16_t account, const QString& server) {
+void Pop3Link::Begin(std::int16_t account, const QString& server,
+                     std::optional<StoredCredentials> credentials) {
     probe_->CurrentAccount = account;
     const ServerAddress address = ParseServerField(server);
     imapActive_ = imap_ && address.valid && address.imap;
@@ -59,9 +60,9 @@ void Pop3Link::Begin(std::int16_t account, const QString& server) {
     socket_.LocalPort = 0;
     socket_.Connect(server, 110);
     if (imapActive_)
-        imap_->BeginDialogue(address.tls);
+        imap_->BeginDialogue(address.tls, std::move(credentials));
     else
-        probe_->BeginDialogue();
+        probe_->BeginDialogue(std::move(credentials));
     if (socket_.State() == Winsock::sckError)
         ConnectionLost();
 }

@@ -4,11 +4,13 @@
 // that the account's server field names (IMAP for imap:// and imaps://, POP3 otherwise), a lost
 // connection ends the account's dialogue.
 #include "mail/IPop3Socket.h"
+#include "mail/StoredCredentials.h"
 
 #include <QMetaObject>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace postlark {
 
@@ -35,7 +37,9 @@ public:
     // Starts the dialogue for one account: drops any connection, connects to the account's
     // server field and resets the dialogue state. A field the socket refuses at once fails
     // the account straight away.
-    void Begin(std::int16_t account, const QString& server);
+    // `credentials`, when given, are the account's as the caller read them with the server.
+    void Begin(std::int16_t account, const QString& server,
+               std::optional<StoredCredentials> credentials = std::nullopt);
 
     // Ends the current account's dialogue as a lost connection does: the account fails
     // unless its server had already given the verdict.

@@ -78,8 +78,9 @@ void Pop3Probe::Finish(std::int16_t result) {
         CheckResults[static_cast<size_t>(CurrentAccount)] = result;
 }
 
-void Pop3Probe::BeginDialogue() {
+void Pop3Probe::BeginDialogue(std::optional<StoredCredentials> credentials) {
     storedPassword_.clear();
+    credentials_ = std::move(credentials);
     Pop3State = AwaitGreeting;
     pending_.clear();
 }
@@ -128,10 +129,17 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
         Pop3State = AwaitUser;
         // The account's name and its enciphered password from one look at the store; the
         // password is deciphered when the server asks for it.
-        std::vector<std::string> stored = SettingsStore::GetValues(
-            {AccountKey("UserName", CurrentAccount), AccountKey("Password", CurrentAccount)});
-        storedPassword_ = std::move(stored[1]);
-        const std::string& user = stored[0];
+        StoredCredentials stored;
+        if (credentials_) {
+            stored = std::move(*credentials_);
+            credentials_.reset();
+        } else {
+            std::vector<std::string> values = SettingsStore::GetValues(
+                {AccountKey("UserName", CurrentAccount), AccountKey("Password", CurrentAccount)});
+            stored = {std::move(values[0]), std::move(values[1])};
+        }
+        storedPassword_ = std::move(stored.storedPassword);
+        const std::string& user = stored.user;
         if (HasLineBreak(user))
             return Finish(ResultFailed);
         SendCommand("USER", user);

@@ -3,8 +3,10 @@
 // The POP3 dialogue for one account at a time: USER, PASS, STAT, QUIT, driven by the
 // server's replies. It records one result code and one message count per account.
 #include "mail/IPop3Socket.h"
+#include "mail/StoredCredentials.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +28,8 @@ public:
     void ResetResults(int accountCount);
 
     // Starts the dialogue of a new connection: awaiting the greeting, nothing received yet.
-    void BeginDialogue();
+    // With `credentials`, the dialogue uses them instead of reading the store.
+    void BeginDialogue(std::optional<StoredCredentials> credentials = std::nullopt);
     // Handles an arrival of data: what arrived is collected up to each line end, and every
     // complete line is judged as the server's reply to the last command.
     void OnPop3Reply();
@@ -50,7 +53,8 @@ private:
     IPop3Socket& socket_;
     std::string key_;
     std::string storedPassword_; // enciphered, from the greeting until the server asks for it
-    QByteArray pending_;         // received, not yet a complete line
+    std::optional<StoredCredentials> credentials_;
+    QByteArray pending_; // received, not yet a complete line
 };
 
 } // namespace postlark
