@@ -26,7 +26,7 @@ namespace {
 constexpr int kAccounts = 200;
 constexpr int kUsers = 4;
 constexpr int kMessages = 3;
-constexpr int kRepeats = 5;            // timed rounds, after one warm-up round
+constexpr int kRepeats = 9;            // timed rounds, after one warm-up round
 constexpr int kRunLimitMs = 60 * 1000; // a run that takes longer is stuck
 const char* const kLabel = "(a) check run wall time, Postlark / blocking client";
 const char* const kCpuLabel = "(a') check run processor time, Postlark / blocking client";
