@@ -2,7 +2,6 @@
 #include "platform/net/PlainSocket.h"
 
 #include <QPointer>
-#include <QThreadPool>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -109,12 +109,14 @@ void PlainSocket::ConnectTo(const QString& host, quint16 port, quint16 localPort
             TryNextAddress();
         return;
     }
-    // The resolver blocks, so it runs on a pool thread; the answer comes back as an event for
-    // this object, and only while the lookup is still the one wanted.
+    // The resolver blocks, so it runs on a thread of its own, left to itself: a lookup that
+    // hangs on an unreachable name server never holds up anything, not even the program's end.
+    // The answer comes back as an event for this object, and only while the lookup is still
+    // the one wanted.
     auto lookup = std::make_shared<Lookup>();
     lookup->target = this;
     lookup_ = lookup;
-    QThreadPool::globalInstance()->start([lookup, name = host.toUtf8(), port] {
+    std::thread([lookup, name = host.toUtf8(), port] {
         std::vector<sockaddr_storage> found = Resolve(name, port);
         const std::lock_guard<std::mutex> hold(lookup->mutex);
         if (PlainSocket* target = lookup->target) {
@@ -126,7 +128,7 @@ void PlainSocket::ConnectTo(const QString& host, quint16 port, quint16 localPort
                 },
                 Qt::QueuedConnection);
         }
-    });
+    }).detach();
 }
 
 void PlainSocket::OnResolved(std::vector<sockaddr_storage> found) {

@@ -6,10 +6,10 @@
 // before every read, its buffers, proxy lookup); this does only what the line dialogues need:
 // connect, send, read what has arrived in one call, close.
 //
-// Host names are resolved by the system's resolver on a pool thread and each address is tried
-// in turn; an address literal is connected to at once. Every outcome after ConnectTo returns comes
-// from the event loop. One object serves any number of connections in a row; Abort() ends the
-// current one and no signal of it follows.
+// Host names are resolved by the system's resolver on a thread of their own and each address
+// is tried in turn; an address literal is connected to at once. Every outcome after ConnectTo
+// returns comes from the event loop. One object serves any number of connections in a row; Abort()
+// ends the current one and no signal of it follows.
 #include <QByteArray>
 #include <QObject>
 #include <QSocketNotifier>
@@ -56,7 +56,7 @@ signals:
     void Failed(int error);
 
 private:
-    // A host-name lookup in progress; the pool thread answers `target` unless it was cleared.
+    // A host-name lookup in progress; its thread answers `target` unless it was cleared.
     struct Lookup {
         std::mutex mutex;
         PlainSocket* target = nullptr;
