@@ -211,15 +211,7 @@ void ImapProbe::LogIn() {
     if (capabilities_.contains("LOGINDISABLED"))
         return Fail(ImapLoginDisabledReason(tls_));
     const std::int16_t account = results_.CurrentAccount;
-    StoredCredentials stored;
-    if (credentials_) {
-        stored = std::move(*credentials_);
-        credentials_.reset();
-    } else {
-        std::vector<std::string> values = SettingsStore::GetValues(
-            {AccountKey("UserName", account), AccountKey("Password", account)});
-        stored = {std::move(values[0]), std::move(values[1])};
-    }
+    StoredCredentials stored = TakeStoredCredentials(credentials_, account);
     const std::string& user = stored.user;
     // The state moves first: deciphering may let a further response be handled meanwhile.
     ImapState = AwaitLogin;

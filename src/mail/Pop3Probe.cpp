@@ -127,17 +127,9 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
     case AwaitGreeting: {
         MessageCount = 0;
         Pop3State = AwaitUser;
-        // The account's name and its enciphered password from one look at the store; the
-        // password is deciphered when the server asks for it.
-        StoredCredentials stored;
-        if (credentials_) {
-            stored = std::move(*credentials_);
-            credentials_.reset();
-        } else {
-            std::vector<std::string> values = SettingsStore::GetValues(
-                {AccountKey("UserName", CurrentAccount), AccountKey("Password", CurrentAccount)});
-            stored = {std::move(values[0]), std::move(values[1])};
-        }
+        // The account's name and enciphered password, as the run read them with the account or
+        // from one look at the store; the password is deciphered when the server asks for it.
+        StoredCredentials stored = TakeStoredCredentials(credentials_, CurrentAccount);
         storedPassword_ = std::move(stored.storedPassword);
         const std::string& user = stored.user;
         if (HasLineBreak(user))

@@ -2,6 +2,8 @@
 #pragma once
 // An account's user name and enciphered password as stored, read by a caller together with
 // the account's other values so that a probe need not look at the store again.
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace postlark {
@@ -10,5 +12,9 @@ struct StoredCredentials {
     std::string user;
     std::string storedPassword; // enciphered; deciphered only when the server asks for it
 };
+
+// The credentials given for this dialogue (used up), else the account's as stored now.
+StoredCredentials TakeStoredCredentials(std::optional<StoredCredentials>& given,
+                                        std::int16_t account);
 
 } // namespace postlark

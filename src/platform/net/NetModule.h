@@ -15,7 +15,8 @@
 
 namespace postlark {
 
-// What a TLS connection reports, from its own signals.
+// What a TLS connection reports, from its own signals. The error kinds name plain
+// connections' failures too.
 struct TlsEvents {
     enum class State { Resolving, Connecting, TcpConnected };
     enum class Error {

@@ -260,13 +260,18 @@ void Winsock::OnTlsState(TlsEvents::State state) {
 }
 
 void Winsock::OnTlsError(TlsEvents::Error error, const QString& detail) {
-    using Error = TlsEvents::Error;
     if (!tlsChannel_)
         return;
-    if (error == Error::RemoteClosed && state_ == sckConnected) {
+    if (error == TlsEvents::Error::RemoteClosed && state_ == sckConnected) {
         OnPeerClosed();
         return;
     }
+    FailFor(error, detail);
+}
+
+// One failure of either kind of connection, with the control's number and text.
+void Winsock::FailFor(TlsEvents::Error error, const QString& detail) {
+    using Error = TlsEvents::Error;
     switch (error) {
     case Error::Refused:
         Fail(sckConnectionRefused, QStringLiteral("Connection is forcefully rejected"), false);
@@ -344,42 +349,32 @@ void Winsock::OnPlainFailure(int error) {
         state_ = sckError;
         errorStateUnannounced_ = true;
     }
+    using Error = TlsEvents::Error;
+    const QString detail = error > 0 ? QString::fromLocal8Bit(std::strerror(error)) : QString();
     switch (error) {
     case PlainSocket::kHostNotFound:
-        Fail(sckHostNotFound, QStringLiteral("Host not found: %1").arg(remoteHost_), false);
-        break;
+        return FailFor(Error::HostNotFound, detail);
     case PlainSocket::kClosedBeforeConnected:
-        Fail(sckConnectionReset,
-             QStringLiteral("The connection was closed before it was established"), false);
-        break;
+        return FailFor(Error::RemoteClosed, detail);
     case ECONNREFUSED:
-        Fail(sckConnectionRefused, QStringLiteral("Connection is forcefully rejected"), false);
-        break;
+        return FailFor(Error::Refused, detail);
     case ETIMEDOUT:
-        Fail(sckTimedout, QStringLiteral("Connection timed out"), false);
-        break;
+        return FailFor(Error::Timeout, detail);
     case ENETUNREACH:
-        Fail(sckNetworkUnreachable, QStringLiteral("Network unreachable"), false);
-        break;
+        return FailFor(Error::Network, QStringLiteral("Network unreachable"));
     case EHOSTUNREACH:
-        Fail(sckNetworkUnreachable, QStringLiteral("Host unreachable"), false);
-        break;
+        return FailFor(Error::Network, QStringLiteral("Host unreachable"));
     case EADDRINUSE:
-        Fail(sckAddressInUse, QStringLiteral("Address in use"), false);
-        break;
+        return FailFor(Error::AddressInUse, detail);
     case EADDRNOTAVAIL:
-        Fail(sckAddressNotAvailable, QStringLiteral("Address not available from the local machine"),
-             false);
-        break;
+        return FailFor(Error::AddressNotAvailable, detail);
     case EMFILE:
     case ENFILE:
     case ENOBUFS:
     case ENOMEM:
-        Fail(sckNoBufferSpace, QString::fromLocal8Bit(std::strerror(error)), false);
-        break;
+        return FailFor(Error::Resource, detail);
     default:
-        Fail(sckConnectAborted, QString::fromLocal8Bit(std::strerror(error)), false);
-        break;
+        return FailFor(Error::Other, detail);
     }
 }
 

@@ -100,6 +100,7 @@ private:
     void OnReady();
     void OnPeerClosed();
     void OnPlainFailure(int error);
+    void FailFor(TlsEvents::Error error, const QString& detail);
     void TakeIncoming();
 
     TlsChannel* NewTlsChannel(const NetModuleApi& module);

@@ -33,6 +33,20 @@ struct Listener {
     std::vector<QTcpSocket*> peers;
 };
 
+// A socket connected to a listener on 127.0.0.1, with the listener's end of it.
+struct OpenConnection {
+    OpenConnection() : events(socket) {
+        socket.Connect(QStringLiteral("127.0.0.1"), listener.server.serverPort());
+        peer = listener.WaitForPeer();
+        open = peer && WaitFor([&] { return socket.State() == Winsock::sckConnected; });
+    }
+    Listener listener;
+    Winsock socket;
+    SocketEvents events;
+    QTcpSocket* peer = nullptr;
+    bool open = false;
+};
+
 QByteArray Pattern(qsizetype size) {
     QByteArray bytes(size, Qt::Uninitialized);
     for (qsizetype i = 0; i < size; ++i)
@@ -81,13 +95,11 @@ TEST(PlainSocket, UnknownHostAndBusyLocalPortFailWithTheirNumbers) {
 }
 
 TEST(PlainSocket, LargeRepliesAndLargeSendsArriveWholeAndInOrder) {
-    Listener listener;
-    Winsock socket;
-    SocketEvents events(socket);
-    socket.Connect(QStringLiteral("127.0.0.1"), listener.server.serverPort());
-    QTcpSocket* peer = listener.WaitForPeer();
-    ASSERT_NE(peer, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return socket.State() == Winsock::sckConnected; }));
+    OpenConnection c;
+    ASSERT_TRUE(c.open);
+    Winsock& socket = c.socket;
+    SocketEvents& events = c.events;
+    QTcpSocket* peer = c.peer;
 
     // Far more than one read takes, then the close: every byte comes before the close.
     const QByteArray reply = Pattern(300 * 1024 + 17);
@@ -101,12 +113,10 @@ TEST(PlainSocket, LargeRepliesAndLargeSendsArriveWholeAndInOrder) {
     EXPECT_EQ(events.log.last(), QStringLiteral("peer"));
 
     // More than the kernel takes at once while the other side is not reading yet.
-    Listener second;
-    Winsock sender;
-    sender.Connect(QStringLiteral("127.0.0.1"), second.server.serverPort());
-    QTcpSocket* reader = second.WaitForPeer();
-    ASSERT_NE(reader, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return sender.State() == Winsock::sckConnected; }));
+    OpenConnection second;
+    ASSERT_TRUE(second.open);
+    Winsock& sender = second.socket;
+    QTcpSocket* reader = second.peer;
     const QByteArray first = Pattern(8 * 1024 * 1024);
     const QByteArray then = "and the line after it\r\n";
     EXPECT_TRUE(sender.SendData(first));
@@ -122,13 +132,10 @@ TEST(PlainSocket, LargeRepliesAndLargeSendsArriveWholeAndInOrder) {
 }
 
 TEST(PlainSocket, AResetOfAnOpenConnectionIsThePeerClosingAndCloseStopsEverySignal) {
-    Listener listener;
-    Winsock socket;
-    SocketEvents events(socket);
-    socket.Connect(QStringLiteral("127.0.0.1"), listener.server.serverPort());
-    QTcpSocket* peer = listener.WaitForPeer();
-    ASSERT_NE(peer, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return socket.State() == Winsock::sckConnected; }));
+    OpenConnection c;
+    ASSERT_TRUE(c.open);
+    SocketEvents& events = c.events;
+    QTcpSocket* peer = c.peer;
     peer->write("+OK last words\r\n");
     peer->flush();
     ASSERT_TRUE(WaitFor([&] { return events.has("data 16"); }));
@@ -139,22 +146,17 @@ TEST(PlainSocket, AResetOfAnOpenConnectionIsThePeerClosingAndCloseStopsEverySign
     peer->abort();
     ASSERT_TRUE(WaitFor([&] { return events.has("peer"); }));
     EXPECT_FALSE(events.log.join(' ').contains("error"));
-    EXPECT_EQ(socket.State(), Winsock::sckClosing);
+    EXPECT_EQ(c.socket.State(), Winsock::sckClosing);
 
     // Closed from our side while the server is still sending: nothing more is announced.
-    Listener chatty;
-    Winsock second;
-    SocketEvents secondEvents(second);
-    second.Connect(QStringLiteral("127.0.0.1"), chatty.server.serverPort());
-    QTcpSocket* talker = chatty.WaitForPeer();
-    ASSERT_NE(talker, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return second.State() == Winsock::sckConnected; }));
-    second.Close();
-    talker->write("+OK too late\r\n");
-    talker->disconnectFromHost();
+    OpenConnection chatty;
+    ASSERT_TRUE(chatty.open);
+    chatty.socket.Close();
+    chatty.peer->write("+OK too late\r\n");
+    chatty.peer->disconnectFromHost();
     Settle(100);
-    EXPECT_EQ(secondEvents.log.last(), QStringLiteral("state 0"));
-    EXPECT_EQ(second.GetData(), "");
+    EXPECT_EQ(chatty.events.log.last(), QStringLiteral("state 0"));
+    EXPECT_EQ(chatty.socket.GetData(), "");
 }
 
 } // namespace
