@@ -15,16 +15,10 @@ namespace postlark {
 namespace {} // namespace
 
 Winsock::Winsock(QObject* parent) : QObject(parent) {
-    connect(&plain_, &PlainSocket::Resolving, this, [this] { SetState(sckResolvingHost); });
-    connect(&plain_, &PlainSocket::Connecting, this, [this] {
-        if (state_ == sckResolvingHost) {
-            const quint64 generation = generation_;
-            SetState(sckHostResolved);
-            if (generation != generation_)
-                return; // a handler dropped this connection
-        }
-        SetState(sckConnecting);
-    });
+    connect(&plain_, &PlainSocket::Resolving, this,
+            [this] { OnConnectingState(TlsEvents::State::Resolving); });
+    connect(&plain_, &PlainSocket::Connecting, this,
+            [this] { OnConnectingState(TlsEvents::State::Connecting); });
     connect(&plain_, &PlainSocket::Connected, this, [this] {
         connectTimer_.stop();
         SetState(sckConnected);
@@ -95,7 +89,7 @@ void Winsock::Connect(const QString& server, quint16 port) {
 
 TlsChannel* Winsock::NewTlsChannel(const NetModuleApi& module) {
     TlsEvents events;
-    events.stateChanged = [this](TlsEvents::State state) { OnTlsState(state); };
+    events.stateChanged = [this](TlsEvents::State state) { OnConnectingState(state); };
     events.error = [this](TlsEvents::Error error, const QString& detail) {
         OnTlsError(error, detail);
     };
@@ -240,7 +234,8 @@ void Winsock::Fail(int number, const QString& description, bool abortNow) {
     ScheduleDelivery();
 }
 
-void Winsock::OnTlsState(TlsEvents::State state) {
+// The states on the way to a connection, from either kind of socket.
+void Winsock::OnConnectingState(TlsEvents::State state) {
     switch (state) {
     case TlsEvents::State::Resolving:
         SetState(sckResolvingHost);

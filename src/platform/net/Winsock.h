@@ -95,7 +95,7 @@ private:
     void ScheduleDelivery();
     void Deliver(quint64 generation);
     void Fail(int number, const QString& description, bool abortNow);
-    void OnTlsState(TlsEvents::State state);
+    void OnConnectingState(TlsEvents::State state);
     void OnTlsError(TlsEvents::Error error, const QString& detail);
     void OnReady();
     void OnPeerClosed();
