@@ -3,11 +3,11 @@
 // line, against a store in a temporary folder. Questions and file dialogs are answered
 // through the modal seam.
 #include "app/PostlarkForm.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/system/ProfileString.h"
+#include "platform/system/SingleInstance.h"
 #include "platform/window/ModalAnswerer.h"
 #include "platform/window/MsgBox.h"
-#include "platform/system/ProfileString.h"
-#include "platform/shell/ShellNotify.h"
-#include "platform/system/SingleInstance.h"
 #include "store/AccountRecord.h"
 #include "store/BackupFile.h"
 #include "store/PassCryptModule.h"
@@ -24,6 +24,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
+#include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -311,6 +313,72 @@ TEST_F(BackupRestoreTest, BackupWritesWhatTheEngineWritesEntryByEntry) {
 
         ASSERT_EQ(Backup(file).size(), 1u);
         EXPECT_EQ(ReadBytes(file), ReadBytes(QString::fromStdString(reference)));
+    }
+}
+
+// A new backup file's text is made without the profile engine; it must be the engine's bytes
+// for an empty file, for odd values and for the most accounts a backup can hold.
+TEST(BackupNewFileText, IsTheEnginesTextForAnEmptyFile) {
+    const auto engineText = [](const std::vector<win::ProfileText::KeyValue>& entries,
+                               bool oneByOne) -> std::optional<std::string> {
+        win::ProfileText text;
+        if (oneByOne) {
+            for (const auto& [key, value] : entries) {
+                if (!text.Write(BackupFile::Section, key, value))
+                    return std::nullopt;
+            }
+        } else if (!text.Write(BackupFile::Section, entries)) {
+            return std::nullopt;
+        }
+        return text.Text();
+    };
+    const auto expectSame = [&](const std::vector<AccountRecord>& accounts, bool oneByOne) {
+        const std::vector<BackupFile::Entry> entries = BackupFile::BackupEntries(accounts);
+        std::vector<win::ProfileText::KeyValue> pairs;
+        for (const BackupFile::Entry& entry : entries)
+            pairs.emplace_back(entry.Name.c_str(), entry.Value.c_str());
+        const std::optional<std::string> fast =
+            win::ProfileText::NewSectionText(BackupFile::Section, pairs);
+        ASSERT_TRUE(fast.has_value());
+        EXPECT_EQ(*fast, engineText(pairs, oneByOne));
+    };
+
+    const std::vector<AccountRecord> odd = {
+        {"", "", "", "", ""},
+        {" lead@example.org", "trail.example.org ", "\tab\t", " ", "  "},
+        {"a=b@example.org", "pop;993", "user=;x", "p=w;d\"", "cmd --x=1 ; echo"},
+        {"\"quoted\"", "'single'", "\"", "'", "\"mixed'"},
+        {"[not a section]", ";not a comment", "=", "\xFF\xFE\x80", "\xE9t\xE9 \xC3\xA9"},
+        {"\x01"
+         "ctl@example.org",
+         "x", "\"\"", "''", " \"both\" "}};
+    {
+        SCOPED_TRACE("odd values, one write per entry");
+        expectSame(odd, true);
+    }
+    {
+        SCOPED_TRACE("the most accounts a backup holds");
+        std::vector<AccountRecord> many(32767);
+        for (std::size_t i = 0; i < many.size(); ++i) {
+            many[i] = odd[i % odd.size()];
+            many[i].Field(0) += std::to_string(i);
+        }
+        expectSame(many, false);
+    }
+    {
+        SCOPED_TRACE("no accounts");
+        expectSame({}, true);
+    }
+
+    // What the engine refuses, the direct text refuses too.
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"Key", "line\nbreak"}, {"Key", "cr\rhere"}, {"a=b", "v"}, {" Key", "v"}, {";Key", "v"}};
+    for (const auto& [key, value] : refused) {
+        SCOPED_TRACE(key + " / " + value);
+        const std::vector<win::ProfileText::KeyValue> pairs = {{"Good", "1"},
+                                                               {key.c_str(), value.c_str()}};
+        EXPECT_FALSE(win::ProfileText::NewSectionText(BackupFile::Section, pairs).has_value());
+        EXPECT_FALSE(engineText(pairs, false).has_value());
     }
 }
 
