@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
@@ -380,6 +381,72 @@ TEST(BackupNewFileText, IsTheEnginesTextForAnEmptyFile) {
         EXPECT_FALSE(win::ProfileText::NewSectionText(BackupFile::Section, pairs).has_value());
         EXPECT_FALSE(engineText(pairs, false).has_value());
     }
+}
+
+// A refill of as many rows as the list has changes the rows in place; the list must then be
+// what a list rebuilt from scratch is: every row's texts and tool tips, the selected and the
+// current row, the scroll position, and the row a lost selection comes back to.
+TEST_F(BackupRestoreTest, RefillOfAsManyRowsShowsWhatARebuiltListShows) {
+    struct Shown {
+        std::vector<std::string> rows; // texts and tool tips of both columns, one apart
+        std::vector<int> selected;
+        int current = -1, scroll = -1, reselected = -1;
+        bool operator==(const Shown&) const = default;
+    };
+    constexpr int kRows = 60, kSelected = 45;
+    const auto account = [](int i, const char* tag) {
+        return AccountRecord{"user" + std::to_string(i) + tag + "@example.org", "pop.example.org",
+                             "u", "p", ""};
+    };
+    // Fills the store with `before` accounts, loads the list and marks it as a check would,
+    // then stores kRows changed accounts and refills the list.
+    const auto refill = [&](int before) {
+        std::vector<AccountRecord> accounts;
+        for (int i = 0; i < before; ++i)
+            accounts.push_back(account(i, "-old"));
+        BackupFile::ReplaceAccounts(accounts, 0);
+        Load();
+        auto* list = form_->findChild<QTreeWidget*>("AccountList");
+        for (int i = 0; i < list->topLevelItemCount(); i += 3) {
+            list->topLevelItem(i)->setText(1, "Yes");
+            list->topLevelItem(i)->setToolTip(1, "3 new messages");
+            list->topLevelItem(i)->setToolTip(0, "row tip");
+        }
+        list->setCurrentItem(list->topLevelItem(kSelected));
+        list->verticalScrollBar()->setValue(3);
+        accounts.resize(kRows);
+        for (int i = 0; i < kRows; ++i)
+            accounts[std::size_t(i)] = account(i, i % 2 ? "-new" : "-old");
+        BackupFile::ReplaceAccounts(accounts, before);
+        form_->ReDraw();
+
+        Shown shown;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* item = list->topLevelItem(i);
+            shown.rows.push_back(
+                QStringList{item->text(0), item->text(1), item->toolTip(0), item->toolTip(1)}
+                    .join('|')
+                    .toStdString());
+        }
+        for (QTreeWidgetItem* item : list->selectedItems())
+            shown.selected.push_back(list->indexOfTopLevelItem(item));
+        shown.current = list->indexOfTopLevelItem(list->currentItem());
+        shown.scroll = list->verticalScrollBar()->value();
+        list->clearSelection();
+        const QList<QTreeWidgetItem*> again = list->selectedItems();
+        shown.reselected = again.size() == 1 ? list->indexOfTopLevelItem(again.first()) : -1;
+        return shown;
+    };
+    const Shown rebuilt = refill(kRows + 5);
+    const Shown inPlace = refill(kRows);
+    ASSERT_EQ(inPlace.rows.size(), std::size_t(kRows));
+    EXPECT_EQ(inPlace.rows[1], "user1-new@example.org|||");
+    EXPECT_EQ(inPlace.selected, std::vector<int>{kSelected});
+    EXPECT_EQ(inPlace.rows, rebuilt.rows);
+    EXPECT_EQ(inPlace.selected, rebuilt.selected);
+    EXPECT_EQ(inPlace.current, rebuilt.current);
+    EXPECT_EQ(inPlace.scroll, rebuilt.scroll);
+    EXPECT_EQ(inPlace.reselected, rebuilt.reselected);
 }
 
 // 200 accounts: the backup puts one new file in place, once; the restore opens the file once.
