@@ -293,7 +293,7 @@ bool PostlarkForm::Form_Load() {
     sysIcon_->Initialize(hWnd_, postlarkImage_, kTrayTip, kTrayCallback);
 
     FlashPhase = true;
-    LoadAccountList();
+    LoadAccountList(StoredAddresses());
     ApplyProgressOptions();
     ApplyCommandLine();
     if (endRequested_)
@@ -359,21 +359,28 @@ void PostlarkForm::ApplyCommandLine() {
         show();
 }
 
-void PostlarkForm::LoadAccountList() {
+// The address of every stored account, in account order, as the list's rows show them.
+std::vector<std::string> PostlarkForm::StoredAddresses() {
     const double stored = SettingsStore::GetNumber("NumAccts", 0);
     if (!(stored > 0))
-        return;
+        return {};
     // Account numbers are 16-bit; a larger count can only come from a damaged file.
     const int count = int(std::min(std::floor(stored), 32767.0));
     std::vector<std::string> keys;
     keys.reserve(static_cast<std::size_t>(count));
     for (int p = 1; p <= count; ++p)
         keys.push_back("EmailAddress" + std::to_string(p - 1));
+    return SettingsStore::GetValues(keys, "Bad Read");
+}
+
+void PostlarkForm::LoadAccountList(const std::vector<std::string>& addresses) {
     // The rows go in as one batch: the list lays itself out once instead of once per row.
     QList<QTreeWidgetItem*> rows;
-    rows.reserve(count);
-    for (const std::string& address : SettingsStore::GetValues(keys, "Bad Read"))
+    rows.reserve(qsizetype(addresses.size()));
+    for (const std::string& address : addresses)
         rows.append(new QTreeWidgetItem(QStringList{AnsiToQString(address)}));
+    if (rows.isEmpty())
+        return;
     accountList_->addTopLevelItems(rows);
     if (SelectedAccount() < 0)
         SelectRow(0);
@@ -387,10 +394,28 @@ void PostlarkForm::ReDraw() {
     EndCheckRunForListChange();
     // The account that was selected stays selected (by number, the last row if it is gone).
     const int selected = std::max(SelectedAccount(), 0);
+    const std::vector<std::string> addresses = StoredAddresses();
+    if (!addresses.empty() && addresses.size() == std::size_t(AccountRowCount())) {
+        // As many rows as before: each row becomes a fresh row of its address (the new-mail
+        // column and the tool tips emptied), without the list rebuilding and laying out its
+        // rows. What a rebuilt list shows is kept: the selection on the same row, that row
+        // current, and the list scrolled from the top just far enough to show it.
+        for (int row = 0; row < AccountRowCount(); ++row) {
+            QTreeWidgetItem* item = accountList_->topLevelItem(row);
+            *item = QTreeWidgetItem(QStringList{AnsiToQString(addresses[std::size_t(row)])});
+        }
+        accountList_->viewport()->update();
+        accountList_->scrollToTop();
+        SelectRow(selected);
+        lastSelectedRow_ = SelectedAccount();
+        accountList_->scrollTo(accountList_->currentIndex());
+        SyncPushWatchers();
+        return;
+    }
     refilling_ = true;
     accountList_->clear();
     refilling_ = false;
-    LoadAccountList();
+    LoadAccountList(addresses);
     SelectRow(selected);
     SyncPushWatchers();
 }

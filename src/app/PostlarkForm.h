@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -168,7 +169,9 @@ private:
     void FixWindowSize();
     void PlaceTwips(QWidget* w, int left, int top, int width, int height);
     void RestorePosition();
-    void LoadAccountList();
+    // The address of every stored account, in account order, as the list's rows show them.
+    static std::vector<std::string> StoredAddresses();
+    void LoadAccountList(const std::vector<std::string>& addresses);
     void ApplyProgressOptions();
     void ApplyCommandLine();
     void Form_Unload();

@@ -60,15 +60,20 @@ bool WriteBackup(const std::string& path, const std::vector<BackupFile::Entry>& 
     settings.reserve(entries.size());
     for (const BackupFile::Entry& entry : entries)
         settings.emplace_back(entry.Name.c_str(), entry.Value.c_str());
-    const auto edit = [&](win::ProfileText& text) {
+    // A new or empty file receives the section's text made directly, the same bytes the
+    // profile engine writes there (the entry names all differ, and none is surplus).
+    const auto edit = [&](const std::string& before) -> std::optional<std::string> {
+        if (before.empty())
+            return win::ProfileText::NewSectionText(BackupFile::Section, settings);
+        win::ProfileText text(before);
         if (!text.Write(BackupFile::Section, settings))
-            return false;
+            return std::nullopt;
         text.DeleteEntries(BackupFile::Section, [&](std::string_view name) {
             return BackupFile::IsSurplusEntry(name, accountCount);
         });
-        return true;
+        return text.Text();
     };
-    return win::EditProfileFile(path, edit, true) != 0;
+    return win::EditProfileFileText(path, edit, true) != 0;
 }
 
 } // namespace

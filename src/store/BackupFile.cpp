@@ -9,6 +9,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace postlark::BackupFile {
 
@@ -59,22 +60,24 @@ std::vector<AccountRecord> StoredAccounts(long count) {
     return records;
 }
 
-std::string FileValue(const std::string& value) {
+std::string FileValue(std::string value) {
     const bool blankEdge = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
     const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                         value.back() == value.front();
-    return blankEdge || quoted ? '"' + value + '"' : value;
+    if (!blankEdge && !quoted)
+        return value; // moved
+    return '"' + value + '"';
 }
 
-std::vector<Entry> BackupEntries(const std::vector<AccountRecord>& accounts) {
+std::vector<Entry> BackupEntries(std::vector<AccountRecord> accounts) {
     std::vector<Entry> entries;
     entries.reserve(AccountFields.size() * accounts.size() + 1);
     for (std::size_t f = 0; f < AccountFields.size(); ++f) {
         for (std::size_t i = 0; i < accounts.size(); ++i) {
-            const std::string& value = accounts[i].Field(f);
-            entries.push_back(
-                {AccountKey(AccountFields[f], static_cast<long>(i)),
-                 f == kPasswordField ? modHEX::HexEncode(value, " ") : FileValue(value)});
+            std::string& value = accounts[i].Field(f);
+            entries.push_back({AccountKey(AccountFields[f], static_cast<long>(i)),
+                               f == kPasswordField ? modHEX::HexEncode(value, " ")
+                                                   : FileValue(std::move(value))});
         }
     }
     entries.push_back(

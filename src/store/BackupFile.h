@@ -30,11 +30,12 @@ std::vector<AccountRecord> StoredAccounts(long count);
 // The entries a backup writes, in the order a fresh file receives them: every EmailAddress,
 // then every POP, UserName, Password (hex, pairs one space apart), Program, each in account
 // order, and NumAccts (the number of accounts) last. An empty password is an empty entry.
-std::vector<Entry> BackupEntries(const std::vector<AccountRecord>& accounts);
+// The accounts are taken by value: a value the file holds as it stands is moved, not copied.
+std::vector<Entry> BackupEntries(std::vector<AccountRecord> accounts);
 
 // The file form of a value: as it stands, or in double quotes when a profile reader would
 // otherwise drop its surrounding blanks or quotes, so every value reads back unchanged.
-std::string FileValue(const std::string& value);
+std::string FileValue(std::string value);
 
 // Whether `name` is an account entry (field name, any case, then a decimal number) whose
 // number is `count` or above: what an older, larger backup leaves behind.

@@ -3,11 +3,11 @@
 // line, against a store in a temporary folder. Questions and file dialogs are answered
 // through the modal seam.
 #include "app/PostlarkForm.h"
+#include "platform/shell/ShellNotify.h"
+#include "platform/system/ProfileString.h"
+#include "platform/system/SingleInstance.h"
 #include "platform/window/ModalAnswerer.h"
 #include "platform/window/MsgBox.h"
-#include "platform/system/ProfileString.h"
-#include "platform/shell/ShellNotify.h"
-#include "platform/system/SingleInstance.h"
 #include "store/AccountRecord.h"
 #include "store/BackupFile.h"
 #include "store/PassCryptModule.h"
@@ -18,12 +18,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
+#include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -312,6 +315,138 @@ TEST_F(BackupRestoreTest, BackupWritesWhatTheEngineWritesEntryByEntry) {
         ASSERT_EQ(Backup(file).size(), 1u);
         EXPECT_EQ(ReadBytes(file), ReadBytes(QString::fromStdString(reference)));
     }
+}
+
+// A new backup file's text is made without the profile engine; it must be the engine's bytes
+// for an empty file, for odd values and for the most accounts a backup can hold.
+TEST(BackupNewFileText, IsTheEnginesTextForAnEmptyFile) {
+    const auto engineText = [](const std::vector<win::ProfileText::KeyValue>& entries,
+                               bool oneByOne) -> std::optional<std::string> {
+        win::ProfileText text;
+        if (oneByOne) {
+            for (const auto& [key, value] : entries) {
+                if (!text.Write(BackupFile::Section, key, value))
+                    return std::nullopt;
+            }
+        } else if (!text.Write(BackupFile::Section, entries)) {
+            return std::nullopt;
+        }
+        return text.Text();
+    };
+    const auto expectSame = [&](const std::vector<AccountRecord>& accounts, bool oneByOne) {
+        const std::vector<BackupFile::Entry> entries = BackupFile::BackupEntries(accounts);
+        std::vector<win::ProfileText::KeyValue> pairs;
+        for (const BackupFile::Entry& entry : entries)
+            pairs.emplace_back(entry.Name.c_str(), entry.Value.c_str());
+        const std::optional<std::string> fast =
+            win::ProfileText::NewSectionText(BackupFile::Section, pairs);
+        ASSERT_TRUE(fast.has_value());
+        EXPECT_EQ(*fast, engineText(pairs, oneByOne));
+    };
+
+    const std::vector<AccountRecord> odd = {
+        {"", "", "", "", ""},
+        {" lead@example.org", "trail.example.org ", "\tab\t", " ", "  "},
+        {"a=b@example.org", "pop;993", "user=;x", "p=w;d\"", "cmd --x=1 ; echo"},
+        {"\"quoted\"", "'single'", "\"", "'", "\"mixed'"},
+        {"[not a section]", ";not a comment", "=", "\xFF\xFE\x80", "\xE9t\xE9 \xC3\xA9"},
+        {"\x01"
+         "ctl@example.org",
+         "x", "\"\"", "''", " \"both\" "}};
+    {
+        SCOPED_TRACE("odd values, one write per entry");
+        expectSame(odd, true);
+    }
+    {
+        SCOPED_TRACE("the most accounts a backup holds");
+        std::vector<AccountRecord> many(32767);
+        for (std::size_t i = 0; i < many.size(); ++i) {
+            many[i] = odd[i % odd.size()];
+            many[i].Field(0) += std::to_string(i);
+        }
+        expectSame(many, false);
+    }
+    {
+        SCOPED_TRACE("no accounts");
+        expectSame({}, true);
+    }
+
+    // What the engine refuses, the direct text refuses too.
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"Key", "line\nbreak"}, {"Key", "cr\rhere"}, {"a=b", "v"}, {" Key", "v"}, {";Key", "v"}};
+    for (const auto& [key, value] : refused) {
+        SCOPED_TRACE(key + " / " + value);
+        const std::vector<win::ProfileText::KeyValue> pairs = {{"Good", "1"},
+                                                               {key.c_str(), value.c_str()}};
+        EXPECT_FALSE(win::ProfileText::NewSectionText(BackupFile::Section, pairs).has_value());
+        EXPECT_FALSE(engineText(pairs, false).has_value());
+    }
+}
+
+// A refill of as many rows as the list has changes the rows in place; the list must then be
+// what a list rebuilt from scratch is: every row's texts and tool tips, the selected and the
+// current row, the scroll position, and the row a lost selection comes back to.
+TEST_F(BackupRestoreTest, RefillOfAsManyRowsShowsWhatARebuiltListShows) {
+    struct Shown {
+        std::vector<std::string> rows; // texts and tool tips of both columns, one apart
+        std::vector<int> selected;
+        int current = -1, scroll = -1, reselected = -1;
+        bool operator==(const Shown&) const = default;
+    };
+    constexpr int kRows = 60, kSelected = 45;
+    const auto account = [](int i, const char* tag) {
+        return AccountRecord{"user" + std::to_string(i) + tag + "@example.org", "pop.example.org",
+                             "u", "p", ""};
+    };
+    // Fills the store with `before` accounts, loads the list and marks it as a check would,
+    // then stores kRows changed accounts and refills the list.
+    const auto refill = [&](int before) {
+        std::vector<AccountRecord> accounts;
+        for (int i = 0; i < before; ++i)
+            accounts.push_back(account(i, "-old"));
+        BackupFile::ReplaceAccounts(accounts, 0);
+        Load();
+        auto* list = form_->findChild<QTreeWidget*>("AccountList");
+        for (int i = 0; i < list->topLevelItemCount(); i += 3) {
+            list->topLevelItem(i)->setText(1, "Yes");
+            list->topLevelItem(i)->setToolTip(1, "3 new messages");
+            list->topLevelItem(i)->setToolTip(0, "row tip");
+        }
+        list->setCurrentItem(list->topLevelItem(kSelected));
+        list->verticalScrollBar()->setValue(3);
+        accounts.resize(kRows);
+        for (int i = 0; i < kRows; ++i)
+            accounts[std::size_t(i)] = account(i, i % 2 ? "-new" : "-old");
+        BackupFile::ReplaceAccounts(accounts, before);
+        form_->ReDraw();
+
+        Shown shown;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* item = list->topLevelItem(i);
+            shown.rows.push_back(
+                QStringList{item->text(0), item->text(1), item->toolTip(0), item->toolTip(1)}
+                    .join('|')
+                    .toStdString());
+        }
+        for (QTreeWidgetItem* item : list->selectedItems())
+            shown.selected.push_back(list->indexOfTopLevelItem(item));
+        shown.current = list->indexOfTopLevelItem(list->currentItem());
+        shown.scroll = list->verticalScrollBar()->value();
+        list->clearSelection();
+        const QList<QTreeWidgetItem*> again = list->selectedItems();
+        shown.reselected = again.size() == 1 ? list->indexOfTopLevelItem(again.first()) : -1;
+        return shown;
+    };
+    const Shown rebuilt = refill(kRows + 5);
+    const Shown inPlace = refill(kRows);
+    ASSERT_EQ(inPlace.rows.size(), std::size_t(kRows));
+    EXPECT_EQ(inPlace.rows[1], "user1-new@example.org|||");
+    EXPECT_EQ(inPlace.selected, std::vector<int>{kSelected});
+    EXPECT_EQ(inPlace.rows, rebuilt.rows);
+    EXPECT_EQ(inPlace.selected, rebuilt.selected);
+    EXPECT_EQ(inPlace.current, rebuilt.current);
+    EXPECT_EQ(inPlace.scroll, rebuilt.scroll);
+    EXPECT_EQ(inPlace.reselected, rebuilt.reselected);
 }
 
 // 200 accounts: the backup puts one new file in place, once; the restore opens the file once.

@@ -229,6 +229,21 @@ std::optional<ProfileText> ReadProfileFile(const std::string& fileName) {
 
 BOOL EditProfileFile(const std::string& fileName, const std::function<bool(ProfileText&)>& edit,
                      bool ownerOnly) {
+    return EditProfileFileText(
+        fileName,
+        [&](const std::string& text) -> std::optional<std::string> {
+            ProfileText profile(text);
+            if (!edit(profile))
+                return std::nullopt;
+            return profile.Text();
+        },
+        ownerOnly);
+}
+
+BOOL EditProfileFileText(
+    const std::string& fileName,
+    const std::function<std::optional<std::string>(const std::string& text)>& edit,
+    bool ownerOnly) {
     std::string path;
     bool exists = false;
     struct stat info {};
@@ -245,19 +260,18 @@ BOOL EditProfileFile(const std::string& fileName, const std::function<bool(Profi
         }
         before = std::move(*text);
     }
-    ProfileText profile(before);
-    if (!edit(profile)) {
+    const std::optional<std::string> after = edit(before);
+    if (!after) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE_;
     }
-    const std::string after = profile.Text();
     const mode_t mode = ownerOnly || !exists ? 0600 : (info.st_mode & 07777);
     const bool sameMode = !exists || (info.st_mode & 07777) == mode;
-    if (after == before && sameMode) {
+    if (*after == before && sameMode) {
         SetLastError(ERROR_SUCCESS);
         return TRUE_;
     }
-    if (!ReplaceFile(path, after, mode))
+    if (!ReplaceFile(path, *after, mode))
         return FALSE_;
     SetLastError(ERROR_SUCCESS);
     return TRUE_;

@@ -4,8 +4,8 @@
 // the file whole (temporary file beside it, then rename), keeping an existing file's mode; a
 // new file is created owner-only. A path that is not a regular file, or a file that cannot be
 // read, is an error: a write then fails and never empties or replaces it.
-#include "platform/system/ProfileText.h"
 #include "platform/base/Win32Types.h"
+#include "platform/system/ProfileText.h"
 
 #include <functional>
 #include <optional>
@@ -51,6 +51,12 @@ std::optional<ProfileText> ReadProfileFile(const std::string& fileName);
 // (ERROR_INVALID_PARAMETER). Returns nonzero on success, 0 with the reason in GetLastError.
 BOOL EditProfileFile(const std::string& fileName, const std::function<bool(ProfileText&)>& edit,
                      bool ownerOnly);
+
+// As EditProfileFile, with `edit` given the file's whole text (a missing file's as empty)
+// and returning the new text, or nullopt to leave the file as it was.
+BOOL EditProfileFileText(
+    const std::string& fileName,
+    const std::function<std::optional<std::string>(const std::string& text)>& edit, bool ownerOnly);
 
 // The whole value of `key` in `section` of `fileName`, never cut at a buffer size; nullopt
 // when the file, the section or the entry is missing.

@@ -370,6 +370,38 @@ bool ProfileText::Write(const char* section, std::span<const KeyValue> entries) 
     return true;
 }
 
+std::optional<std::string> ProfileText::NewSectionText(const char* section,
+                                                       std::span<const KeyValue> entries) {
+    if (!CanHold(section, nullptr, nullptr))
+        return std::nullopt;
+    const std::string_view name = section;
+    std::size_t size = 1 + name.size() + 1 + kNewLine.size();
+    for (const auto& [key, value] : entries) {
+        if (!key || !value)
+            return std::nullopt;
+        const std::string_view keyText = key, valueText = value;
+        if (!NameFitsALine(keyText, true) || HasLineBreak(valueText))
+            return std::nullopt;
+        size += keyText.size() + 1 + valueText.size() + kNewLine.size();
+    }
+    std::string text;
+    if (entries.empty())
+        return text;
+    // Every entry line holds '=', so none is blank: each goes after the one before it.
+    text.reserve(size);
+    text += '[';
+    text += name;
+    text += ']';
+    text += kNewLine;
+    for (const auto& [key, value] : entries) {
+        text += key;
+        text += '=';
+        text += value;
+        text += kNewLine;
+    }
+    return text;
+}
+
 std::size_t ProfileText::DeleteEntries(const char* section,
                                        const std::function<bool(std::string_view name)>& doomed) {
     const std::optional<SectionRange> range =

@@ -78,6 +78,14 @@ public:
     using KeyValue = std::pair<const char*, const char*>;
     bool Write(const char* section, std::span<const KeyValue> entries);
 
+    // The text Write(section, entries) gives an empty ProfileText, made without one: the
+    // section header, then one line per entry in their order, each line ended with CR LF (no
+    // text when `entries` is empty). The names must differ from each other without regard to
+    // ASCII case; a repeated name would change its first line there instead. nullopt when a
+    // write could not hold one of them (CanHold).
+    static std::optional<std::string> NewSectionText(const char* section,
+                                                     std::span<const KeyValue> entries);
+
     // Deletes the entries of the first section named `section` whose names `doomed` accepts,
     // giving the same text as one Write(section, name, nullptr) for each name that KeyNames
     // lists and `doomed` accepts (each such write deletes the first entry of that name).
