@@ -44,8 +44,7 @@ std::optional<std::vector<AccountRecord>> Check(const std::string& file) {
     const auto text = win::ReadProfileFile(file);
     if (!text)
         return std::nullopt;
-    return BackupFile::ReadBackup(
-        [&](const std::string& name) { return text->Value(BackupFile::Section, name); });
+    return BackupFile::ReadBackup(text->Entries(BackupFile::Section));
 }
 
 // Three stored accounts and an option, before every restore.

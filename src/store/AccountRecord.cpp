@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -42,10 +43,10 @@ std::string AccountKey(std::string_view field, long index) {
     // back-up and restore make one key per field of every account.
     char digits[24];
     const auto [end, error] = std::to_chars(digits, digits + sizeof digits, index);
-    std::string key;
-    key.reserve(field.size() + static_cast<std::size_t>(end - digits));
-    key.append(field);
-    key.append(digits, end);
+    const auto count = static_cast<std::size_t>(end - digits);
+    std::string key(field.size() + count, '\0');
+    std::memcpy(key.data(), field.data(), field.size());
+    std::memcpy(key.data() + field.size(), digits, count);
     return key;
 }
 

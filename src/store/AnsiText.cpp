@@ -29,10 +29,11 @@ int UnicodeToByte(char16_t u) {
 } // namespace
 
 QString AnsiToQString(const std::string& bytes) {
-    QString out;
-    out.reserve(static_cast<qsizetype>(bytes.size()));
-    for (unsigned char b : bytes)
-        out.append(QChar(ByteToUnicode(b)));
+    // Made at its final size and filled in place: the account list converts every address.
+    QString out(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    QChar* to = out.data();
+    for (const unsigned char b : bytes)
+        *to++ = QChar(ByteToUnicode(b));
     return out;
 }
 

@@ -6,7 +6,6 @@
 #include "store/modHEX.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <utility>
@@ -32,12 +31,36 @@ std::optional<long> AccountCount(const std::string& text) {
     return static_cast<long>(*number);
 }
 
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names compare as a profile reader compares them: ASCII letters in either case, whatever the
+// locale. Equal bytes need no case lookup; a backup's own names match byte for byte.
 bool SameLetters(std::string_view a, std::string_view b) {
-    // Equal bytes need no case lookup; a backup's own names match byte for byte.
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return x == y || std::tolower(static_cast<unsigned char>(x)) ==
-                                    std::tolower(static_cast<unsigned char>(y));
-           });
+    return a.size() == b.size() &&
+           (a == b || std::equal(a.begin(), a.end(), b.begin(),
+                                 [](char x, char y) { return AsciiLower(x) == AsciiLower(y); }));
+}
+
+// The field position and account number of an account key as AccountKey writes it (field
+// name in any case, then the number in decimal without a sign or leading zeros), or nullopt.
+std::optional<std::pair<std::size_t, long>> AccountKeyParts(std::string_view name) {
+    for (std::size_t f = 0; f < AccountFields.size(); ++f) {
+        const std::string_view field = AccountFields[f];
+        if (name.size() <= field.size() || !SameLetters(name.substr(0, field.size()), field))
+            continue;
+        const std::string_view digits = name.substr(field.size());
+        if (digits.front() == '-' || (digits.size() > 1 && digits.front() == '0'))
+            return std::nullopt;
+        long number = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (error != std::errc() || end != digits.data() + digits.size() || number < 0)
+            return std::nullopt;
+        return std::pair{f, number};
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -101,30 +124,43 @@ bool IsSurplusEntry(std::string_view name, long count) {
     return false;
 }
 
-std::optional<std::vector<AccountRecord>> ReadBackup(const EntryReader& read) {
-    const std::optional<std::string> countText = read(NumAcctsKey);
-    const std::optional<long> count = countText ? AccountCount(*countText) : std::nullopt;
+std::optional<std::vector<AccountRecord>> ReadBackup(std::span<const NamedValue> entries) {
+    // One pass over the entries, each put in its place, instead of a look-up per field of
+    // every account.
+    const auto numAccts = std::find_if(entries.begin(), entries.end(), [](const NamedValue& e) {
+        return SameLetters(e.first, NumAcctsKey);
+    });
+    const std::optional<long> count =
+        numAccts == entries.end() ? std::nullopt : AccountCount(std::string(numAccts->second));
     if (!count)
         return std::nullopt;
-    std::vector<AccountRecord> accounts(static_cast<std::size_t>(*count));
-    for (std::size_t f = 0; f < AccountFields.size(); ++f) {
-        for (long i = 0; i < *count; ++i) {
-            std::optional<std::string> value = read(AccountKey(AccountFields[f], i));
-            if (!value && f != kProgramField)
+    const auto accountCount = static_cast<std::size_t>(*count);
+    std::vector<AccountRecord> accounts(accountCount);
+    std::vector<bool> found(accountCount * AccountFields.size(), false);
+    for (const auto& [name, value] : entries) {
+        const auto parts = AccountKeyParts(name);
+        if (!parts || static_cast<std::size_t>(parts->second) >= accountCount)
+            continue;
+        const std::size_t at =
+            static_cast<std::size_t>(parts->second) * AccountFields.size() + parts->first;
+        if (found[at])
+            continue; // the first entry of a name counts
+        found[at] = true;
+        accounts[static_cast<std::size_t>(parts->second)].Field(parts->first) = value;
+    }
+    for (std::size_t i = 0; i < accountCount; ++i) {
+        for (std::size_t f = 0; f < AccountFields.size(); ++f) {
+            if (!found[i * AccountFields.size() + f] && f != kProgramField)
                 return std::nullopt;
-            std::string& field = accounts[static_cast<std::size_t>(i)].Field(f);
-            if (f != kPasswordField) {
-                field = value.value_or("");
-                continue;
-            }
-            // Pairs one character apart: 3m - 1 characters for m bytes.
-            if (!value->empty() && (value->size() + 1) % 3 != 0)
-                return std::nullopt;
-            try {
-                field = modHEX::HexDecode(*value, 1);
-            } catch (const RuntimeError&) {
-                return std::nullopt;
-            }
+        }
+        std::string& password = accounts[i].Field(kPasswordField);
+        // Pairs one character apart: 3m - 1 characters for m bytes.
+        if (!password.empty() && (password.size() + 1) % 3 != 0)
+            return std::nullopt;
+        try {
+            password = modHEX::HexDecode(password, 1);
+        } catch (const RuntimeError&) {
+            return std::nullopt;
         }
     }
     return accounts;

@@ -6,10 +6,11 @@
 // the caller does the file access.
 #include "store/AccountRecord.h"
 
-#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace postlark::BackupFile {
@@ -41,14 +42,17 @@ std::string FileValue(std::string value);
 // number is `count` or above: what an older, larger backup leaves behind.
 bool IsSurplusEntry(std::string_view name, long count);
 
-// Returns the value of an entry of the section, or nullopt when the file has no such entry.
-using EntryReader = std::function<std::optional<std::string>(const std::string& name)>;
+// An entry of the backup section as a profile reader gives it: the name without surrounding
+// blanks, and the value without its surrounding blanks and then one pair of quotes.
+using NamedValue = std::pair<std::string_view, std::string_view>;
 
-// Reads and checks a whole backup: NumAccts a whole number from 0 to 32767 (blanks around it
-// allowed), and for every account its EmailAddress, POP, UserName and Password entries present,
-// each Password hex pairs one character apart (or empty). A missing Program entry reads as
-// empty. Gives nullopt when any of it fails, so nothing is stored from a damaged file.
-std::optional<std::vector<AccountRecord>> ReadBackup(const EntryReader& read);
+// Reads and checks a whole backup from its section's entries in file order, where the first
+// entry of a name (in any ASCII case) counts, as a profile reader reads it: NumAccts a whole
+// number from 0 to 32767 (blanks around it allowed), and for every account its EmailAddress,
+// POP, UserName and Password entries present, each Password hex pairs one character apart (or
+// empty). A missing Program entry reads as empty. Gives nullopt when any of it fails, so
+// nothing is stored from a damaged file.
+std::optional<std::vector<AccountRecord>> ReadBackup(std::span<const NamedValue> entries);
 
 // Replaces every stored account with `accounts` in one atomic store write: their keys and
 // NumAccts are set, and the keys of every former account above them are deleted (those of

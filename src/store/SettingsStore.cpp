@@ -2,11 +2,9 @@
 #include "store/SettingsStore.h"
 
 #include "platform/base/RuntimeError.h"
+#include "store/SettingsTable.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -22,7 +20,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 #include <utility>
 
 namespace postlark {
@@ -30,271 +27,11 @@ namespace postlark {
 namespace {
 
 constexpr const char* kApplication = "Postlark";
-constexpr std::string_view kSectionHeader = "[Settings]";
 
 [[noreturn]] void Fail(const std::string& action, const std::string& path, int error) {
     const std::string reason = std::strerror(error);
     throw SettingsStoreError(
         "Path/File access error: cannot " + action + " " + path + " (" + reason + ")", reason);
-}
-
-// ---- File form -------------------------------------------------------------------------
-//
-// The file is "[Settings]" followed by one "key=value" line per entry, LF line ends. In keys
-// and values the bytes 0x20-0x7E stand for themselves, except '\', '=', '[', ']', ';' and
-// '#'; those, and every other byte (controls, CR, LF, DEL, 0x80-0xFF), are written as "\xHH"
-// with two upper-case hex digits. So each entry is one line with exactly one raw '=', and no
-// stored text can pass for a section header or a comment. Reading is lenient: raw bytes are
-// taken as they stand; only a line without '=' or with a broken "\x" escape is skipped.
-
-constexpr bool EscapedByte(unsigned char c) {
-    return c < 0x20 || c > 0x7E || c == '\\' || c == '=' || c == '[' || c == ']' || c == ';' ||
-           c == '#';
-}
-
-// EscapedByte for every byte, looked up: a save checks every byte of the store twice.
-constexpr auto kEscaped = [] {
-    std::array<bool, 256> escaped{};
-    for (int c = 0; c < 256; ++c)
-        escaped[std::size_t(c)] = EscapedByte(static_cast<unsigned char>(c));
-    return escaped;
-}();
-
-bool NeedsEscape(unsigned char c) {
-    return kEscaped[c];
-}
-
-void AppendEscaped(std::string& out, std::string_view text) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    // Runs of bytes that stand for themselves are copied whole.
-    std::size_t plain = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (!NeedsEscape(c))
-            continue;
-        out.append(text.data() + plain, i - plain);
-        const char escape[] = {'\\', 'x', hex[c >> 4], hex[c & 0x0F]};
-        out.append(escape, sizeof escape);
-        plain = i + 1;
-    }
-    out.append(text.data() + plain, text.size() - plain);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-std::optional<std::string> Unescape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (i + 3 >= text.size() || text[i + 1] != 'x')
-            return std::nullopt;
-        const int high = HexDigit(text[i + 2]), low = HexDigit(text[i + 3]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        out += static_cast<char>(high * 16 + low);
-        i += 3;
-    }
-    return out;
-}
-
-bool IsSettingsHeader(std::string_view line) {
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
-        line.remove_suffix(1);
-    return line.size() == kSectionHeader.size() &&
-           std::equal(line.begin(), line.end(), kSectionHeader.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
-}
-
-// Calls visit(key text, value text) for each line of the Settings section, in file order;
-// both texts are still escaped.
-template <typename Visit> void ForEachLine(std::string_view text, Visit&& visit) {
-    bool inSection = false;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (line.empty() || line.front() == ';' || line.front() == '#')
-            continue;
-        if (line.front() == '[') {
-            inSection = IsSettingsHeader(line);
-            continue;
-        }
-        const std::size_t equals = line.find('=');
-        if (inSection && equals != std::string_view::npos)
-            visit(line.substr(0, equals), line.substr(equals + 1));
-    }
-}
-
-// The entries of the Settings section in file order, with each key found in constant time.
-// A removed entry stays in place as a gap until the table is written, so removing many keys
-// (renumbering accounts) costs no more than one pass.
-// The index is open addressing over one array of entry positions, so copying a table (every
-// save works on a copy) copies that array whole instead of allocating a node per key.
-class Table {
-public:
-    const std::string* Find(std::string_view key) const {
-        if (slots_.empty())
-            return nullptr;
-        const std::size_t slot = FindSlot(key, std::hash<std::string_view>()(key));
-        return slots_[slot] == kEmpty ? nullptr : &entries_[slots_[slot] - 1].value;
-    }
-
-    void Reserve(std::size_t count) {
-        entries_.reserve(count);
-        if (SlotsFor(count) > slots_.size())
-            Reindex(SlotsFor(count));
-    }
-
-    // Replaces the value in place, or appends the key at the end.
-    void Set(std::string key, std::string value) {
-        const std::size_t hash = std::hash<std::string_view>()(key);
-        if (!slots_.empty()) {
-            if (const std::size_t slot = FindSlot(key, hash); slots_[slot] != kEmpty) {
-                entries_[slots_[slot] - 1].value = std::move(value);
-                return;
-            }
-        }
-        if (SlotsFor(entries_.size() + 1) > slots_.size())
-            Reindex(SlotsFor(entries_.size() + 1));
-        slots_[FindSlot(key, hash)] = entries_.size() + 1;
-        entries_.push_back({std::move(key), std::move(value), hash, true});
-        ++live_;
-    }
-
-    void Erase(std::string_view key) {
-        if (slots_.empty())
-            return;
-        const std::size_t slot = FindSlot(key, std::hash<std::string_view>()(key));
-        if (slots_[slot] == kEmpty)
-            return;
-        // The slot keeps pointing at the gap, so the keys probed past it are still found.
-        entries_[slots_[slot] - 1].live = false;
-        --live_;
-    }
-
-    // Drops the gaps left by removed entries.
-    void Compact() {
-        if (live_ == entries_.size())
-            return;
-        std::erase_if(entries_, [](const Entry& e) { return !e.live; });
-        Reindex(SlotsFor(entries_.size()));
-    }
-
-    // The same keys with the same values in the same order.
-    bool operator==(const Table& other) const {
-        if (live_ != other.live_)
-            return false;
-        auto a = entries_.begin(), b = other.entries_.begin();
-        for (;; ++a, ++b) {
-            a = std::find_if(a, entries_.end(), [](const Entry& e) { return e.live; });
-            b = std::find_if(b, other.entries_.end(), [](const Entry& e) { return e.live; });
-            if (a == entries_.end() || b == other.entries_.end())
-                return a == entries_.end() && b == other.entries_.end();
-            if (a->key != b->key || a->value != b->value)
-                return false;
-        }
-    }
-
-    std::string Serialize() const {
-        std::size_t size = kSectionHeader.size() + 1;
-        for (const Entry& e : entries_)
-            size += e.live ? EscapedSize(e.key) + EscapedSize(e.value) + 2 : 0;
-        std::string text;
-        text.reserve(size);
-        text += kSectionHeader;
-        text += '\n';
-        for (const Entry& e : entries_) {
-            if (!e.live)
-                continue;
-            AppendEscaped(text, e.key);
-            text += '=';
-            AppendEscaped(text, e.value);
-            text += '\n';
-        }
-        return text;
-    }
-
-private:
-    static constexpr std::size_t kEmpty = 0; // a slot holds an entry's position + 1
-
-    static std::size_t EscapedSize(std::string_view text) {
-        std::size_t size = text.size();
-        for (const char c : text)
-            size += NeedsEscape(static_cast<unsigned char>(c)) ? 3 : 0;
-        return size;
-    }
-
-    // A power of two at least twice the number of entries (gaps included), so a probe ends
-    // soon at an empty slot.
-    static std::size_t SlotsFor(std::size_t entries) {
-        return std::bit_ceil(std::max<std::size_t>(2 * entries, 16));
-    }
-
-    // The slot of the live entry `key`, or the empty slot where it would go.
-    std::size_t FindSlot(std::string_view key, std::size_t hash) const {
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-            if (slots_[slot] == kEmpty)
-                return slot;
-            const Entry& e = entries_[slots_[slot] - 1];
-            if (e.live && e.hash == hash && e.key == key)
-                return slot;
-        }
-    }
-
-    // A new index of `count` slots over the live entries.
-    void Reindex(std::size_t count) {
-        slots_.assign(count, kEmpty);
-        const std::size_t mask = count - 1;
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (!entries_[i].live)
-                continue;
-            std::size_t slot = entries_[i].hash & mask;
-            while (slots_[slot] != kEmpty)
-                slot = (slot + 1) & mask;
-            slots_[slot] = i + 1;
-        }
-    }
-
-    struct Entry {
-        std::string key;
-        std::string value;
-        std::size_t hash; // of the key
-        bool live;
-    };
-    std::vector<Entry> entries_;
-    std::vector<std::size_t> slots_;
-    std::size_t live_ = 0; // entries that are no gap
-};
-
-// The Settings section of a file's text; a later line for the same key wins.
-Table Parse(std::string_view text) {
-    Table table;
-    // One entry per line at most: sized once for the whole file.
-    table.Reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-    ForEachLine(text, [&](std::string_view keyText, std::string_view valueText) {
-        auto key = Unescape(keyText);
-        auto value = Unescape(valueText);
-        if (key && value)
-            table.Set(std::move(*key), std::move(*value));
-    });
-    return table;
 }
 
 // ---- Files -----------------------------------------------------------------------------
@@ -394,7 +131,7 @@ std::optional<std::string> ReadStoreFile(const std::string& path, int& error,
 class ParsedStore {
 public:
     // The parsed file, or nullptr (with the error) when it cannot be read.
-    std::shared_ptr<const Table> Load(const std::string& path, int& error) {
+    std::shared_ptr<const SettingsTable> Load(const std::string& path, int& error) {
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0) {
             error = errno;
@@ -408,7 +145,7 @@ public:
                 return table_;
         }
         if (error == ENOENT) {
-            auto empty = std::make_shared<const Table>();
+            auto empty = std::make_shared<SettingsTable>();
             Remember(path, Identity(), empty);
             return empty;
         }
@@ -421,7 +158,7 @@ public:
         const auto text = ReadStoreFile(path, error, &read);
         if (!text)
             return nullptr;
-        auto table = std::make_shared<const Table>(Parse(*text));
+        auto table = std::make_shared<SettingsTable>(SettingsTable::Parse(*text));
         Remember(path, read, table);
         return table;
     }
@@ -434,11 +171,25 @@ public:
             if (table_ && path == path_ && identity == identity_)
                 return;
         }
-        Remember(path, identity, std::make_shared<const Table>(Parse(text)));
+        Remember(path, identity, std::make_shared<SettingsTable>(SettingsTable::Parse(text)));
+    }
+
+    // The table to change for a save: the kept one itself when nothing else holds it (it is
+    // no longer kept: the save keeps what it writes), else a copy. Tables are made non-const,
+    // so the sole owner may change one. A save of many accounts saves copying the whole store.
+    SettingsTable Take(std::shared_ptr<const SettingsTable> table) {
+        {
+            const std::lock_guard<std::mutex> guard(mutex_);
+            if (table_ == table)
+                table_.reset();
+        }
+        if (table.use_count() == 1)
+            return std::move(const_cast<SettingsTable&>(*table));
+        return *table;
     }
 
     void Remember(const std::string& path, const Identity& identity,
-                  std::shared_ptr<const Table> table) {
+                  std::shared_ptr<const SettingsTable> table) {
         const std::lock_guard<std::mutex> guard(mutex_);
         path_ = path;
         identity_ = identity;
@@ -449,7 +200,7 @@ private:
     std::mutex mutex_;
     std::string path_;
     Identity identity_;
-    std::shared_ptr<const Table> table_;
+    std::shared_ptr<const SettingsTable> table_;
 };
 
 ParsedStore& Parsed() {
@@ -620,7 +371,7 @@ using Compute = std::function<std::vector<SettingsStore::Change>(const SettingsS
 
 // The stored table and the changes computed from it; the store file must have been read (an
 // unreadable store is never overwritten).
-std::pair<std::shared_ptr<const Table>, std::vector<SettingsStore::Change>>
+std::pair<std::shared_ptr<const SettingsTable>, std::vector<SettingsStore::Change>>
 StoredAndChanges(const std::string& path, const Compute& compute) {
     int error = 0;
     auto before = Parsed().Load(path, error);
@@ -637,23 +388,21 @@ StoredAndChanges(const std::string& path, const Compute& compute) {
 // Whether every change finds its result already stored (the value set is the stored one, the
 // key deleted is absent), so applying them all leaves the table exactly as it is. Checked
 // without copying the table, which for a store with many accounts is most of a save's cost.
-bool AlreadyStored(const Table& table, const std::vector<SettingsStore::Change>& changes) {
+bool AlreadyStored(const SettingsTable& table, const std::vector<SettingsStore::Change>& changes) {
     return std::all_of(changes.begin(), changes.end(), [&](const SettingsStore::Change& c) {
         const std::string* stored = table.Find(c.Key);
         return c.Value ? stored && *stored == *c.Value : stored == nullptr;
     });
 }
 
-// The stored table with the changes applied; their texts are moved into it.
-Table Applied(const Table& before, std::vector<SettingsStore::Change>&& changes) {
-    Table after = before;
+// Applies the changes to the table; their texts are moved into it.
+void ApplyChanges(SettingsTable& table, std::vector<SettingsStore::Change>&& changes) {
     for (SettingsStore::Change& change : changes) {
         if (change.Value)
-            after.Set(std::move(change.Key), std::move(*change.Value));
+            table.Set(std::move(change.Key), std::move(*change.Value));
         else
-            after.Erase(change.Key);
+            table.Erase(change.Key);
     }
-    return after;
 }
 
 } // namespace
@@ -663,35 +412,37 @@ void SettingsStore::Update(
     // A change that leaves the store as it is needs no write access at all: checked first,
     // without creating the folder or taking the lock, so storing the value already stored
     // works in a store the user can read but not write.
-    std::shared_ptr<const Table> checked;
-    std::optional<Table> after;
+    std::shared_ptr<const SettingsTable> checked;
+    std::vector<Change> changes;
     if (const std::string path = FilePath(); !path.empty()) {
-        auto [before, changes] = StoredAndChanges(path, compute);
-        if (AlreadyStored(*before, changes))
+        auto [before, computed] = StoredAndChanges(path, compute);
+        if (AlreadyStored(*before, computed))
             return;
-        after = Applied(*before, std::move(changes));
-        if (*after == *before)
-            return;
-        checked = before;
+        checked = std::move(before);
+        changes = std::move(computed);
     }
     const std::string folder = EnsureFolder();
     const FileDescriptor lock = LockStore(folder);
     const std::string path = FilePath();
     // The changes are computed from the stored table alone, so while it is still the one
-    // checked (no other writer came in between), the table made from them then is the one
-    // to write.
+    // checked (no other writer came in between), they are the ones to apply. A change that
+    // is not already stored changes the table unless the list also undoes it (no caller's
+    // does; such a list would write the same entries again, which is harmless).
     int error = 0;
-    if (!checked || Parsed().Load(path, error) != checked) {
-        auto [before, changes] = StoredAndChanges(path, compute);
-        if (AlreadyStored(*before, changes))
+    std::shared_ptr<const SettingsTable> before = checked ? Parsed().Load(path, error) : nullptr;
+    if (!checked || before != checked) {
+        auto [stored, computed] = StoredAndChanges(path, compute);
+        if (AlreadyStored(*stored, computed))
             return;
-        after = Applied(*before, std::move(changes));
-        if (*after == *before)
-            return;
+        before = std::move(stored);
+        changes = std::move(computed);
     }
-    const Identity written = ReplaceFile(folder, path, after->Serialize());
-    after->Compact();
-    Parsed().Remember(path, written, std::make_shared<const Table>(std::move(*after)));
+    checked.reset();
+    SettingsTable after = Parsed().Take(std::move(before));
+    ApplyChanges(after, std::move(changes));
+    const Identity written = ReplaceFile(folder, path, after.Serialize());
+    after.Compact();
+    Parsed().Remember(path, written, std::make_shared<SettingsTable>(std::move(after)));
 }
 
 std::optional<double> SettingsStore::ParseNumber(std::string_view text) {

@@ -61,16 +61,17 @@ void InitHexTables() {
 std::string HexEncode(const std::string& text, const std::string& separator) {
     InitHexTables();
     const Tables& t = TheTables();
-    std::string hex;
     if (text.empty())
-        return hex;
-    hex.reserve(2 * text.size() + separator.size() * (text.size() - 1));
+        return {};
+    // Made at its final size and filled in place: a back-up encodes every stored password.
+    std::string hex(2 * text.size() + separator.size() * (text.size() - 1), '\0');
+    char* out = hex.data();
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (i > 0 && !separator.empty())
-            hex.append(separator.size(), separator.front());
+        if (i > 0)
+            out = std::fill_n(out, separator.size(), separator.empty() ? ' ' : separator.front());
         const auto b = static_cast<unsigned char>(text[i]);
-        hex += t.first[b];
-        hex += t.second[b];
+        *out++ = t.first[b];
+        *out++ = t.second[b];
     }
     return hex;
 }

@@ -16,11 +16,9 @@ namespace {
 
 using Entries = std::map<std::string, std::string>;
 
-EntryReader From(const Entries& entries) {
-    return [entries](const std::string& name) -> std::optional<std::string> {
-        const auto it = entries.find(name);
-        return it == entries.end() ? std::nullopt : std::optional<std::string>(it->second);
-    };
+std::optional<std::vector<AccountRecord>> Read(const Entries& file) {
+    const std::vector<NamedValue> entries(file.begin(), file.end());
+    return ReadBackup(entries);
 }
 
 Entries TwoAccounts() {
@@ -47,7 +45,7 @@ TEST(BackupFileTest, ACompleteFileReadsBackEveryField) {
     Entries file = TwoAccounts();
     file["NumAccts"] = " 2 ";
     file.erase("Program1"); // a missing program is an empty one
-    const auto accounts = ReadBackup(From(file));
+    const auto accounts = Read(file);
     ASSERT_TRUE(accounts);
     ASSERT_EQ(accounts->size(), 2u);
     EXPECT_EQ((*accounts)[0],
@@ -62,7 +60,7 @@ TEST(BackupFileTest, AnyMissingOrMalformedPartRefusesTheWholeFile) {
             file[name] = *value;
         else
             file.erase(name);
-        return !ReadBackup(From(file)).has_value();
+        return !Read(file).has_value();
     };
     EXPECT_TRUE(refused("NumAccts", std::nullopt));
     for (const char* count : {"", "two", "-1", "1.5", "32768", "3"}) // 3: no third account
@@ -72,6 +70,26 @@ TEST(BackupFileTest, AnyMissingOrMalformedPartRefusesTheWholeFile) {
     for (const char* hex : {"88 99 a6", "88 99 A", "88 99 A6 ", "8G", "88 99 A6 0"})
         EXPECT_TRUE(refused("Password0", hex)) << hex;
     EXPECT_FALSE(refused("NumAccts", "1")); // fewer accounts than the file holds
+}
+
+TEST(BackupFileTest, TheFirstEntryOfAKeyInAnyCaseCountsAndOtherNamesAreIgnored) {
+    const std::vector<NamedValue> entries = {
+        {"numaccts", "1"},      {"NumAccts", "2"},          {"POP-0", "minus"}, {"POP00", "zeros"},
+        {"EMAILADDRESS0", "a"}, {"EmailAddress0", "later"}, {"POP0", "pop"},    {"UserName0", "u"},
+        {"Password0", "41"},    {"EmailAddress1", "b"},     {"POP1", "p"},      {"UserName1", "v"},
+        {"Password1", "42"},    {"Program0x", "odd"},       {"XPOP0", "other"}};
+    const auto accounts = ReadBackup(entries);
+    ASSERT_TRUE(accounts);
+    ASSERT_EQ(accounts->size(), 1u); // the first NumAccts; account 1 is beyond it
+    EXPECT_EQ((*accounts)[0], (AccountRecord{"a", "pop", "u", "A", ""}));
+
+    // Only a key written the way the program writes it stands for the field.
+    const std::vector<NamedValue> oddNumbers = {{"NumAccts", "1"},
+                                                {"EmailAddress0", "a"},
+                                                {"POP00", "p"},
+                                                {"UserName0", "u"},
+                                                {"Password0", ""}};
+    EXPECT_FALSE(ReadBackup(oddNumbers));
 }
 
 TEST(BackupFileTest, ReplacingAccountsDropsEveryFormerAccountAndKeepsOtherSettings) {

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
+#include <cstring>
 
 namespace postlark::win {
 
@@ -27,8 +29,11 @@ char Lower(char c) {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
+    // Names mostly match byte for byte (a file written by this program): compared whole
+    // first, letter by letter only when that fails.
+    return a.size() == b.size() &&
+           (a == b || std::equal(a.begin(), a.end(), b.begin(),
+                                 [](char x, char y) { return Lower(x) == Lower(y); }));
 }
 
 std::string_view Unquote(std::string_view value) {
@@ -39,7 +44,8 @@ std::string_view Unquote(std::string_view value) {
 }
 
 bool HasLineBreak(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
+    return !text.empty() && (std::memchr(text.data(), '\n', text.size()) ||
+                             std::memchr(text.data(), '\r', text.size()));
 }
 
 // A name a line can hold so that a read finds it again: lines are read with their names
@@ -102,10 +108,28 @@ private:
 } // namespace
 
 std::size_t ProfileText::NameHash::operator()(std::string_view name) const {
-    std::size_t hash = 14695981039346656037ull; // FNV-1a over the lower-case name
-    for (const char c : name)
-        hash = (hash ^ static_cast<unsigned char>(Lower(c))) * 1099511628211ull;
-    return hash;
+    // Eight bytes at a time, each with its 0x20 bit set: the same for both cases of a letter
+    // (other bytes that then coincide only cost a comparison). Multiply-rotate
+    // mixing, and a final avalanche so the low bits that pick a slot depend on every byte.
+    constexpr std::uint64_t kCase = 0x2020202020202020ull, kMul = 0x9E3779B97F4A7C15ull;
+    std::uint64_t hash = name.size() * kMul;
+    const auto mix = [&](std::uint64_t word) {
+        hash = std::rotl((hash ^ (word | kCase)) * kMul, 29);
+    };
+    std::size_t at = 0;
+    for (; at + 8 <= name.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, name.data() + at, 8);
+        mix(word);
+    }
+    if (at < name.size()) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, name.data() + at, name.size() - at);
+        mix(word);
+    }
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDull;
+    return static_cast<std::size_t>(hash ^ (hash >> 33));
 }
 
 bool ProfileText::NameEqual::operator()(std::string_view a, std::string_view b) const {
@@ -113,7 +137,13 @@ bool ProfileText::NameEqual::operator()(std::string_view a, std::string_view b) 
 }
 
 ProfileText::ProfileText(std::string_view text) : text_(text) {
-    lines_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    // Lines counted with find (memchr), not byte by byte: a large file is read in the time
+    // of one pass.
+    std::size_t lines = 1;
+    for (std::size_t at = text.find('\n'); at != std::string_view::npos;
+         at = text.find('\n', at + 1))
+        ++lines;
+    lines_.reserve(lines);
     for (std::size_t at = 0; at < text_.size();) {
         Line line;
         line.at = at;
@@ -211,58 +241,17 @@ std::optional<std::string> ProfileText::Value(std::string_view section,
     return std::string(Unquote(ValueOf(lines_[*entry])));
 }
 
-std::size_t ProfileText::SectionValues::SlotOf(std::string_view name) const {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = NameHash()(name) & mask;; slot = (slot + 1) & mask) {
-        if (slots_[slot] == 0)
-            return slot;
-        const Entry& entry = entries_[slots_[slot] - 1];
-        if (SameName(std::string_view(text_).substr(entry.nameAt, entry.nameSize), name))
-            return slot;
-    }
-}
-
-std::optional<std::string> ProfileText::SectionValues::Value(std::string_view key) const {
-    if (slots_.empty())
-        return std::nullopt;
-    const std::size_t slot = slots_[SlotOf(key)];
-    if (slot == 0)
-        return std::nullopt;
-    const Entry& entry = entries_[slot - 1];
-    return text_.substr(entry.valueAt, entry.valueSize);
-}
-
-ProfileText::SectionValues ProfileText::Values(std::string_view section) const {
-    SectionValues values;
+std::vector<ProfileText::NamedValue> ProfileText::Entries(std::string_view section) const {
+    std::vector<NamedValue> entries;
     const std::optional<SectionRange> range = FindSection(section);
     if (!range)
-        return values;
-    std::size_t count = 0, size = 0;
+        return entries;
+    entries.reserve(range->last - range->first);
     for (std::size_t i = range->first; i < range->last; ++i) {
-        if (lines_[i].kind == Line::Kind::Entry) {
-            ++count;
-            size += lines_[i].nameSize + lines_[i].valueSize;
-        }
+        if (lines_[i].kind == Line::Kind::Entry)
+            entries.emplace_back(NameOf(lines_[i]), Unquote(ValueOf(lines_[i])));
     }
-    values.text_.reserve(size);
-    values.entries_.reserve(count);
-    values.slots_.assign(IndexSize(count), 0);
-    for (std::size_t i = range->first; i < range->last; ++i) {
-        const Line& line = lines_[i];
-        if (line.kind != Line::Kind::Entry)
-            continue;
-        const std::size_t slot = values.SlotOf(NameOf(line));
-        if (values.slots_[slot] != 0)
-            continue; // the first one of a name stays
-        const std::string_view value = Unquote(ValueOf(line));
-        SectionValues::Entry entry{values.text_.size(), line.nameSize, 0, value.size()};
-        values.text_ += NameOf(line);
-        entry.valueAt = values.text_.size();
-        values.text_ += value;
-        values.entries_.push_back(entry);
-        values.slots_[slot] = values.entries_.size();
-    }
-    return values;
+    return entries;
 }
 
 std::vector<std::string> ProfileText::SectionNames() const {

@@ -31,32 +31,15 @@ public:
         bool operator()(std::string_view a, std::string_view b) const;
     };
 
-    // The entries of one section, read in one pass for many look-ups.
-    class SectionValues {
-    public:
-        // What ProfileText::Value gives for this section and `key`.
-        std::optional<std::string> Value(std::string_view key) const;
-
-    private:
-        friend class ProfileText;
-        // The first entry of each name: where its name and unquoted value lie in text_.
-        struct Entry {
-            std::size_t nameAt, nameSize, valueAt, valueSize;
-        };
-        // The slot that holds `name`, or the empty slot where it would go.
-        std::size_t SlotOf(std::string_view name) const;
-
-        std::string text_; // the names and values, one after another
-        std::vector<Entry> entries_;
-        std::vector<std::size_t> slots_; // entry position + 1, or 0; a power of two of them
-    };
-
     // The value of `key` in the first section named `section`, with its surrounding blanks
     // and then one pair of matching quotes ('...' or "...") dropped; nullopt when the section
     // or the entry is missing.
     std::optional<std::string> Value(std::string_view section, std::string_view key) const;
-    // Every value of the first section named `section` (none when it is missing), in one pass.
-    SectionValues Values(std::string_view section) const;
+    // Every entry of the first section named `section` (none when it is missing), in file
+    // order: its name and its value as Value gives it, both views into this text. The first
+    // entry of a name (in any case) is the one Value reads.
+    using NamedValue = std::pair<std::string_view, std::string_view>;
+    std::vector<NamedValue> Entries(std::string_view section) const;
 
     // The names of the sections, and of the entries of a section, in file order, trimmed.
     std::vector<std::string> SectionNames() const;

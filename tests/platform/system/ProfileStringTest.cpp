@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cctype>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -282,25 +284,38 @@ TEST(ProfileTextTest, DeletingEntriesByNameGivesTheTextOfOneDeletionPerListedNam
     }
 }
 
-// One pass over a section answers every name as Value does: first entry of a name in any case,
-// quotes and blanks dropped, only the first section of that name.
-TEST(ProfileTextTest, SectionValuesAnswerEveryNameAsValueDoes) {
+// A section's entries in file order answer every name as Value does: the first entry of a
+// name in any case, quotes and blanks dropped, only the first section of that name.
+TEST(ProfileTextTest, EntriesAnswerEveryNameAsValueDoes) {
     const std::vector<std::string> names = {
         "A",  "a",      "B",   "b", "C", "Keep", "x", "New", "", "Loose", "not an entry",
         " A", "Absent", "Last"};
+    const auto firstOf = [](const std::vector<ProfileText::NamedValue>& entries,
+                            const std::string& name) -> std::optional<std::string> {
+        for (const auto& [entryName, value] : entries) {
+            if (entryName.size() == name.size() &&
+                std::equal(name.begin(), name.end(), entryName.begin(), [](char a, char b) {
+                    return std::tolower(static_cast<unsigned char>(a)) ==
+                           std::tolower(static_cast<unsigned char>(b));
+                }))
+                return std::string(value);
+        }
+        return std::nullopt;
+    };
     for (const std::string& start : kStarts) {
         const ProfileText text(start);
         for (const char* section : {"S", "s", "other", "Third", "Absent"}) {
             SCOPED_TRACE(start + " | " + section);
-            const ProfileText::SectionValues values = text.Values(section);
+            const auto entries = text.Entries(section);
             for (const std::string& name : names)
-                EXPECT_EQ(values.Value(name), text.Value(section, name)) << name;
+                EXPECT_EQ(firstOf(entries, name), text.Value(section, name)) << name;
         }
     }
     const ProfileText duplicates("[S]\nKey = ' one '\nKEY=two\n[S]\nOnly=second\n");
-    const ProfileText::SectionValues values = duplicates.Values("s");
-    EXPECT_EQ(values.Value("key"), " one ");
-    EXPECT_EQ(values.Value("Only"), std::nullopt);
+    const auto entries = duplicates.Entries("s");
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0], ProfileText::NamedValue("Key", " one "));
+    EXPECT_EQ(entries[1], ProfileText::NamedValue("KEY", "two"));
 }
 
 } // namespace
