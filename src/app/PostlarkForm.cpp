@@ -20,6 +20,7 @@
 #include "platform/window/PaintPacer.h"
 #include "platform/window/Screen.h"
 #include "platform/window/WindowLayer.h"
+#include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"
@@ -369,7 +370,7 @@ std::vector<std::string> PostlarkForm::StoredAddresses() {
     std::vector<std::string> keys;
     keys.reserve(static_cast<std::size_t>(count));
     for (int p = 1; p <= count; ++p)
-        keys.push_back("EmailAddress" + std::to_string(p - 1));
+        keys.push_back(AccountKey("EmailAddress", p - 1));
     return SettingsStore::GetValues(keys, "Bad Read");
 }
 
@@ -400,9 +401,12 @@ void PostlarkForm::ReDraw() {
         // column and the tool tips emptied), without the list rebuilding and laying out its
         // rows. What a rebuilt list shows is kept: the selection on the same row, that row
         // current, and the list scrolled from the top just far enough to show it.
+        // One fresh row, given each address in turn and copied: its texts are shared, not
+        // made again for every row.
+        QTreeWidgetItem fresh;
         for (int row = 0; row < AccountRowCount(); ++row) {
-            QTreeWidgetItem* item = accountList_->topLevelItem(row);
-            *item = QTreeWidgetItem(QStringList{AnsiToQString(addresses[std::size_t(row)])});
+            fresh.setText(0, AnsiToQString(addresses[std::size_t(row)]));
+            *accountList_->topLevelItem(row) = fresh;
         }
         accountList_->viewport()->update();
         accountList_->scrollToTop();

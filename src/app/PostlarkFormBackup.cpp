@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace postlark {
@@ -157,7 +158,7 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
     }
     EndCheckRunForListChange();
     try {
-        BackupFile::ReplaceAccounts(*accounts, AccountRowCount());
+        BackupFile::ReplaceAccounts(std::move(*accounts), AccountRowCount());
     } catch (const RuntimeError& e) {
         busy.Normal();
         MsgBox(QString::fromStdString("The accounts could not be restored: " + e.Description),

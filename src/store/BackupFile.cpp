@@ -48,7 +48,8 @@ bool SameLetters(std::string_view a, std::string_view b) {
 std::optional<std::pair<std::size_t, long>> AccountKeyParts(std::string_view name) {
     for (std::size_t f = 0; f < AccountFields.size(); ++f) {
         const std::string_view field = AccountFields[f];
-        if (name.size() <= field.size() || !SameLetters(name.substr(0, field.size()), field))
+        if (name.size() <= field.size() || AsciiLower(name.front()) != AsciiLower(field.front()) ||
+            !SameLetters(name.substr(0, field.size()), field))
             continue;
         const std::string_view digits = name.substr(field.size());
         if (digits.front() == '-' || (digits.size() > 1 && digits.front() == '0'))
@@ -110,7 +111,8 @@ std::vector<Entry> BackupEntries(std::vector<AccountRecord> accounts) {
 
 bool IsSurplusEntry(std::string_view name, long count) {
     for (const std::string_view field : AccountFields) {
-        if (name.size() <= field.size() || !SameLetters(name.substr(0, field.size()), field))
+        if (name.size() <= field.size() || AsciiLower(name.front()) != AsciiLower(field.front()) ||
+            !SameLetters(name.substr(0, field.size()), field))
             continue;
         const std::string_view digits = name.substr(field.size());
         if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -166,18 +168,19 @@ std::optional<std::vector<AccountRecord>> ReadBackup(std::span<const NamedValue>
     return accounts;
 }
 
-void ReplaceAccounts(const std::vector<AccountRecord>& accounts, long listCount) {
+void ReplaceAccounts(std::vector<AccountRecord> accounts, long listCount) {
     const long count = static_cast<long>(accounts.size());
-    SettingsStore::Update([&](const SettingsStore::Lookup& stored) {
-        std::vector<Change> changes;
-        changes.reserve(AccountFields.size() * static_cast<std::size_t>(count) + 1);
-        for (long i = 0; i < count; ++i) {
-            for (std::size_t f = 0; f < AccountFields.size(); ++f) {
-                changes.push_back(Change::Set(AccountKey(AccountFields[f], i),
-                                              accounts[static_cast<std::size_t>(i)].Field(f)));
-            }
-        }
-        changes.push_back(Change::Set(NumAcctsKey, SettingsStore::IntegerText(count)));
+    // The new accounts' keys do not depend on what is stored: made once, their texts moved.
+    std::vector<Change> sets;
+    sets.reserve(AccountFields.size() * accounts.size() + 1);
+    for (long i = 0; i < count; ++i) {
+        AccountRecord& account = accounts[static_cast<std::size_t>(i)];
+        for (std::size_t f = 0; f < AccountFields.size(); ++f)
+            sets.push_back(
+                Change::Set(AccountKey(AccountFields[f], i), std::move(account.Field(f))));
+    }
+    sets.push_back(Change::Set(NumAcctsKey, SettingsStore::IntegerText(count)));
+    SettingsStore::Update(std::move(sets), [&](const SettingsStore::Lookup& stored) {
         // Former accounts above the new ones: as many as the list showed or the store counted,
         // and on while any of their keys is still there (a store edited by hand).
         const auto storedText = stored(NumAcctsKey);
@@ -188,11 +191,12 @@ void ReplaceAccounts(const std::vector<AccountRecord>& accounts, long listCount)
                 return stored(AccountKey(f, i)).has_value();
             });
         };
+        std::vector<Change> deletes;
         for (long i = count; i < known || anyField(i); ++i) {
             for (const std::string_view field : AccountFields)
-                changes.push_back(Change::Delete(AccountKey(field, i)));
+                deletes.push_back(Change::Delete(AccountKey(field, i)));
         }
-        return changes;
+        return deletes;
     });
 }
 

@@ -58,6 +58,6 @@ std::optional<std::vector<AccountRecord>> ReadBackup(std::span<const NamedValue>
 // NumAccts are set, and the keys of every former account above them are deleted (those of
 // `listCount` accounts, of the stored NumAccts, and any further numbers still present).
 // Raises RuntimeError 75 when the store cannot be written; it is then unchanged.
-void ReplaceAccounts(const std::vector<AccountRecord>& accounts, long listCount);
+void ReplaceAccounts(std::vector<AccountRecord> accounts, long listCount);
 
 } // namespace postlark::BackupFile

@@ -362,7 +362,12 @@ void SettingsStore::DeleteValue(const std::string& key) {
 }
 
 void SettingsStore::Apply(const std::vector<Change>& changes) {
-    Update([&](const Lookup&) { return changes; });
+    Update(changes, nullptr);
+}
+
+void SettingsStore::Update(
+    const std::function<std::vector<Change>(const Lookup& stored)>& compute) {
+    Update({}, compute);
 }
 
 namespace {
@@ -381,7 +386,7 @@ StoredAndChanges(const std::string& path, const Compute& compute) {
         const std::string* value = before->Find(key);
         return value ? std::optional<std::string>(*value) : std::nullopt;
     };
-    auto changes = compute(lookup);
+    auto changes = compute ? compute(lookup) : std::vector<SettingsStore::Change>();
     return {std::move(before), std::move(changes)};
 }
 
@@ -408,18 +413,19 @@ void ApplyChanges(SettingsTable& table, std::vector<SettingsStore::Change>&& cha
 } // namespace
 
 void SettingsStore::Update(
+    std::vector<Change> changes,
     const std::function<std::vector<Change>(const Lookup& stored)>& compute) {
     // A change that leaves the store as it is needs no write access at all: checked first,
     // without creating the folder or taking the lock, so storing the value already stored
     // works in a store the user can read but not write.
     std::shared_ptr<const SettingsTable> checked;
-    std::vector<Change> changes;
+    std::vector<Change> computed;
     if (const std::string path = FilePath(); !path.empty()) {
-        auto [before, computed] = StoredAndChanges(path, compute);
-        if (AlreadyStored(*before, computed))
+        auto [before, more] = StoredAndChanges(path, compute);
+        if (AlreadyStored(*before, changes) && AlreadyStored(*before, more))
             return;
         checked = std::move(before);
-        changes = std::move(computed);
+        computed = std::move(more);
     }
     const std::string folder = EnsureFolder();
     const FileDescriptor lock = LockStore(folder);
@@ -431,15 +437,16 @@ void SettingsStore::Update(
     int error = 0;
     std::shared_ptr<const SettingsTable> before = checked ? Parsed().Load(path, error) : nullptr;
     if (!checked || before != checked) {
-        auto [stored, computed] = StoredAndChanges(path, compute);
-        if (AlreadyStored(*stored, computed))
+        auto [stored, more] = StoredAndChanges(path, compute);
+        if (AlreadyStored(*stored, changes) && AlreadyStored(*stored, more))
             return;
         before = std::move(stored);
-        changes = std::move(computed);
+        computed = std::move(more);
     }
     checked.reset();
     SettingsTable after = Parsed().Take(std::move(before));
     ApplyChanges(after, std::move(changes));
+    ApplyChanges(after, std::move(computed));
     const Identity written = ReplaceFile(folder, path, after.Serialize());
     after.Compact();
     Parsed().Remember(path, written, std::make_shared<SettingsTable>(std::move(after)));

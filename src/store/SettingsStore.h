@@ -75,6 +75,10 @@ public:
     // Reads the store and applies the changes computed from it, both under the lock, so no
     // other writer can slip in between the read and the write.
     static void Update(const std::function<std::vector<Change>(const Lookup& stored)>& compute);
+    // The same, with `changes` that do not depend on what is stored applied first: they are
+    // made once and moved into the store, not made again for every look at it.
+    static void Update(std::vector<Change> changes,
+                       const std::function<std::vector<Change>(const Lookup& stored)>& compute);
 
     // Number forms shared by every reader and writer of the store.
     static std::optional<double> ParseNumber(std::string_view text);

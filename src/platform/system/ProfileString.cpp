@@ -53,10 +53,14 @@ std::optional<std::string> ReadFile(const char* path, DWORD& error) {
         error = ERROR_ACCESS_DENIED;
         return std::nullopt;
     }
-    std::string text;
-    char chunk[65536];
+    // Read straight into a buffer of the file's size, one byte more so that the end is seen
+    // without another buffer; it grows when the file grows while being read.
+    std::string text(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1, '\0');
+    std::size_t used = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (used == text.size())
+            text.resize(text.size() * 2);
+        const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
         if (got == 0)
             break;
         if (got < 0 && errno == EINTR)
@@ -66,9 +70,10 @@ std::optional<std::string> ReadFile(const char* path, DWORD& error) {
             ::close(fd);
             return std::nullopt;
         }
-        text.append(chunk, static_cast<std::size_t>(got));
+        used += static_cast<std::size_t>(got);
     }
     ::close(fd);
+    text.resize(used);
     return text;
 }
 
@@ -224,7 +229,7 @@ std::optional<ProfileText> ReadProfileFile(const std::string& fileName) {
     SetLastError(error);
     if (!text)
         return std::nullopt;
-    return ProfileText(*text);
+    return ProfileText(std::move(*text));
 }
 
 BOOL EditProfileFile(const std::string& fileName, const std::function<bool(ProfileText&)>& edit,

@@ -137,6 +137,15 @@ bool ProfileText::NameEqual::operator()(std::string_view a, std::string_view b) 
 }
 
 ProfileText::ProfileText(std::string_view text) : text_(text) {
+    ReadLines();
+}
+
+ProfileText::ProfileText(std::string&& text) : text_(std::move(text)) {
+    ReadLines();
+}
+
+void ProfileText::ReadLines() {
+    const std::string_view text = text_;
     // Lines counted with find (memchr), not byte by byte: a large file is read in the time
     // of one pass.
     std::size_t lines = 1;

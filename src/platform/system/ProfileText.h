@@ -20,6 +20,9 @@ namespace postlark::win {
 class ProfileText {
 public:
     explicit ProfileText(std::string_view text = {});
+    // Takes the text over instead of copying it (a file just read).
+    explicit ProfileText(std::string&& text);
+    explicit ProfileText(const char* text) : ProfileText(std::string_view(text)) {}
 
     // Hashing and comparison of names without regard to ASCII case.
     struct NameHash {
@@ -105,6 +108,8 @@ private:
         return {text_.data() + line.valueAt, line.valueSize};
     }
     void Classify(Line& line) const;
+    // The lines of text_, read once on construction.
+    void ReadLines();
     // A line of the given text parts, joined, ended with CR LF.
     Line NewLine(std::initializer_list<std::string_view> parts);
     std::optional<SectionRange> FindSection(std::string_view name) const;
