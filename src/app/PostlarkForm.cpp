@@ -402,11 +402,18 @@ void PostlarkForm::ReDraw() {
         // rows. What a rebuilt list shows is kept: the selection on the same row, that row
         // current, and the list scrolled from the top just far enough to show it.
         // One fresh row, given each address in turn and copied: its texts are shared, not
-        // made again for every row.
+        // made again for every row. A row that is already a fresh row of its address (one
+        // column, no tool tip: a row gets a second column or a tool tip only from a check)
+        // stays as it is.
         QTreeWidgetItem fresh;
         for (int row = 0; row < AccountRowCount(); ++row) {
-            fresh.setText(0, AnsiToQString(addresses[std::size_t(row)]));
-            *accountList_->topLevelItem(row) = fresh;
+            QTreeWidgetItem* item = accountList_->topLevelItem(row);
+            const QString address = AnsiToQString(addresses[std::size_t(row)]);
+            if (item->columnCount() == 1 && !item->data(0, Qt::ToolTipRole).isValid() &&
+                item->text(0) == address)
+                continue;
+            fresh.setText(0, address);
+            *item = fresh;
         }
         accountList_->viewport()->update();
         accountList_->scrollToTop();

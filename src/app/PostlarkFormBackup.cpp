@@ -149,8 +149,8 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
     // The whole file is read and checked before anything is stored; a missing, truncated or
     // damaged file leaves the current accounts as they are.
     std::optional<std::vector<AccountRecord>> accounts;
-    if (const auto text = win::ReadProfileFile(LocalPath(path)))
-        accounts = BackupFile::ReadBackup(text->Entries(BackupFile::Section));
+    if (const auto text = win::ReadProfileFileText(LocalPath(path)))
+        accounts = BackupFile::ReadBackup(win::ProfileText::EntriesOf(*text, BackupFile::Section));
     if (!accounts) {
         busy.Normal();
         MsgBox(kReadError, vbExclamation, kTitle);

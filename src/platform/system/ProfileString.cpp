@@ -223,10 +223,15 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
         fileName, [&](ProfileText& text) { return text.Write(section, key, value); }, false);
 }
 
-std::optional<ProfileText> ReadProfileFile(const std::string& fileName) {
+std::optional<std::string> ReadProfileFileText(const std::string& fileName) {
     DWORD error = ERROR_SUCCESS;
     std::optional<std::string> text = ReadFile(fileName.c_str(), error);
     SetLastError(error);
+    return text;
+}
+
+std::optional<ProfileText> ReadProfileFile(const std::string& fileName) {
+    std::optional<std::string> text = ReadProfileFileText(fileName);
     if (!text)
         return std::nullopt;
     return ProfileText(std::move(*text));

@@ -43,6 +43,8 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
 // The whole file, read once; nullopt, with the reason in GetLastError, when it is missing or
 // cannot be read.
 std::optional<ProfileText> ReadProfileFile(const std::string& fileName);
+// The same file's bytes as they stand, for a reader of one section (ProfileText::EntriesOf).
+std::optional<std::string> ReadProfileFileText(const std::string& fileName);
 
 // Reads the file once (a missing one as empty), lets `edit` change its text, and replaces the
 // file whole, once, when the text changed; a symbolic link's target is written, so the link

@@ -105,6 +105,44 @@ private:
     std::vector<Slot> slots_;
 };
 
+// What a line of a profile file is: a section header with its name, an entry with its name
+// and value (each without surrounding blanks), or anything else (blank, comment, no '=').
+struct LineParts {
+    enum class Kind { Other, Section, Entry } kind = Kind::Other;
+    std::string_view name, value;
+};
+
+LineParts PartsOf(std::string_view line) {
+    const std::string_view text = Trim(line);
+    if (text.empty() || text.front() == ';')
+        return {};
+    if (text.front() == '[') {
+        const std::size_t close = text.find(']');
+        return {LineParts::Kind::Section,
+                Trim(text.substr(1, close == std::string_view::npos ? text.npos : close - 1)),
+                {}};
+    }
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos)
+        return {};
+    return {LineParts::Kind::Entry, Trim(text.substr(0, equals)), Trim(text.substr(equals + 1))};
+}
+
+// Calls visit(line text) for each line: split at LF, a CR before the LF dropped. Returns
+// early when visit returns false.
+template <typename Visit> void ForEachLine(std::string_view text, Visit&& visit) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t newline = text.find('\n', at);
+        std::string_view line = text.substr(
+            at, newline == std::string_view::npos ? std::string_view::npos : newline - at);
+        at = newline == std::string_view::npos ? text.size() : newline + 1;
+        if (newline != std::string_view::npos && !line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (!visit(line))
+            return;
+    }
+}
+
 } // namespace
 
 std::size_t ProfileText::NameHash::operator()(std::string_view name) const {
@@ -178,29 +216,18 @@ void ProfileText::Classify(Line& line) const {
     const auto offset = [&](std::string_view part) {
         return static_cast<std::size_t>(part.data() - text_.data());
     };
-    line.kind = Line::Kind::Other;
-    const std::string_view text = Trim(TextOf(line));
-    if (text.empty() || text.front() == ';')
+    const LineParts parts = PartsOf(TextOf(line));
+    line.kind = parts.kind == LineParts::Kind::Section ? Line::Kind::Section
+                : parts.kind == LineParts::Kind::Entry ? Line::Kind::Entry
+                                                       : Line::Kind::Other;
+    if (line.kind == Line::Kind::Other)
         return;
-    if (text.front() == '[') {
-        const std::size_t close = text.find(']');
-        const std::string_view name =
-            Trim(text.substr(1, close == std::string_view::npos ? text.npos : close - 1));
-        line.kind = Line::Kind::Section;
-        line.nameAt = offset(name);
-        line.nameSize = name.size();
-        return;
+    line.nameAt = offset(parts.name);
+    line.nameSize = parts.name.size();
+    if (line.kind == Line::Kind::Entry) {
+        line.valueAt = offset(parts.value);
+        line.valueSize = parts.value.size();
     }
-    const std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos)
-        return;
-    const std::string_view name = Trim(text.substr(0, equals));
-    const std::string_view value = Trim(text.substr(equals + 1));
-    line.kind = Line::Kind::Entry;
-    line.nameAt = offset(name);
-    line.nameSize = name.size();
-    line.valueAt = offset(value);
-    line.valueSize = value.size();
 }
 
 ProfileText::Line ProfileText::NewLine(std::initializer_list<std::string_view> parts) {
@@ -260,6 +287,26 @@ std::vector<ProfileText::NamedValue> ProfileText::Entries(std::string_view secti
         if (lines_[i].kind == Line::Kind::Entry)
             entries.emplace_back(NameOf(lines_[i]), Unquote(ValueOf(lines_[i])));
     }
+    return entries;
+}
+
+std::vector<ProfileText::NamedValue> ProfileText::EntriesOf(std::string_view text,
+                                                            std::string_view section) {
+    // The lines are looked at once, where they lie, and none is kept: reading one section
+    // of a large file needs no table of its lines.
+    std::vector<NamedValue> entries;
+    bool inSection = false;
+    ForEachLine(text, [&](std::string_view line) {
+        const LineParts parts = PartsOf(line);
+        if (parts.kind == LineParts::Kind::Section) {
+            if (inSection)
+                return false; // the first section of the name ends here
+            inSection = SameName(parts.name, section);
+        } else if (inSection && parts.kind == LineParts::Kind::Entry) {
+            entries.emplace_back(parts.name, Unquote(parts.value));
+        }
+        return true;
+    });
     return entries;
 }
 

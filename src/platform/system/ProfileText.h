@@ -43,6 +43,8 @@ public:
     // entry of a name (in any case) is the one Value reads.
     using NamedValue = std::pair<std::string_view, std::string_view>;
     std::vector<NamedValue> Entries(std::string_view section) const;
+    // What ProfileText(text).Entries(section) gives, read straight from the text.
+    static std::vector<NamedValue> EntriesOf(std::string_view text, std::string_view section);
 
     // The names of the sections, and of the entries of a section, in file order, trimmed.
     std::vector<std::string> SectionNames() const;

@@ -309,8 +309,14 @@ TEST(ProfileTextTest, EntriesAnswerEveryNameAsValueDoes) {
             const auto entries = text.Entries(section);
             for (const std::string& name : names)
                 EXPECT_EQ(firstOf(entries, name), text.Value(section, name)) << name;
+            EXPECT_EQ(ProfileText::EntriesOf(start, section), entries);
         }
     }
+    // Reading the entries straight from the text splits and trims lines as the table does.
+    for (const char* start : {"[S]\nA=1\r", "[S\nA=unclosed", " [s] \n A = y \r\n[t]\nB=2",
+                              "\r\n[S]\r\r\nA\r=\r1\r\n", "[S]\nA='x'\n[S]\nA=2"})
+        EXPECT_EQ(ProfileText::EntriesOf(start, "S"), ProfileText(start).Entries("S")) << start;
+
     const ProfileText duplicates("[S]\nKey = ' one '\nKEY=two\n[S]\nOnly=second\n");
     const auto entries = duplicates.Entries("s");
     ASSERT_EQ(entries.size(), 2u);
