@@ -106,10 +106,8 @@ void PostlarkForm::menu_backup_Click() {
     if (SettingsStore::GetNumber(NumAcctsKey, 0) != AccountRowCount())
         ReDraw();
     const long count = AccountRowCount();
-    const bool written =
-        count > 0 &&
-        WriteBackup(LocalPath(dialog.FileName),
-                    BackupFile::BackupEntries(BackupFile::StoredAccounts(count)), count);
+    const bool written = count > 0 && WriteBackup(LocalPath(dialog.FileName),
+                                                  BackupFile::StoredBackupEntries(count), count);
     busy.Normal();
     if (count == 0)
         MsgBox("No  accounts in list.  Nothing to back up.", vbInformation, kTitle);

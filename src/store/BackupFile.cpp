@@ -93,19 +93,45 @@ std::string FileValue(std::string value) {
     return '"' + value + '"';
 }
 
+namespace {
+
+// A field's value as the backup writes it: the password as hex pairs, the rest in file form.
+std::string EntryValue(std::size_t field, std::string value) {
+    return field == kPasswordField ? modHEX::HexEncode(value, " ") : FileValue(std::move(value));
+}
+
+} // namespace
+
 std::vector<Entry> BackupEntries(std::vector<AccountRecord> accounts) {
     std::vector<Entry> entries;
     entries.reserve(AccountFields.size() * accounts.size() + 1);
     for (std::size_t f = 0; f < AccountFields.size(); ++f) {
         for (std::size_t i = 0; i < accounts.size(); ++i) {
-            std::string& value = accounts[i].Field(f);
             entries.push_back({AccountKey(AccountFields[f], static_cast<long>(i)),
-                               f == kPasswordField ? modHEX::HexEncode(value, " ")
-                                                   : FileValue(std::move(value))});
+                               EntryValue(f, std::move(accounts[i].Field(f)))});
         }
     }
     entries.push_back(
         {NumAcctsKey, SettingsStore::IntegerText(static_cast<long>(accounts.size()))});
+    return entries;
+}
+
+std::vector<Entry> StoredBackupEntries(long count) {
+    // The keys are made in the file's order, looked up in one read of the store, and then
+    // become the entries' names: each is made once.
+    const std::size_t accounts = count > 0 ? static_cast<std::size_t>(count) : 0;
+    std::vector<std::string> keys;
+    keys.reserve(AccountFields.size() * accounts);
+    for (const std::string_view field : AccountFields) {
+        for (std::size_t i = 0; i < accounts; ++i)
+            keys.push_back(AccountKey(field, static_cast<long>(i)));
+    }
+    std::vector<std::string> values = SettingsStore::GetValues(keys);
+    std::vector<Entry> entries;
+    entries.reserve(keys.size() + 1);
+    for (std::size_t k = 0; k < keys.size(); ++k)
+        entries.push_back({std::move(keys[k]), EntryValue(k / accounts, std::move(values[k]))});
+    entries.push_back({NumAcctsKey, SettingsStore::IntegerText(static_cast<long>(accounts))});
     return entries;
 }
 

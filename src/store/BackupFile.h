@@ -33,6 +33,8 @@ std::vector<AccountRecord> StoredAccounts(long count);
 // order, and NumAccts (the number of accounts) last. An empty password is an empty entry.
 // The accounts are taken by value: a value the file holds as it stands is moved, not copied.
 std::vector<Entry> BackupEntries(std::vector<AccountRecord> accounts);
+// BackupEntries(StoredAccounts(count)), made from one read of the store.
+std::vector<Entry> StoredBackupEntries(long count);
 
 // The file form of a value: as it stands, or in double quotes when a profile reader would
 // otherwise drop its surrounding blanks or quotes, so every value reads back unchanged.

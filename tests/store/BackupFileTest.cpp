@@ -92,6 +92,16 @@ TEST(BackupFileTest, TheFirstEntryOfAKeyInAnyCaseCountsAndOtherNamesAreIgnored) 
     EXPECT_FALSE(ReadBackup(oddNumbers));
 }
 
+TEST(BackupFileTest, EntriesMadeFromTheStoreAreThoseOfTheStoredAccounts) {
+    test::TestEnvironment env;
+    EXPECT_EQ(StoredBackupEntries(0), BackupEntries({}));
+    AddAccount(0, {"a@example.org", "pop.a", "ann", "\x88\x99\xA6", "mutt"});
+    AddAccount(1, {" b@x", "pop.b", "'bob'", "", ""});
+    AddAccount(2, {"c@x", "", "carl", "\x01", " "});
+    for (long count : {1, 3, 4}) // 4: the fourth account's fields are absent
+        EXPECT_EQ(StoredBackupEntries(count), BackupEntries(StoredAccounts(count))) << count;
+}
+
 TEST(BackupFileTest, ReplacingAccountsDropsEveryFormerAccountAndKeepsOtherSettings) {
     test::TestEnvironment env;
     for (long i = 0; i < 3; ++i)

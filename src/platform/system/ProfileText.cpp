@@ -419,29 +419,27 @@ std::optional<std::string> ProfileText::NewSectionText(const char* section,
                                                        std::span<const KeyValue> entries) {
     if (!CanHold(section, nullptr, nullptr))
         return std::nullopt;
+    if (entries.empty())
+        return std::string();
+    // One pass that checks each entry as it writes it (a rejected list gives no text), its
+    // name and value measured once.
     const std::string_view name = section;
-    std::size_t size = 1 + name.size() + 1 + kNewLine.size();
+    std::string text;
+    text.reserve(name.size() + 2 + kNewLine.size() + entries.size() * 48);
+    text += '[';
+    text += name;
+    text += ']';
+    text += kNewLine;
+    // Every entry line holds '=', so none is blank: each goes after the one before it.
     for (const auto& [key, value] : entries) {
         if (!key || !value)
             return std::nullopt;
         const std::string_view keyText = key, valueText = value;
         if (!NameFitsALine(keyText, true) || HasLineBreak(valueText))
             return std::nullopt;
-        size += keyText.size() + 1 + valueText.size() + kNewLine.size();
-    }
-    std::string text;
-    if (entries.empty())
-        return text;
-    // Every entry line holds '=', so none is blank: each goes after the one before it.
-    text.reserve(size);
-    text += '[';
-    text += name;
-    text += ']';
-    text += kNewLine;
-    for (const auto& [key, value] : entries) {
-        text += key;
+        text += keyText;
         text += '=';
-        text += value;
+        text += valueText;
         text += kNewLine;
     }
     return text;
