@@ -117,21 +117,24 @@ std::vector<Entry> BackupEntries(std::vector<AccountRecord> accounts) {
 }
 
 std::vector<Entry> StoredBackupEntries(long count) {
-    // The keys are made in the file's order, looked up in one read of the store, and then
-    // become the entries' names: each is made once.
+    // The keys are looked up in one read of the store, account by account as the store keeps
+    // them (near each other in memory), and then become the names of the entries, which go
+    // field by field: each key is made once.
     const std::size_t accounts = count > 0 ? static_cast<std::size_t>(count) : 0;
+    const std::size_t fields = AccountFields.size();
     std::vector<std::string> keys;
-    keys.reserve(AccountFields.size() * accounts);
-    for (const std::string_view field : AccountFields) {
-        for (std::size_t i = 0; i < accounts; ++i)
+    keys.reserve(fields * accounts);
+    for (std::size_t i = 0; i < accounts; ++i) {
+        for (const std::string_view field : AccountFields)
             keys.push_back(AccountKey(field, static_cast<long>(i)));
     }
     std::vector<std::string> values = SettingsStore::GetValues(keys);
-    std::vector<Entry> entries;
-    entries.reserve(keys.size() + 1);
-    for (std::size_t k = 0; k < keys.size(); ++k)
-        entries.push_back({std::move(keys[k]), EntryValue(k / accounts, std::move(values[k]))});
-    entries.push_back({NumAcctsKey, SettingsStore::IntegerText(static_cast<long>(accounts))});
+    std::vector<Entry> entries(keys.size() + 1);
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        const std::size_t i = k / fields, f = k % fields;
+        entries[f * accounts + i] = {std::move(keys[k]), EntryValue(f, std::move(values[k]))};
+    }
+    entries.back() = {NumAcctsKey, SettingsStore::IntegerText(static_cast<long>(accounts))};
     return entries;
 }
 
