@@ -66,12 +66,23 @@ std::string HexEncode(const std::string& text, const std::string& separator) {
     // Made at its final size and filled in place: a back-up encodes every stored password.
     std::string hex(2 * text.size() + separator.size() * (text.size() - 1), '\0');
     char* out = hex.data();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (i > 0)
-            out = std::fill_n(out, separator.size(), separator.empty() ? ' ' : separator.front());
-        const auto b = static_cast<unsigned char>(text[i]);
+    const auto pair = [&](char c) {
+        const auto b = static_cast<unsigned char>(c);
         *out++ = t.first[b];
         *out++ = t.second[b];
+    };
+    pair(text.front());
+    if (separator.size() == 1) { // the common case, written three characters at a time
+        const char gap = separator.front();
+        for (std::size_t i = 1; i < text.size(); ++i) {
+            *out++ = gap;
+            pair(text[i]);
+        }
+        return hex;
+    }
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        out = std::fill_n(out, separator.size(), separator.empty() ? ' ' : separator.front());
+        pair(text[i]);
     }
     return hex;
 }

@@ -52,12 +52,14 @@ bool HasLineBreak(std::string_view text) {
 // trimmed, so surrounding blanks would be lost and every later write of the name would add
 // another line. A key must also not read as a section header or a comment.
 bool NameFitsALine(std::string_view name, bool isKey) {
-    if (name != Trim(name) || HasLineBreak(name))
+    if (!name.empty() && (IsBlank(name.front()) || IsBlank(name.back())))
         return false;
-    if (!isKey)
-        return name.find(']') == std::string_view::npos;
-    return name.find('=') == std::string_view::npos &&
-           (name.empty() || (name.front() != '[' && name.front() != ';'));
+    if (isKey && !name.empty() && (name.front() == '[' || name.front() == ';'))
+        return false;
+    // One look at each character: a back-up checks the name of every entry it writes.
+    const char closing = isKey ? '=' : ']';
+    return std::none_of(name.begin(), name.end(),
+                        [closing](char c) { return c == '\n' || c == '\r' || c == closing; });
 }
 
 // The number of slots of an open-addressing index for up to `count` names: a power of two
