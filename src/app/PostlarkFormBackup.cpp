@@ -49,23 +49,33 @@ std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// Writes the backup entries into the file and removes the account entries of an older,
-// larger backup, in one replacement of the whole file that leaves it owner-only (it holds the
-// stored passwords). Other sections and lines of an existing file are kept; a failed backup
-// leaves the file exactly as it was.
-bool WriteBackup(const std::string& path, const std::vector<BackupFile::Entry>& entries,
-                 long accountCount) {
-    // The whole section is written, and then pruned, in one pass each: one write per entry
-    // would search the section once per entry.
-    std::vector<win::ProfileText::KeyValue> settings;
-    settings.reserve(entries.size());
-    for (const BackupFile::Entry& entry : entries)
-        settings.emplace_back(entry.Name.c_str(), entry.Value.c_str());
-    // A new or empty file receives the section's text made directly, the same bytes the
-    // profile engine writes there (the entry names all differ, and none is surplus).
+// Writes the backup of the stored accounts 0 to accountCount - 1 into the file and removes the
+// account entries of an older, larger backup, in one replacement of the whole file that leaves
+// it owner-only (it holds the stored passwords). Other sections and lines of an existing file
+// are kept; a failed backup leaves the file exactly as it was.
+bool WriteBackup(const std::string& path, long accountCount) {
     const auto edit = [&](const std::string& before) -> std::optional<std::string> {
-        if (before.empty())
-            return win::ProfileText::NewSectionText(BackupFile::Section, settings);
+        // A new or empty file receives the section's text made directly from the store, the
+        // same bytes the profile engine writes there (the entry names all differ, and none is
+        // surplus), with no list of the entries in between.
+        if (before.empty()) {
+            win::ProfileText::NewSection text(BackupFile::Section,
+                                              static_cast<std::size_t>(accountCount) * 160);
+            if (!BackupFile::ForEachStoredBackupEntry(
+                    accountCount, [&](std::string_view name, std::string_view value) {
+                        return text.Add(name, value);
+                    }))
+                return std::nullopt;
+            return std::move(text).Text();
+        }
+        // Otherwise the whole section is written, and then pruned, in one pass each: one write
+        // per entry would search the section once per entry.
+        const std::vector<BackupFile::Entry> entries =
+            BackupFile::StoredBackupEntries(accountCount);
+        std::vector<win::ProfileText::KeyValue> settings;
+        settings.reserve(entries.size());
+        for (const BackupFile::Entry& entry : entries)
+            settings.emplace_back(entry.Name.c_str(), entry.Value.c_str());
         win::ProfileText text(before);
         if (!text.Write(BackupFile::Section, settings))
             return std::nullopt;
@@ -106,8 +116,7 @@ void PostlarkForm::menu_backup_Click() {
     if (SettingsStore::GetNumber(NumAcctsKey, 0) != AccountRowCount())
         ReDraw();
     const long count = AccountRowCount();
-    const bool written = count > 0 && WriteBackup(LocalPath(dialog.FileName),
-                                                  BackupFile::StoredBackupEntries(count), count);
+    const bool written = count > 0 && WriteBackup(LocalPath(dialog.FileName), count);
     busy.Normal();
     if (count == 0)
         MsgBox("No  accounts in list.  Nothing to back up.", vbInformation, kTitle);

@@ -84,16 +84,15 @@ std::vector<AccountRecord> StoredAccounts(long count) {
     return records;
 }
 
-std::string FileValue(std::string value) {
+namespace {
+
+// Whether a profile reader would drop the value's surrounding blanks or quotes.
+bool NeedsQuotes(std::string_view value) {
     const bool blankEdge = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
     const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                         value.back() == value.front();
-    if (!blankEdge && !quoted)
-        return value; // moved
-    return '"' + value + '"';
+    return blankEdge || quoted;
 }
-
-namespace {
 
 // A field's value as the backup writes it: the password as hex pairs, the rest in file form.
 std::string EntryValue(std::size_t field, std::string value) {
@@ -101,6 +100,12 @@ std::string EntryValue(std::size_t field, std::string value) {
 }
 
 } // namespace
+
+std::string FileValue(std::string value) {
+    if (!NeedsQuotes(value))
+        return value; // moved
+    return '"' + value + '"';
+}
 
 std::vector<Entry> BackupEntries(std::vector<AccountRecord> accounts) {
     std::vector<Entry> entries;
@@ -116,10 +121,10 @@ std::vector<Entry> BackupEntries(std::vector<AccountRecord> accounts) {
     return entries;
 }
 
-std::vector<Entry> StoredBackupEntries(long count) {
+bool ForEachStoredBackupEntry(long count, const EntryVisitor& add) {
     // The keys are looked up in one read of the store, account by account as the store keeps
-    // them (near each other in memory), and then become the names of the entries, which go
-    // field by field: each key is made once.
+    // them (near each other in memory), and then name the entries, which go field by field.
+    // A value goes out as it is stored unless the file needs it changed.
     const std::size_t accounts = count > 0 ? static_cast<std::size_t>(count) : 0;
     const std::size_t fields = AccountFields.size();
     std::vector<std::string> keys;
@@ -128,13 +133,33 @@ std::vector<Entry> StoredBackupEntries(long count) {
         for (const std::string_view field : AccountFields)
             keys.push_back(AccountKey(field, static_cast<long>(i)));
     }
-    std::vector<std::string> values = SettingsStore::GetValues(keys);
-    std::vector<Entry> entries(keys.size() + 1);
-    for (std::size_t k = 0; k < keys.size(); ++k) {
-        const std::size_t i = k / fields, f = k % fields;
-        entries[f * accounts + i] = {std::move(keys[k]), EntryValue(f, std::move(values[k]))};
-    }
-    entries.back() = {NumAcctsKey, SettingsStore::IntegerText(static_cast<long>(accounts))};
+    bool completed = true;
+    SettingsStore::WithValues(keys, [&](std::span<const std::string* const> values) {
+        static const std::string kAbsent;
+        std::string changed;
+        for (std::size_t f = 0; f < fields && completed; ++f) {
+            for (std::size_t i = 0; i < accounts && completed; ++i) {
+                const std::size_t k = i * fields + f;
+                const std::string& stored = values[k] ? *values[k] : kAbsent;
+                std::string_view value = stored;
+                if (f == kPasswordField || NeedsQuotes(value)) {
+                    changed = EntryValue(f, stored);
+                    value = changed;
+                }
+                completed = add(keys[k], value);
+            }
+        }
+    });
+    return completed && add(NumAcctsKey, SettingsStore::IntegerText(static_cast<long>(accounts)));
+}
+
+std::vector<Entry> StoredBackupEntries(long count) {
+    std::vector<Entry> entries;
+    entries.reserve(AccountFields.size() * static_cast<std::size_t>(std::max(count, 0L)) + 1);
+    ForEachStoredBackupEntry(count, [&](std::string_view name, std::string_view value) {
+        entries.push_back({std::string(name), std::string(value)});
+        return true;
+    });
     return entries;
 }
 

@@ -6,6 +6,7 @@
 // the caller does the file access.
 #include "store/AccountRecord.h"
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,6 +36,10 @@ std::vector<AccountRecord> StoredAccounts(long count);
 std::vector<Entry> BackupEntries(std::vector<AccountRecord> accounts);
 // BackupEntries(StoredAccounts(count)), made from one read of the store.
 std::vector<Entry> StoredBackupEntries(long count);
+// Calls add(name, value) for each of those entries in turn, without a list of them; stops
+// when add returns false and then returns false.
+using EntryVisitor = std::function<bool(std::string_view name, std::string_view value)>;
+bool ForEachStoredBackupEntry(long count, const EntryVisitor& add);
 
 // The file form of a value: as it stands, or in double quotes when a profile reader would
 // otherwise drop its surrounding blanks or quotes, so every value reads back unchanged.

@@ -353,6 +353,17 @@ std::vector<std::string> SettingsStore::GetValues(const std::vector<std::string>
     return values;
 }
 
+void SettingsStore::WithValues(
+    const std::vector<std::string>& keys,
+    const std::function<void(std::span<const std::string* const>)>& use) {
+    int error = 0;
+    const auto table = Parsed().Load(FilePath(), error); // held until `use` returns
+    std::vector<const std::string*> values(keys.size(), nullptr);
+    for (std::size_t i = 0; table && i < keys.size(); ++i)
+        values[i] = table->Find(keys[i]);
+    use(values);
+}
+
 void SettingsStore::SaveValue(const std::string& key, const std::string& text) {
     Apply({Change::Set(key, text)});
 }

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,11 @@ public:
     // key is absent: one check of the file for all of them instead of one per key.
     static std::vector<std::string> GetValues(const std::vector<std::string>& keys,
                                               const std::string& defaultValue = "");
+    // Calls use(values) once with the stored text of each key (nullptr where a key is absent),
+    // all from one version of the store and valid during the call: many values read without
+    // a copy of each.
+    static void WithValues(const std::vector<std::string>& keys,
+                           const std::function<void(std::span<const std::string* const>)>& use);
     // Creates or replaces the value.
     static void SaveValue(const std::string& key, const std::string& text);
     // Removes the value; removing an absent key does nothing.

@@ -281,7 +281,8 @@ TEST_F(BackupRestoreTest, BackupWritesWhatTheEngineWritesEntryByEntry) {
         {"ann@example.org", " pop.example.org ", "\"ann\"", "\x88\x99\xA6", "mutt -f '=x'"},
         {"b\xF6"
          "b@example.net",
-         "mail.example.net", "bob", "", ""}};
+         "mail.example.net", "bob", "", ""},
+        {"\"quoted\"", "'single'", "[x];y=z", std::string("nul\0cut", 7), " both "}};
     Store(accounts);
     Load();
     const std::vector<std::string> starts = {
@@ -515,6 +516,7 @@ TEST_F(BackupRestoreTest, FailedBackupShowsOneMessageAndLeavesTheFileAsItWas) {
     WriteBytes(File("kept.pls"), before);
     ExpectOnlyMessage(Backup(File("kept.pls")), "Error writing to file.", vbExclamation);
     EXPECT_EQ(ReadBytes(File("kept.pls")), before);
+    ExpectOnlyMessage(Backup(File("new.pls")), "Error writing to file.", vbExclamation);
     EXPECT_EQ(QDir(env_.path()).entryList({"*.pls*", ".*.pls*"}, QDir::Files | QDir::Hidden),
               QStringList({"kept.pls"}))
         << "no temporary file left";

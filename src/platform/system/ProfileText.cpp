@@ -419,32 +419,48 @@ bool ProfileText::Write(const char* section, std::span<const KeyValue> entries) 
 
 std::optional<std::string> ProfileText::NewSectionText(const char* section,
                                                        std::span<const KeyValue> entries) {
-    if (!CanHold(section, nullptr, nullptr))
-        return std::nullopt;
-    if (entries.empty())
-        return std::string();
-    // One pass that checks each entry as it writes it (a rejected list gives no text), its
-    // name and value measured once.
-    const std::string_view name = section;
-    std::string text;
-    text.reserve(name.size() + 2 + kNewLine.size() + entries.size() * 48);
-    text += '[';
-    text += name;
-    text += ']';
-    text += kNewLine;
-    // Every entry line holds '=', so none is blank: each goes after the one before it.
+    NewSection text(section, entries.size() * 48);
     for (const auto& [key, value] : entries) {
-        if (!key || !value)
+        if (!key || !value || !text.Add(key, value))
             return std::nullopt;
-        const std::string_view keyText = key, valueText = value;
-        if (!NameFitsALine(keyText, true) || HasLineBreak(valueText))
-            return std::nullopt;
-        text += keyText;
-        text += '=';
-        text += valueText;
-        text += kNewLine;
     }
-    return text;
+    return std::move(text).Text();
+}
+
+ProfileText::NewSection::NewSection(const char* section, std::size_t sizeHint)
+    : held_(CanHold(section, nullptr, nullptr)) {
+    if (!held_)
+        return;
+    const std::string_view name = section;
+    text_.reserve(name.size() + 2 + kNewLine.size() + sizeHint);
+    text_ += '[';
+    text_ += name;
+    text_ += ']';
+    text_ += kNewLine;
+}
+
+bool ProfileText::NewSection::Add(std::string_view key, std::string_view value) {
+    // Each entry is checked as it is written (a rejected one ends the text); every entry line
+    // holds '=', so none is blank: each goes after the one before it.
+    key = key.substr(0, key.find('\0'));
+    value = value.substr(0, value.find('\0'));
+    held_ = held_ && NameFitsALine(key, true) && !HasLineBreak(value);
+    if (!held_)
+        return false;
+    text_ += key;
+    text_ += '=';
+    text_ += value;
+    text_ += kNewLine;
+    empty_ = false;
+    return true;
+}
+
+std::optional<std::string> ProfileText::NewSection::Text() && {
+    if (!held_)
+        return std::nullopt;
+    if (empty_)
+        return std::string(); // no entries: no section either
+    return std::move(text_);
 }
 
 std::size_t ProfileText::DeleteEntries(const char* section,

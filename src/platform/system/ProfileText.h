@@ -74,6 +74,23 @@ public:
     static std::optional<std::string> NewSectionText(const char* section,
                                                      std::span<const KeyValue> entries);
 
+    // NewSectionText made one entry at a time, for a writer that has no list of its entries.
+    // Names and values are taken as C strings would be: up to a first NUL.
+    class NewSection {
+    public:
+        // `sizeHint`: the expected size of the whole text, reserved at once.
+        NewSection(const char* section, std::size_t sizeHint);
+        // False when a write could not hold the entry; the text is then no longer made.
+        bool Add(std::string_view key, std::string_view value);
+        // The text, or nullopt when the section or an entry could not be held.
+        std::optional<std::string> Text() &&;
+
+    private:
+        std::string text_;
+        bool held_;
+        bool empty_ = true;
+    };
+
     // Deletes the entries of the first section named `section` whose names `doomed` accepts,
     // giving the same text as one Write(section, name, nullptr) for each name that KeyNames
     // lists and `doomed` accepts (each such write deletes the first entry of that name).
