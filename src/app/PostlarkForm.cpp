@@ -361,7 +361,7 @@ void PostlarkForm::ApplyCommandLine() {
 }
 
 // The address of every stored account, in account order, as the list's rows show them.
-std::vector<std::string> PostlarkForm::StoredAddresses() {
+QStringList PostlarkForm::StoredAddresses() {
     const double stored = SettingsStore::GetNumber("NumAccts", 0);
     if (!(stored > 0))
         return {};
@@ -371,15 +371,22 @@ std::vector<std::string> PostlarkForm::StoredAddresses() {
     keys.reserve(static_cast<std::size_t>(count));
     for (int p = 1; p <= count; ++p)
         keys.push_back(AccountKey("EmailAddress", p - 1));
-    return SettingsStore::GetValues(keys, "Bad Read");
+    // Each address goes from the store straight into the list's text, with no copy between.
+    QStringList addresses;
+    addresses.reserve(count);
+    SettingsStore::WithValues(keys, [&](std::span<const std::string* const> values) {
+        for (const std::string* address : values)
+            addresses.append(AnsiToQString(address ? std::string_view(*address) : "Bad Read"));
+    });
+    return addresses;
 }
 
-void PostlarkForm::LoadAccountList(const std::vector<std::string>& addresses) {
+void PostlarkForm::LoadAccountList(const QStringList& addresses) {
     // The rows go in as one batch: the list lays itself out once instead of once per row.
     QList<QTreeWidgetItem*> rows;
-    rows.reserve(qsizetype(addresses.size()));
-    for (const std::string& address : addresses)
-        rows.append(new QTreeWidgetItem(QStringList{AnsiToQString(address)}));
+    rows.reserve(addresses.size());
+    for (const QString& address : addresses)
+        rows.append(new QTreeWidgetItem(QStringList{address}));
     if (rows.isEmpty())
         return;
     accountList_->addTopLevelItems(rows);
@@ -395,8 +402,8 @@ void PostlarkForm::ReDraw() {
     EndCheckRunForListChange();
     // The account that was selected stays selected (by number, the last row if it is gone).
     const int selected = std::max(SelectedAccount(), 0);
-    const std::vector<std::string> addresses = StoredAddresses();
-    if (!addresses.empty() && addresses.size() == std::size_t(AccountRowCount())) {
+    const QStringList addresses = StoredAddresses();
+    if (!addresses.isEmpty() && addresses.size() == AccountRowCount()) {
         // As many rows as before: each row becomes a fresh row of its address (the new-mail
         // column and the tool tips emptied), without the list rebuilding and laying out its
         // rows. What a rebuilt list shows is kept: the selection on the same row, that row
@@ -406,9 +413,9 @@ void PostlarkForm::ReDraw() {
         // column, no tool tip: a row gets a second column or a tool tip only from a check)
         // stays as it is.
         QTreeWidgetItem fresh;
-        for (int row = 0; row < AccountRowCount(); ++row) {
+        for (int row = 0; row < addresses.size(); ++row) {
             QTreeWidgetItem* item = accountList_->topLevelItem(row);
-            const QString address = AnsiToQString(addresses[std::size_t(row)]);
+            const QString& address = addresses[row];
             if (item->columnCount() == 1 && !item->data(0, Qt::ToolTipRole).isValid() &&
                 item->text(0) == address)
                 continue;

@@ -170,8 +170,8 @@ private:
     void PlaceTwips(QWidget* w, int left, int top, int width, int height);
     void RestorePosition();
     // The address of every stored account, in account order, as the list's rows show them.
-    static std::vector<std::string> StoredAddresses();
-    void LoadAccountList(const std::vector<std::string>& addresses);
+    static QStringList StoredAddresses();
+    void LoadAccountList(const QStringList& addresses);
     void ApplyProgressOptions();
     void ApplyCommandLine();
     void Form_Unload();

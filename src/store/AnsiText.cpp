@@ -28,7 +28,7 @@ int UnicodeToByte(char16_t u) {
 
 } // namespace
 
-QString AnsiToQString(const std::string& bytes) {
+QString AnsiToQString(std::string_view bytes) {
     // Made at its final size and filled in place: the account list converts every address.
     QString out(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* to = out.data();

@@ -5,10 +5,11 @@
 // value, so every byte 0-255 round-trips.
 #include <QString>
 #include <string>
+#include <string_view>
 
 namespace postlark {
 
-QString AnsiToQString(const std::string& bytes);
+QString AnsiToQString(std::string_view bytes);
 
 // Whether every character of the text has a single-byte form.
 bool FitsAnsi(const QString& text);
