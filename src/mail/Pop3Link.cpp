@@ -58,7 +58,7 @@ void Pop3Link::Begin(std::int16_t account, const QString& server,
     imapActive_ = imap_ && address.valid && address.imap;
     socket_.Close();
     socket_.LocalPort = 0;
-    socket_.Connect(server, 110);
+    socket_.Connect(server, address, 110); // parsed once, for both
     if (imapActive_)
         imap_->BeginDialogue(address.tls, std::move(credentials));
     else

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/net/ServerAddress.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 
 namespace postlark {
@@ -20,6 +21,13 @@ ServerAddress Invalid(const QString& reason) {
 
 bool HasBadCharacter(const QString& text) {
     for (const QChar c : text) {
+        // ASCII is told apart without the Unicode tables: its spaces and controls are the
+        // characters up to U+0020, and U+007F.
+        if (c.unicode() < 0x80) {
+            if (c.unicode() <= 0x20 || c.unicode() == 0x7F)
+                return true;
+            continue;
+        }
         if (c.isSpace() || c.category() == QChar::Other_Control)
             return true;
     }
@@ -85,9 +93,28 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
         rest = text.mid(schemeEnd + 3);
     }
 
-    for (const QChar c : QStringLiteral("/\\?#@\"<>")) {
-        if (rest.contains(c))
-            return Invalid(QStringLiteral("The server name contains \"%1\".").arg(c));
+    // The first of these characters, in the order they are listed.
+    static const QString kForbidden = QStringLiteral("/\\?#@\"<>");
+    const auto forbidden = [](QChar c) {
+        switch (c.unicode()) {
+        case u'/':
+        case u'\\':
+        case u'?':
+        case u'#':
+        case u'@':
+        case u'"':
+        case u'<':
+        case u'>':
+            return true;
+        default:
+            return false;
+        }
+    };
+    if (std::any_of(rest.begin(), rest.end(), forbidden)) {
+        for (const QChar c : kForbidden) {
+            if (rest.contains(c))
+                return Invalid(QStringLiteral("The server name contains \"%1\".").arg(c));
+        }
     }
 
     QString host;

@@ -36,12 +36,15 @@ Winsock::~Winsock() {
 }
 
 void Winsock::Connect(const QString& server, quint16 port) {
+    Connect(server, ParseServerField(server, port), port);
+}
+
+void Winsock::Connect(const QString& server, const ServerAddress& address, quint16 port) {
     Reset();
     lastError_.clear();
     errorNumber_ = 0;
     tlsErrors_.clear();
 
-    const ServerAddress address = ParseServerField(server, port);
     remoteHost_ = address.valid ? address.host : server.trimmed();
     remotePort_ = address.valid ? address.port : port;
     tls_ = address.tls;

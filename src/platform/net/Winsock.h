@@ -12,6 +12,7 @@
 // connections in a row.
 #include "platform/net/NetModule.h"
 #include "platform/net/PlainSocket.h"
+#include "platform/net/ServerAddress.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -62,6 +63,8 @@ public:
     // An invalid field sets State 9 at once; every signal comes later from the event loop.
     // States 8 and 9 are set when PeerClosed / ErrorOccurred are announced.
     void Connect(const QString& server, quint16 port = 110);
+    // The same with the field already parsed (ParseServerField(server, port)).
+    void Connect(const QString& server, const ServerAddress& address, quint16 port = 110);
     // Queues bytes for sending; returns false (and sends nothing) unless connected.
     bool SendData(const QByteArray& data);
     // Everything received and not yet read.
