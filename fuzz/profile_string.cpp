@@ -8,6 +8,7 @@
 //    last line that had none.
 //  - A refused write leaves the file byte-identical, and writing the same thing twice changes
 //    nothing the second time.
+//  - A section's entries read straight from the text are those its table of lines holds.
 #include "FuzzSupport.h"
 #include "platform/system/ProfileString.h"
 
@@ -116,6 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string value = input.ConsumeRandomLengthString(64).c_str();
     const std::string before = input.ConsumeRemainingBytesAsString();
     std::ofstream(path, std::ios::binary | std::ios::trunc) << before;
+
+    // A section read straight from the text is the section the table of lines holds.
+    POSTLARK_FUZZ_CHECK(win::ProfileText::EntriesOf(before, section) ==
+                            win::ProfileText(before).Entries(section),
+                        section + " | " + before);
 
     const auto entriesBefore = Entries(path);
     // A second section or entry of the same name comes to light when the first is deleted.
