@@ -32,9 +32,9 @@ namespace {
 constexpr int kAccounts = 20;
 constexpr int kMessages = 1; // unseen in each mailbox at the start
 // The quiet spell of (h2), scaled to a minute: one whole period of the server's keepalive.
-// Dovecot sends every IDLE client "* OK Still here" every two minutes, at one moment for all
-// the connections from one address, wherever that moment falls in the period; a shorter
-// spell catches those 20 wake-ups or none, by chance.
+// Dovecot sends every IDLE client "* OK Still here" every two minutes, each at a moment of
+// the period fixed by the clock and the client, so a shorter spell catches all, some or none
+// of those 20 wake-ups, by chance.
 constexpr int kIdleSeconds = 120;
 constexpr int kSettleMs = 5000; // before it: the start-up's last answers have come
 const char* const kLatency = "(h1) delivery to row text, median of 20 deliveries";
