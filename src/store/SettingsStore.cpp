@@ -402,8 +402,8 @@ StoredAndChanges(const std::string& path, const Compute& compute) {
 }
 
 // Whether every change finds its result already stored (the value set is the stored one, the
-// key deleted is absent), so applying them all leaves the table exactly as it is. Checked
-// without copying the table, which for a store with many accounts is most of a save's cost.
+// key deleted is absent), so applying them all leaves the table exactly as it is: then nothing
+// is written, and no write access is needed.
 bool AlreadyStored(const SettingsTable& table, const std::vector<SettingsStore::Change>& changes) {
     return std::all_of(changes.begin(), changes.end(), [&](const SettingsStore::Change& c) {
         const std::string* stored = table.Find(c.Key);
