@@ -151,11 +151,12 @@ void CheckRun::Run() {
     // The address each result is obtained for: another running copy may change the stored
     // accounts during the run, and a row that no longer shows that account gets no result.
     std::vector<QString> checkedAddress(static_cast<size_t>(n));
+    const std::string storePath = SettingsStore::FilePath();
     for (int i = 0; i < n; ++i) {
         // The account's values from one look at the store.
-        std::vector<std::string> stored =
-            SettingsStore::GetValues({AccountKey("EmailAddress", i), AccountKey("POP", i),
-                                      AccountKey("UserName", i), AccountKey("Password", i)});
+        std::vector<std::string> stored = SettingsStore::GetValuesAt(
+            storePath, {AccountKey("EmailAddress", i), AccountKey("POP", i),
+                        AccountKey("UserName", i), AccountKey("Password", i)});
         checkedAddress[static_cast<size_t>(i)] = AnsiToQString(stored[0]);
         view_.SetStatusText("Checking " + checkedAddress[static_cast<size_t>(i)]);
         peerClosed_ = false;

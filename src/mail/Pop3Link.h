@@ -57,7 +57,7 @@ private:
     QMetaObject::Connection arrival_, peerClosed_, error_;
 };
 
-// Sleeps in a nested event loop, handling every kind of event meanwhile, until the socket
+// Sleeps in the event dispatcher, handling every kind of event meanwhile, until the socket
 // reads closed (0) or error (9).
 void WaitWhileConnected(Winsock& socket);
 

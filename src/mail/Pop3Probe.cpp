@@ -7,6 +7,7 @@
 #include "store/PassCryptModule.h"
 #include "store/SettingsStore.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 #include <utility>
@@ -175,11 +176,21 @@ void Pop3Probe::OnConnectionLost() {
         Finish(ResultFailed);
 }
 
-void Pop3Probe::SendCommand(const std::string& verb, const std::string& argument) {
-    QByteArray line(verb.data(), static_cast<qsizetype>(verb.size()));
-    // User name and password are stored as single-byte text; servers today expect UTF-8.
-    if (!argument.empty() || verb == "USER" || verb == "PASS")
-        line += ' ' + AnsiToQString(argument).toUtf8();
+void Pop3Probe::SendCommand(std::string_view verb, const std::string& argument) {
+    QByteArray line;
+    line.reserve(static_cast<qsizetype>(verb.size() + 1 + argument.size() * 3 + 2));
+    line.append(verb.data(), static_cast<qsizetype>(verb.size()));
+    if (!argument.empty() || verb == "USER" || verb == "PASS") {
+        line += ' ';
+        // User name and password are stored as single-byte text; servers today expect UTF-8.
+        // ASCII reads the same in both, so only other text goes through the conversion.
+        const bool ascii = std::all_of(argument.begin(), argument.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (ascii)
+            line.append(argument.data(), static_cast<qsizetype>(argument.size()));
+        else
+            line += AnsiToQString(argument).toUtf8();
+    }
     line += "\r\n";
     socket_.SendData(line);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace postlark {
@@ -46,7 +47,7 @@ private:
     void HandleReply(const QByteArray& reply);
     void HandlePositiveReply(const QByteArray& reply);
     void CloseSocket();
-    void SendCommand(const std::string& verb, const std::string& argument);
+    void SendCommand(std::string_view verb, const std::string& argument);
     void Finish(std::int16_t result);
     std::int16_t& ResultSlot();
 

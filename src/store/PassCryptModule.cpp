@@ -56,7 +56,9 @@ std::string Decipher(const std::string& stored, std::string& key) {
             if (c < 10)
                 digits += '0';
         }
-        digits += std::to_string(c);
+        char number[8];
+        char* const end = std::to_chars(number, number + sizeof number, c).ptr;
+        digits.append(number, end);
     }
 
     // Regroup in threes, each group followed by a space.

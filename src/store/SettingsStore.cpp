@@ -342,8 +342,14 @@ std::string SettingsStore::GetValue(const std::string& key, const std::string& d
 
 std::vector<std::string> SettingsStore::GetValues(const std::vector<std::string>& keys,
                                                   const std::string& defaultValue) {
+    return GetValuesAt(FilePath(), keys, defaultValue);
+}
+
+std::vector<std::string> SettingsStore::GetValuesAt(const std::string& filePath,
+                                                    const std::vector<std::string>& keys,
+                                                    const std::string& defaultValue) {
     int error = 0;
-    const auto table = Parsed().Load(FilePath(), error);
+    const auto table = Parsed().Load(filePath, error);
     std::vector<std::string> values;
     values.reserve(keys.size());
     for (const std::string& key : keys) {

@@ -55,6 +55,11 @@ public:
     // key is absent: one check of the file for all of them instead of one per key.
     static std::vector<std::string> GetValues(const std::vector<std::string>& keys,
                                               const std::string& defaultValue = "");
+    // The same from the store file at `filePath` (as FilePath() gave it): a caller that reads
+    // again and again, like a check run once per account, looks up the path only once.
+    static std::vector<std::string> GetValuesAt(const std::string& filePath,
+                                                const std::vector<std::string>& keys,
+                                                const std::string& defaultValue = "");
     // Calls use(values) once with the stored text of each key (nullptr where a key is absent),
     // all from one version of the store and valid during the call: many values read without
     // a copy of each.

@@ -81,10 +81,8 @@ socklen_t AddressLength(const sockaddr_storage& address) {
 
 } // namespace
 
-PlainSocket::PlainSocket(QObject* parent) : QObject(parent) {
-    connect(&readNotifier_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
-    connect(&writeNotifier_, &QSocketNotifier::activated, this, [this] { OnWritable(); });
-}
+PlainSocket::PlainSocket(Events events, QObject* parent)
+    : QObject(parent), events_(std::move(events)) {}
 
 PlainSocket::~PlainSocket() {
     Abort();
@@ -99,12 +97,12 @@ void PlainSocket::ConnectTo(const QString& host, quint16 port, quint16 localPort
     const QPointer<PlainSocket> self(this);
     const quint64 connection = connection_;
     const auto stillCurrent = [&] { return self && connection_ == connection; };
-    emit Resolving();
+    events_.resolving();
     if (!stillCurrent())
         return; // a handler ended the attempt
     if (LiteralAddress(host, port, &literal)) {
         addresses_.push_back(literal);
-        emit Connecting();
+        events_.connecting();
         if (stillCurrent())
             TryNextAddress();
         return;
@@ -140,7 +138,7 @@ void PlainSocket::OnResolved(std::vector<sockaddr_storage> found) {
     }
     const QPointer<PlainSocket> self(this);
     const quint64 connection = connection_;
-    emit Connecting();
+    events_.connecting();
     if (self && connection_ == connection) // a handler may have ended the attempt
         TryNextAddress();
 }
@@ -230,7 +228,7 @@ void PlainSocket::BeginReading() {
 void PlainSocket::AnnounceConnected() {
     if (std::exchange(announced_, true))
         return;
-    emit Connected();
+    events_.connected();
 }
 
 bool PlainSocket::Send(const QByteArray& data) {
@@ -305,13 +303,13 @@ void PlainSocket::OnReadable() {
     const QPointer<PlainSocket> self(this);
     const quint64 connection = connection_;
     if (received_.size() > before) {
-        emit Received();
+        events_.received();
         if (!self || connection_ != connection)
             return; // a handler ended or replaced the connection
     }
     if (ended) {
         CloseDescriptor();
-        emit PeerClosed();
+        events_.peerClosed();
     } else if (error != 0) {
         Fail(error);
     }
@@ -355,7 +353,7 @@ void PlainSocket::Fail(int error) {
     CloseDescriptor();
     addresses_.clear();
     unsent_.clear();
-    emit Failed(wasConnected || error != ECONNRESET ? error : kClosedBeforeConnected);
+    events_.failed(wasConnected || error != ECONNRESET ? error : kClosedBeforeConnected);
 }
 
 } // namespace postlark

@@ -35,14 +35,15 @@ bool HasBadCharacter(const QString& text) {
 }
 
 // A port is one to five ASCII digits with a value from 1 to 65535.
-bool ParsePort(const QString& text, quint16* port) {
+bool ParsePort(QStringView text, quint16* port) {
     if (text.isEmpty() || text.size() > 5)
         return false;
+    uint value = 0;
     for (const QChar c : text) {
         if (c < u'0' || c > u'9')
             return false;
+        value = value * 10 + (c.unicode() - u'0');
     }
-    const uint value = text.toUInt();
     if (value == 0 || value > 65535)
         return false;
     *port = static_cast<quint16>(value);
@@ -129,7 +130,7 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
         if (!after.isEmpty()) {
             if (!after.startsWith(u':'))
                 return Invalid(QStringLiteral("Unexpected text after the bracketed address."));
-            if (!ParsePort(after.mid(1), &result.port))
+            if (!ParsePort(QStringView(after).mid(1), &result.port))
                 return Invalid(kBadPort);
         }
     } else if (rest.contains(u'[') || rest.contains(u']')) {
@@ -141,7 +142,7 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
         } else if (colons == 1) {
             const qsizetype colon = rest.indexOf(u':');
             host = rest.left(colon);
-            if (!ParsePort(rest.mid(colon + 1), &result.port))
+            if (!ParsePort(QStringView(rest).mid(colon + 1), &result.port))
                 return Invalid(kBadPort);
         } else if (IsIpv6Literal(rest)) {
             host = rest; // bare IPv6 literal: the whole text is the address

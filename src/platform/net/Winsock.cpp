@@ -14,18 +14,18 @@ namespace postlark {
 
 namespace {} // namespace
 
-Winsock::Winsock(QObject* parent) : QObject(parent) {
-    connect(&plain_, &PlainSocket::Resolving, this,
-            [this] { OnConnectingState(TlsEvents::State::Resolving); });
-    connect(&plain_, &PlainSocket::Connecting, this,
-            [this] { OnConnectingState(TlsEvents::State::Connecting); });
-    connect(&plain_, &PlainSocket::Connected, this, [this] {
-        connectTimer_.stop();
-        SetState(sckConnected);
-    });
-    connect(&plain_, &PlainSocket::Received, this, [this] { OnReady(); });
-    connect(&plain_, &PlainSocket::PeerClosed, this, [this] { OnPeerClosed(); });
-    connect(&plain_, &PlainSocket::Failed, this, [this](int error) { OnPlainFailure(error); });
+Winsock::Winsock(QObject* parent)
+    : QObject(parent),
+      plain_({.resolving = [this] { OnConnectingState(TlsEvents::State::Resolving); },
+              .connecting = [this] { OnConnectingState(TlsEvents::State::Connecting); },
+              .connected =
+                  [this] {
+                      connectTimer_.stop();
+                      SetState(sckConnected);
+                  },
+              .received = [this] { OnReady(); },
+              .peerClosed = [this] { OnPeerClosed(); },
+              .failed = [this](int error) { OnPlainFailure(error); }}) {
     connectTimer_.setSingleShot(true);
     connect(&connectTimer_, &QTimer::timeout, this,
             [this] { Fail(sckTimedout, QStringLiteral("Connection timed out"), true); });
