@@ -82,7 +82,14 @@ socklen_t AddressLength(const sockaddr_storage& address) {
 } // namespace
 
 PlainSocket::PlainSocket(Events events, QObject* parent)
-    : QObject(parent), events_(std::move(events)) {}
+    : QObject(parent), events_(std::move(events)) {
+    announceLater_.setSingleShot(true);
+    announceLater_.setInterval(kAnnounceWithoutDataMs);
+    connect(&announceLater_, &QTimer::timeout, this, [this] {
+        if (connected_)
+            AnnounceConnected();
+    });
+}
 
 PlainSocket::~PlainSocket() {
     Abort();
@@ -174,15 +181,11 @@ void PlainSocket::TryNextAddress() {
             errno == EINPROGRESS) {
             if (AlreadyConnected(fd_)) {
                 // A server on this machine or close by has already answered the handshake:
-                // reading can begin, and the connection is announced from the event loop.
+                // reading can begin. The connection is announced from the event loop, with
+                // the server's first bytes, which usually follow soon (no turn of the loop is
+                // spent on the announcement alone), or after a short while without any.
                 BeginReading();
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, connection = connection_] {
-                        if (connection == connection_)
-                            AnnounceConnected();
-                    },
-                    Qt::QueuedConnection);
+                announceLater_.start();
                 return;
             }
             writeNotifier_.setSocket(fd_);
@@ -228,6 +231,7 @@ void PlainSocket::BeginReading() {
 void PlainSocket::AnnounceConnected() {
     if (std::exchange(announced_, true))
         return;
+    announceLater_.stop();
     events_.connected();
 }
 
@@ -339,6 +343,7 @@ void PlainSocket::ForgetLookup() {
 void PlainSocket::CloseDescriptor() {
     ++connection_;
     announced_ = false;
+    announceLater_.stop();
     readNotifier_.setEnabled(false);
     writeNotifier_.setEnabled(false);
     connected_ = false;

@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -90,7 +91,12 @@ private:
     std::vector<sockaddr_storage> addresses_; // still to be tried, front first
     QByteArray received_;
     QByteArray unsent_;
+    // A connection made at once waits this long for the server's first bytes before it is
+    // announced on its own.
+    static constexpr int kAnnounceWithoutDataMs = 250;
+
     Events events_;
+    QTimer announceLater_;
     DirectNotifier readNotifier_{QSocketNotifier::Read, [this] { OnReadable(); }};
     DirectNotifier writeNotifier_{QSocketNotifier::Write, [this] { OnWritable(); }};
 };
