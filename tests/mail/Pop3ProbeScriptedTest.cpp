@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The probe against scripted servers: the replies real servers rarely send.
 #include "ProbeHarness.h"
+#include "store/AnsiText.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,14 @@ TEST_F(Pop3ProbeScripted, FullDialogueRecordsCountAndSendsEachCommandOnce) {
     EXPECT_TRUE(lines[1] == "PASS pw-1"); // not printed: it is a password
     EXPECT_EQ(lines[2], "STAT");
     EXPECT_EQ(lines[3], "QUIT");
+}
+
+// Stored single-byte text goes out as UTF-8; plain ASCII goes out as it is.
+TEST_F(Pop3ProbeScripted, UserNameOutsideAsciiGoesOutAsUtf8) {
+    Probe(LoginThenStat("+OK 1 100\r\n"), postlark::QStringToAnsi(QStringLiteral("jürgen€")));
+    EXPECT_EQ(harness_.Result(), 1);
+    ASSERT_TRUE(server_->waitForLines(1));
+    EXPECT_EQ(Lines()[0], QByteArray("USER j\xc3\xbcrgen\xe2\x82\xac"));
 }
 
 TEST_F(Pop3ProbeScripted, EmptyMailboxIsNoMail) {
