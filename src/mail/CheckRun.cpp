@@ -10,8 +10,10 @@
 #include "store/AnsiText.h"
 #include "store/SettingsStore.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDateTime>
 #include <QLocale>
+
 #include <cmath>
 
 namespace postlark {
@@ -142,6 +144,12 @@ void CheckRun::Run() {
         ~Ended() {
             run.running_ = false;
             run.silence_.stop();
+            // The waits ran the event dispatcher nested, and each of its turns clears a request
+            // to stop waiting: an event loop told to quit meanwhile (a dialog closed, a wait
+            // of the caller that timed out) would sleep on until its next event. Woken once
+            // here, it looks again as soon as the run returns to it.
+            if (auto* dispatcher = QAbstractEventDispatcher::instance())
+                dispatcher->interrupt();
         }
     } ended{*this};
 

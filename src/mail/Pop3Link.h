@@ -58,7 +58,9 @@ private:
 };
 
 // Sleeps in the event dispatcher, handling every kind of event meanwhile, until the socket
-// reads closed (0) or error (9).
+// reads closed (0) or error (9). Each turn of the dispatcher clears a request to stop waiting,
+// so a caller wakes the dispatcher once when its waits are over, for an event loop below it
+// that was told to quit meanwhile.
 void WaitWhileConnected(Winsock& socket);
 
 } // namespace postlark
