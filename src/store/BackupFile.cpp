@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/BackupFile.h"
 
+#include "platform/base/AsciiCase.h"
 #include "platform/base/RuntimeError.h"
 #include "store/SettingsStore.h"
 #include "store/modHEX.h"
@@ -31,37 +32,32 @@ std::optional<long> AccountCount(const std::string& text) {
     return static_cast<long>(*number);
 }
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Names compare as a profile reader compares them: ASCII letters in either case, whatever the
-// locale. Equal bytes need no case lookup; a backup's own names match byte for byte.
-bool SameLetters(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           (a == b || std::equal(a.begin(), a.end(), b.begin(),
-                                 [](char x, char y) { return AsciiLower(x) == AsciiLower(y); }));
+// The position of the field whose name (in any case) a key starts with, and the rest of the
+// key after it, never empty; nullopt when the key starts with no field's name.
+std::optional<std::pair<std::size_t, std::string_view>> FieldAndRest(std::string_view name) {
+    for (std::size_t f = 0; f < AccountFields.size(); ++f) {
+        const std::string_view field = AccountFields[f];
+        if (name.size() > field.size() && AsciiLower(name.front()) == AsciiLower(field.front()) &&
+            SameAsciiLetters(name.substr(0, field.size()), field))
+            return std::pair{f, name.substr(field.size())};
+    }
+    return std::nullopt;
 }
 
 // The field position and account number of an account key as AccountKey writes it (field
 // name in any case, then the number in decimal without a sign or leading zeros), or nullopt.
 std::optional<std::pair<std::size_t, long>> AccountKeyParts(std::string_view name) {
-    for (std::size_t f = 0; f < AccountFields.size(); ++f) {
-        const std::string_view field = AccountFields[f];
-        if (name.size() <= field.size() || AsciiLower(name.front()) != AsciiLower(field.front()) ||
-            !SameLetters(name.substr(0, field.size()), field))
-            continue;
-        const std::string_view digits = name.substr(field.size());
-        if (digits.front() == '-' || (digits.size() > 1 && digits.front() == '0'))
-            return std::nullopt;
-        long number = 0;
-        const auto [end, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), number);
-        if (error != std::errc() || end != digits.data() + digits.size() || number < 0)
-            return std::nullopt;
-        return std::pair{f, number};
-    }
-    return std::nullopt;
+    const auto parts = FieldAndRest(name);
+    if (!parts)
+        return std::nullopt;
+    const std::string_view digits = parts->second;
+    if (digits.front() == '-' || (digits.size() > 1 && digits.front() == '0'))
+        return std::nullopt;
+    long number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error != std::errc() || end != digits.data() + digits.size() || number < 0)
+        return std::nullopt;
+    return std::pair{parts->first, number};
 }
 
 } // namespace
@@ -164,27 +160,23 @@ std::vector<Entry> StoredBackupEntries(long count) {
 }
 
 bool IsSurplusEntry(std::string_view name, long count) {
-    for (const std::string_view field : AccountFields) {
-        if (name.size() <= field.size() || AsciiLower(name.front()) != AsciiLower(field.front()) ||
-            !SameLetters(name.substr(0, field.size()), field))
-            continue;
-        const std::string_view digits = name.substr(field.size());
-        if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return false;
-        // A number too long for a long is certainly above any count.
-        long number = 0;
-        const auto [end, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), number);
-        return error == std::errc::result_out_of_range || number >= count;
-    }
-    return false;
+    const auto parts = FieldAndRest(name);
+    if (!parts)
+        return false;
+    const std::string_view digits = parts->second;
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    // A number too long for a long is certainly above any count.
+    long number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    return error == std::errc::result_out_of_range || number >= count;
 }
 
 std::optional<std::vector<AccountRecord>> ReadBackup(std::span<const NamedValue> entries) {
     // One pass over the entries, each put in its place, instead of a look-up per field of
     // every account.
     const auto numAccts = std::find_if(entries.begin(), entries.end(), [](const NamedValue& e) {
-        return SameLetters(e.first, NumAcctsKey);
+        return SameAsciiLetters(e.first, NumAcctsKey);
     });
     const std::optional<long> count =
         numAccts == entries.end() ? std::nullopt : AccountCount(std::string(numAccts->second));

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/SettingsTable.h"
 
+#include "platform/base/AsciiCase.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cctype>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -94,11 +95,7 @@ std::optional<std::string> Unescape(std::string_view text) {
 bool IsSettingsHeader(std::string_view line) {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
         line.remove_suffix(1);
-    return line.size() == kSectionHeader.size() &&
-           std::equal(line.begin(), line.end(), kSectionHeader.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
+    return SameAsciiLetters(line, kSectionHeader);
 }
 
 // Calls visit(key text, value text) for each line of the Settings section, in file order;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/system/ProfileText.h"
 
+#include "platform/base/AsciiCase.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -22,18 +24,6 @@ std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    // Names mostly match byte for byte (a file written by this program): compared whole
-    // first, letter by letter only when that fails.
-    return a.size() == b.size() &&
-           (a == b || std::equal(a.begin(), a.end(), b.begin(),
-                                 [](char x, char y) { return Lower(x) == Lower(y); }));
 }
 
 std::string_view Unquote(std::string_view value) {
@@ -99,7 +89,7 @@ private:
     Slot& SlotOf(std::string_view name) {
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = ProfileText::NameHash()(name) & mask;; i = (i + 1) & mask) {
-            if (!slots_[i].Used() || SameName(slots_[i].name, name))
+            if (!slots_[i].Used() || SameAsciiLetters(slots_[i].name, name))
                 return slots_[i];
         }
     }
@@ -173,7 +163,7 @@ std::size_t ProfileText::NameHash::operator()(std::string_view name) const {
 }
 
 bool ProfileText::NameEqual::operator()(std::string_view a, std::string_view b) const {
-    return SameName(a, b);
+    return SameAsciiLetters(a, b);
 }
 
 ProfileText::ProfileText(std::string_view text) : text_(text) {
@@ -251,7 +241,7 @@ ProfileText::Line ProfileText::NewLine(std::initializer_list<std::string_view> p
 
 std::optional<ProfileText::SectionRange> ProfileText::FindSection(std::string_view name) const {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (lines_[i].kind != Line::Kind::Section || !SameName(NameOf(lines_[i]), name))
+        if (lines_[i].kind != Line::Kind::Section || !SameAsciiLetters(NameOf(lines_[i]), name))
             continue;
         std::size_t end = i + 1;
         while (end < lines_.size() && lines_[end].kind != Line::Kind::Section)
@@ -264,7 +254,7 @@ std::optional<ProfileText::SectionRange> ProfileText::FindSection(std::string_vi
 std::optional<std::size_t> ProfileText::FindEntry(const SectionRange& range,
                                                   std::string_view key) const {
     for (std::size_t i = range.first; i < range.last; ++i) {
-        if (lines_[i].kind == Line::Kind::Entry && SameName(NameOf(lines_[i]), key))
+        if (lines_[i].kind == Line::Kind::Entry && SameAsciiLetters(NameOf(lines_[i]), key))
             return i;
     }
     return std::nullopt;
@@ -303,7 +293,7 @@ std::vector<ProfileText::NamedValue> ProfileText::EntriesOf(std::string_view tex
         if (parts.kind == LineParts::Kind::Section) {
             if (inSection)
                 return false; // the first section of the name ends here
-            inSection = SameName(parts.name, section);
+            inSection = SameAsciiLetters(parts.name, section);
         } else if (inSection && parts.kind == LineParts::Kind::Entry) {
             entries.emplace_back(parts.name, Unquote(parts.value));
         }
