@@ -1,127 +1,138 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "store/SettingsStore.h"
 
+#include "platform/base/FileCalls.h"
+#include "platform/base/LastError.h"
 #include "platform/base/RuntimeError.h"
+#include "platform/base/ShellFolders.h"
+#include "platform/base/SystemError.h"
 #include "store/SettingsTable.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace postlark {
+
+using namespace win;
 
 namespace {
 
 constexpr const char* kApplication = "Postlark";
 
-[[noreturn]] void Fail(const std::string& action, const std::string& path, int error) {
-    const std::string reason = std::strerror(error);
+// The system's words for a last error ("Permission denied").
+std::string ReasonText(DWORD error) {
+    char text[256];
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                            FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
+    return length != 0 ? std::string(text, length) : "error " + std::to_string(error);
+}
+
+[[noreturn]] void Fail(const std::string& action, const std::string& path, DWORD error) {
+    const std::string reason = ReasonText(error);
     throw SettingsStoreError(
         "Path/File access error: cannot " + action + " " + path + " (" + reason + ")", reason);
+}
+
+// Fails with the last error of the platform call just made.
+[[noreturn]] void FailLast(const std::string& action, const std::string& path) {
+    Fail(action, path, GetLastError());
 }
 
 // ---- Files -----------------------------------------------------------------------------
 
 std::string ConfigHome() {
-    // Relative or empty XDG_CONFIG_HOME values are ignored, as the base-directory rules ask.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
-        return xdg;
-    if (const char* home = std::getenv("HOME"); home && home[0] != '\0')
-        return std::string(home) + "/.config";
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_dir && found->pw_dir[0] == '/')
-        return std::string(found->pw_dir) + "/.config";
-    return ""; // no home at all: nothing to read, and saving is refused
+    std::string home;
+    if (SHGetFolderPathA(0, CSIDL_APPDATA, 0, SHGFP_TYPE_CURRENT, home) != S_OK)
+        return ""; // no home at all: nothing to read, and saving is refused
+    return home;
 }
 
-class FileDescriptor {
+class FileHandle {
 public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { Close(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    explicit FileHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle(FileHandle&& other) noexcept
+        : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
 
-    int get() const { return fd_; }
-    int Close() {
-        const int result = fd_ >= 0 ? ::close(fd_) : 0;
-        fd_ = -1;
-        return result;
+    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+    bool Close() {
+        const HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
+        return handle == INVALID_HANDLE_VALUE || CloseHandle(handle);
     }
 
 private:
-    int fd_;
+    HANDLE handle_;
 };
 
 // What tells one version of the store file from another. Every save replaces the file by a
-// rename, so a new version is a new inode; size and modification time guard against a file
-// edited in place.
+// rename, so a new version is a new file (index); size and modification time (to the
+// nanosecond) guard against a file edited in place.
 struct Identity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t modifiedNs = 0;
+    DWORD volume = 0;
+    std::uint64_t index = 0;
+    std::uint64_t size = 0;
+    std::uint64_t modified = 0; // 100-ns units
+    DWORD modifiedExtraNs = 0;
 
-    static Identity Of(const struct stat& info) {
-        return {info.st_dev, info.st_ino, info.st_size,
-                std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec};
+    static Identity Of(const BY_HANDLE_FILE_INFORMATION& info) {
+        const auto join = [](DWORD high, DWORD low) { return std::uint64_t{high} << 32 | low; };
+        return {info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+                join(info.nFileSizeHigh, info.nFileSizeLow),
+                join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime),
+                info.dwLastWriteTimeExtraNs};
     }
     bool operator==(const Identity&) const = default;
 };
 
 // Reads the whole store file into a buffer sized once from the file's size. An absent file
-// reads as empty (identity all zero); any other failure gives nullopt and the error.
-std::optional<std::string> ReadStoreFile(const std::string& path, int& error,
+// reads as empty (identity all zero); any other failure gives nullopt and the last error.
+std::optional<std::string> ReadStoreFile(const std::string& path, DWORD& error,
                                          Identity* identity = nullptr) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
-        error = errno;
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0));
+    if (!file) {
+        error = GetLastError();
         if (identity)
             *identity = Identity();
-        return error == ENOENT ? std::optional<std::string>("") : std::nullopt;
+        return error == ERROR_FILE_NOT_FOUND ? std::optional<std::string>("") : std::nullopt;
     }
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0) {
-        error = errno;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) {
+        error = GetLastError();
         return std::nullopt;
     }
+    const Identity read = Identity::Of(info);
     if (identity)
-        *identity = Identity::Of(info);
+        *identity = read;
     // One byte more than the size, so a file that has not grown is read to its end in one call.
-    std::string text(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1, '\0');
+    std::string text(static_cast<std::size_t>(read.size) + 1, '\0');
     std::size_t used = 0;
     for (;;) {
         if (used == text.size())
-            text.resize(text.size() * 2); // grown since fstat (edited in place)
-        const ssize_t got = ::read(file.get(), text.data() + used, text.size() - used);
+            text.resize(text.size() * 2); // grown since it was examined (edited in place)
+        const auto want = static_cast<DWORD>(std::min<std::size_t>(text.size() - used, MAXDWORD));
+        DWORD got = 0;
+        if (!ReadFile(file.get(), text.data() + used, want, &got, nullptr)) {
+            error = GetLastError();
+            return std::nullopt;
+        }
         if (got == 0) {
             text.resize(used);
             return text;
         }
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            error = errno;
-            return std::nullopt;
-        }
-        used += static_cast<std::size_t>(got);
+        used += got;
     }
 }
 
@@ -131,27 +142,26 @@ std::optional<std::string> ReadStoreFile(const std::string& path, int& error,
 class ParsedStore {
 public:
     // The parsed file, or nullptr (with the error) when it cannot be read.
-    std::shared_ptr<const SettingsTable> Load(const std::string& path, int& error) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0) {
-            error = errno;
-            if (error != ENOENT)
+    // A folder in the file's place is refused when it is opened as a file.
+    std::shared_ptr<const SettingsTable> Load(const std::string& path, DWORD& error) {
+        BY_HANDLE_FILE_INFORMATION info{};
+        bool absent = false;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoByHandleInformation, &info)) {
+            error = GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND)
                 return nullptr;
+            absent = true;
         }
-        const Identity now = error == ENOENT ? Identity() : Identity::Of(info);
+        const Identity now = absent ? Identity() : Identity::Of(info);
         {
             const std::lock_guard<std::mutex> guard(mutex_);
             if (table_ && path == path_ && now == identity_)
                 return table_;
         }
-        if (error == ENOENT) {
+        if (absent) {
             auto empty = std::make_shared<SettingsTable>();
             Remember(path, Identity(), empty);
             return empty;
-        }
-        if (S_ISDIR(info.st_mode)) {
-            error = EISDIR;
-            return nullptr;
         }
         Identity read;
         error = 0;
@@ -217,41 +227,41 @@ std::string EnsureFolder() {
                                  "no home folder");
     for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string part = folder.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            Fail("create the folder", part, errno);
+        if (!CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            FailLast("create the folder", part);
         if (slash == std::string::npos)
             break;
     }
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0)
-        Fail("open the folder", folder, errno);
-    if ((info.st_mode & 07777) != 0700 && ::chmod(folder.c_str(), 0700) != 0)
-        Fail("protect the folder", folder, errno);
+    WIN32_FILE_ATTRIBUTE_DATA found{};
+    if (!GetFileAttributesExA(folder.c_str(), GetFileExInfoStandard, &found))
+        FailLast("open the folder", folder);
+    if (!SetOwnerOnlyAccessA(folder.c_str()))
+        FailLast("protect the folder", folder);
     return folder;
 }
 
 // Exclusive lock for one read-modify-write. A separate lock file, because the store file
 // itself is replaced by every write. It is never removed, so all writers lock the same file.
-FileDescriptor LockStore(const std::string& folder) {
+FileHandle LockStore(const std::string& folder) {
     const std::string path = folder + "/settings.lock";
-    FileDescriptor lock(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (lock.get() < 0)
-        Fail("open the lock file", path, errno);
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            Fail("lock", path, errno);
-    }
+    FileHandle lock(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, 0));
+    if (!lock)
+        FailLast("open the lock file", path);
+    OVERLAPPED whole{};
+    if (!LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
+        FailLast("lock", path);
     return lock;
 }
 
-void WriteAll(int fd, std::string_view text, const std::string& path) {
+void WriteAll(HANDLE file, std::string_view text, const std::string& path) {
     while (!text.empty()) {
-        const ssize_t done = ::write(fd, text.data(), text.size());
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done < 0)
-            Fail("write", path, errno);
-        text.remove_prefix(static_cast<std::size_t>(done));
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), MAXDWORD));
+        DWORD done = 0;
+        if (!WriteFile(file, text.data(), chunk, &done, nullptr))
+            FailLast("write", path);
+        text.remove_prefix(done);
     }
 }
 
@@ -262,46 +272,47 @@ void WriteAll(int fd, std::string_view text, const std::string& path) {
 // Returns the identity of the file written, which the rename keeps.
 Identity ReplaceFile(const std::string& folder, const std::string& path, std::string_view text) {
     const std::string temp = path + ".tmp";
-    if (::unlink(temp.c_str()) != 0 && errno != ENOENT)
-        Fail("remove", temp, errno);
-    FileDescriptor file(
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (file.get() < 0)
-        Fail("create", temp, errno);
+    if (!DeleteFileA(temp.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        FailLast("remove", temp);
+    // Created owner-only whatever the umask, before any byte is written.
+    FileHandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, 0));
+    if (!file)
+        FailLast("create", temp);
     Identity written;
     try {
-        // The umask may have narrowed the mode; fix it before any byte is written.
-        if (::fchmod(file.get(), 0600) != 0)
-            Fail("protect", temp, errno);
         WriteAll(file.get(), text, temp);
-        if (::fsync(file.get()) != 0)
-            Fail("flush", temp, errno);
-        struct stat info {};
-        if (::fstat(file.get(), &info) != 0)
-            Fail("examine", temp, errno);
+        if (!FlushFileBuffers(file.get()))
+            FailLast("flush", temp);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(file.get(), &info))
+            FailLast("examine", temp);
         written = Identity::Of(info);
-        if (file.Close() != 0)
-            Fail("close", temp, errno);
-        if (::rename(temp.c_str(), path.c_str()) != 0)
-            Fail("replace", path, errno);
+        if (!file.Close())
+            FailLast("close", temp);
+        if (!MoveFileExA(temp.c_str(), path.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            FailLast("replace", path);
     } catch (...) {
-        ::unlink(temp.c_str());
+        DeleteFileA(temp.c_str());
         throw;
     }
     // The rename has happened: the save has landed, readers see the new file. Failing to
     // flush the folder entry only weakens durability across a power cut, so it is reported
     // on standard error and the save counts as done (reporting it as failed would make a
     // caller save again, adding an account twice).
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0 || ::fsync(dir.get()) != 0)
+    const FileHandle dir(CreateFileA(folder.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0));
+    if (!dir || !FlushFileBuffers(dir.get()))
         std::fprintf(stderr,
                      "Postlark: settings saved, but the folder %s could not be flushed: %s\n",
-                     folder.c_str(), std::strerror(errno));
+                     folder.c_str(), ReasonText(GetLastError()).c_str());
     return written;
 }
 
 std::optional<std::string> ReadStored(const std::string& key) {
-    int error = 0;
+    DWORD error = 0;
     const auto table = Parsed().Load(SettingsStore::FilePath(), error);
     if (!table) // an unreadable store reads as empty: every reader gets its default
         return std::nullopt;
@@ -325,11 +336,11 @@ std::string SettingsStore::ReadProblem() {
     const std::string path = FilePath();
     if (path.empty())
         return {};
-    int error = 0;
+    DWORD error = 0;
     Identity identity;
     const auto text = ReadStoreFile(path, error, &identity);
     if (!text)
-        return std::strerror(error);
+        return ReasonText(error);
     // The file is read through, so the first setting read after this check opens it no more.
     if (identity != Identity())
         Parsed().Adopt(path, identity, *text);
@@ -348,7 +359,7 @@ std::vector<std::string> SettingsStore::GetValues(const std::vector<std::string>
 std::vector<std::string> SettingsStore::GetValuesAt(const std::string& filePath,
                                                     const std::vector<std::string>& keys,
                                                     const std::string& defaultValue) {
-    int error = 0;
+    DWORD error = 0;
     const auto table = Parsed().Load(filePath, error);
     std::vector<std::string> values;
     values.reserve(keys.size());
@@ -362,7 +373,7 @@ std::vector<std::string> SettingsStore::GetValuesAt(const std::string& filePath,
 void SettingsStore::WithValues(
     const std::vector<std::string>& keys,
     const std::function<void(std::span<const std::string* const>)>& use) {
-    int error = 0;
+    DWORD error = 0;
     const auto table = Parsed().Load(FilePath(), error); // held until `use` returns
     std::vector<const std::string*> values(keys.size(), nullptr);
     for (std::size_t i = 0; table && i < keys.size(); ++i)
@@ -395,7 +406,7 @@ using Compute = std::function<std::vector<SettingsStore::Change>(const SettingsS
 // unreadable store is never overwritten).
 std::pair<std::shared_ptr<const SettingsTable>, std::vector<SettingsStore::Change>>
 StoredAndChanges(const std::string& path, const Compute& compute) {
-    int error = 0;
+    DWORD error = 0;
     auto before = Parsed().Load(path, error);
     if (!before)
         Fail("read", path, error);
@@ -445,13 +456,13 @@ void SettingsStore::Update(
         computed = std::move(more);
     }
     const std::string folder = EnsureFolder();
-    const FileDescriptor lock = LockStore(folder);
+    const FileHandle lock = LockStore(folder);
     const std::string path = FilePath();
     // The changes are computed from the stored table alone, so while it is still the one
     // checked (no other writer came in between), they are the ones to apply. A change that
     // is not already stored changes the table unless the list also undoes it (no caller's
     // does; such a list would write the same entries again, which is harmless).
-    int error = 0;
+    DWORD error = 0;
     std::shared_ptr<const SettingsTable> before = checked ? Parsed().Load(path, error) : nullptr;
     if (!checked || before != checked) {
         auto [stored, more] = StoredAndChanges(path, compute);

@@ -16,6 +16,10 @@
 
 namespace postlark {
 
+struct PlainSocket::Address {
+    sockaddr_storage storage;
+};
+
 namespace {
 
 constexpr ssize_t kReadChunk = 16 * 1024; // on the stack; a fuller socket is read again
@@ -39,33 +43,6 @@ bool LiteralAddress(const QString& host, quint16 port, sockaddr_storage* out) {
         return true;
     }
     return false;
-}
-
-// The addresses of a host name, in the order the resolver gives them (its preference).
-std::vector<sockaddr_storage> Resolve(const QByteArray& host, quint16 port) {
-    std::vector<sockaddr_storage> found;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(host.constData(), nullptr, &hints, &list) != 0)
-        return found;
-    for (const addrinfo* entry = list; entry; entry = entry->ai_next) {
-        sockaddr_storage address{};
-        if (entry->ai_family == AF_INET && entry->ai_addrlen == sizeof(sockaddr_in)) {
-            std::memcpy(&address, entry->ai_addr, sizeof(sockaddr_in));
-            reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(port);
-        } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen == sizeof(sockaddr_in6)) {
-            std::memcpy(&address, entry->ai_addr, sizeof(sockaddr_in6));
-            reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(port);
-        } else {
-            continue;
-        }
-        found.push_back(address);
-    }
-    ::freeaddrinfo(list);
-    return found;
 }
 
 // True when a non-blocking connect has already completed, as it does at once for a server on
@@ -95,19 +72,46 @@ PlainSocket::~PlainSocket() {
     Abort();
 }
 
+// The addresses of a host name, in the order the resolver gives them (its preference).
+std::vector<PlainSocket::Address> PlainSocket::Resolve(const QByteArray& host, quint16 port) {
+    std::vector<Address> found;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.constData(), nullptr, &hints, &list) != 0)
+        return found;
+    for (const addrinfo* entry = list; entry; entry = entry->ai_next) {
+        Address address{};
+        if (entry->ai_family == AF_INET && entry->ai_addrlen == sizeof(sockaddr_in)) {
+            std::memcpy(&address.storage, entry->ai_addr, sizeof(sockaddr_in));
+            reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port = htons(port);
+        } else if (entry->ai_family == AF_INET6 && entry->ai_addrlen == sizeof(sockaddr_in6)) {
+            std::memcpy(&address.storage, entry->ai_addr, sizeof(sockaddr_in6));
+            reinterpret_cast<sockaddr_in6*>(&address.storage)->sin6_port = htons(port);
+        } else {
+            continue;
+        }
+        found.push_back(address);
+    }
+    ::freeaddrinfo(list);
+    return found;
+}
+
 void PlainSocket::ConnectTo(const QString& host, quint16 port, quint16 localPort) {
     Abort();
     port_ = port;
     localPort_ = localPort;
     lastError_ = 0;
-    sockaddr_storage literal;
+    Address literal;
     const QPointer<PlainSocket> self(this);
     const quint64 connection = connection_;
     const auto stillCurrent = [&] { return self && connection_ == connection; };
     events_.resolving();
     if (!stillCurrent())
         return; // a handler ended the attempt
-    if (LiteralAddress(host, port, &literal)) {
+    if (LiteralAddress(host, port, &literal.storage)) {
         addresses_.push_back(literal);
         events_.connecting();
         if (stillCurrent())
@@ -122,7 +126,7 @@ void PlainSocket::ConnectTo(const QString& host, quint16 port, quint16 localPort
     lookup->target = this;
     lookup_ = lookup;
     std::thread([lookup, name = host.toUtf8(), port] {
-        std::vector<sockaddr_storage> found = Resolve(name, port);
+        std::vector<Address> found = Resolve(name, port);
         const std::lock_guard<std::mutex> hold(lookup->mutex);
         if (PlainSocket* target = lookup->target) {
             QMetaObject::invokeMethod(
@@ -136,7 +140,7 @@ void PlainSocket::ConnectTo(const QString& host, quint16 port, quint16 localPort
     }).detach();
 }
 
-void PlainSocket::OnResolved(std::vector<sockaddr_storage> found) {
+void PlainSocket::OnResolved(std::vector<Address> found) {
     ForgetLookup();
     addresses_ = std::move(found);
     if (addresses_.empty()) {
@@ -154,7 +158,7 @@ void PlainSocket::OnResolved(std::vector<sockaddr_storage> found) {
 // outcome. An address that fails at once gives way to the next one.
 void PlainSocket::TryNextAddress() {
     while (!addresses_.empty()) {
-        const sockaddr_storage address = addresses_.front();
+        const sockaddr_storage address = addresses_.front().storage;
         addresses_.erase(addresses_.begin());
         fd_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd_ < 0) {

@@ -20,7 +20,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <sys/socket.h>
 #include <vector>
 
 namespace postlark {
@@ -69,7 +68,12 @@ private:
         PlainSocket* target = nullptr;
     };
 
-    void OnResolved(std::vector<sockaddr_storage> found);
+    // A system socket address, defined beside the socket calls so that no system header
+    // enters this one.
+    struct Address;
+
+    static std::vector<Address> Resolve(const QByteArray& host, quint16 port);
+    void OnResolved(std::vector<Address> found);
     void ForgetLookup();
     void TryNextAddress();
     void OnWritable();
@@ -88,7 +92,7 @@ private:
     quint16 port_ = 0;
     quint16 localPort_ = 0;
     int lastError_ = 0;
-    std::vector<sockaddr_storage> addresses_; // still to be tried, front first
+    std::vector<Address> addresses_; // still to be tried, front first
     QByteArray received_;
     QByteArray unsent_;
     // A connection made at once waits this long for the server's first bytes before it is
