@@ -11,9 +11,9 @@
 //    needs a STATUS and a positive count; "bad password" needs a log-in or an undecipherable
 //    stored password.
 #include "FuzzSupport.h"
-#include "mail/IPop3Socket.h"
-#include "mail/ImapProbe.h"
-#include "mail/Pop3Probe.h"
+#include "mail/dialogue/CheckVerdicts.h"
+#include "mail/dialogue/IMailSocket.h"
+#include "mail/imap/ImapProbe.h"
 #include "platform/base/RuntimeError.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
@@ -31,7 +31,7 @@ namespace {
 
 using postlark::SettingsStore;
 
-class ScriptedSocket : public postlark::IPop3Socket {
+class ScriptedSocket : public postlark::IMailSocket {
 public:
     QByteArray GetData() override { return std::exchange(pending, QByteArray()); }
     void SendData(const QByteArray& data) override {
@@ -213,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SettingsStore::Apply(changes);
 
     ScriptedSocket socket;
-    postlark::Pop3Probe results(socket, applicationKey);
+    postlark::CheckVerdicts results;
     postlark::ImapProbe probe(socket, applicationKey, results);
     results.ResetResults(count);
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {

@@ -9,8 +9,8 @@
 //    needs a STAT and a positive count; "bad password" needs a PASS or an undecipherable
 //    stored password.
 #include "FuzzSupport.h"
-#include "mail/IPop3Socket.h"
-#include "mail/Pop3Probe.h"
+#include "mail/dialogue/IMailSocket.h"
+#include "mail/pop3/Pop3Probe.h"
 #include "platform/base/RuntimeError.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
@@ -28,7 +28,7 @@ namespace {
 
 using postlark::SettingsStore;
 
-class ScriptedSocket : public postlark::IPop3Socket {
+class ScriptedSocket : public postlark::IMailSocket {
 public:
     QByteArray GetData() override { return std::exchange(pending, QByteArray()); }
     void SendData(const QByteArray& data) override {
@@ -110,17 +110,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SettingsStore::Apply(changes);
 
     ScriptedSocket socket;
-    postlark::Pop3Probe probe(socket, applicationKey);
-    probe.ResetResults(count);
+    postlark::CheckVerdicts verdicts;
+    postlark::Pop3Probe probe(socket, applicationKey, verdicts);
+    verdicts.ResetResults(count);
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
         // What the check run does for each account: fresh connection, state 0.
-        probe.CurrentAccount = static_cast<std::int16_t>(i);
+        verdicts.CurrentAccount = static_cast<std::int16_t>(i);
         socket.Close();
         socket.open = true;
         socket.sent.clear();
         socket.pending.clear();
         probe.BeginDialogue();
-        const auto othersBefore = probe.CheckResults;
+        const auto othersBefore = verdicts.CheckResults;
 
         while (socket.open && input.remaining_bytes() > 0) {
             const int event = input.ConsumeIntegralInRange(0, 9);
@@ -141,16 +142,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CheckSentLines(socket.sent, accounts[static_cast<std::size_t>(i)]);
         }
 
-        POSTLARK_FUZZ_CHECK(probe.CheckResults.size() == static_cast<std::size_t>(count), "");
-        POSTLARK_FUZZ_CHECK(probe.MessageCounts.size() == static_cast<std::size_t>(count), "");
+        POSTLARK_FUZZ_CHECK(verdicts.CheckResults.size() == static_cast<std::size_t>(count), "");
+        POSTLARK_FUZZ_CHECK(verdicts.MessageCounts.size() == static_cast<std::size_t>(count), "");
         for (int j = 0; j < count; ++j) {
-            const auto result = probe.CheckResults[static_cast<std::size_t>(j)];
+            const auto result = verdicts.CheckResults[static_cast<std::size_t>(j)];
             POSTLARK_FUZZ_CHECK(result >= -2 && result <= 1, std::to_string(result));
             if (j != i)
                 POSTLARK_FUZZ_CHECK(result == othersBefore[static_cast<std::size_t>(j)], "");
         }
-        const auto result = probe.CheckResults[static_cast<std::size_t>(i)];
-        const std::string& counted = probe.MessageCounts[static_cast<std::size_t>(i)];
+        const auto result = verdicts.CheckResults[static_cast<std::size_t>(i)];
+        const std::string& counted = verdicts.MessageCounts[static_cast<std::size_t>(i)];
         if (result == postlark::ResultNewMail) {
             POSTLARK_FUZZ_CHECK(socket.sent.size() >= 3, counted);
             POSTLARK_FUZZ_CHECK(!counted.empty() && std::stol(counted) > 0, counted);

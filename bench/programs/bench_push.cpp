@@ -8,7 +8,7 @@
 #include "BenchAccounts.h"
 #include "Figures.h"
 #include "app/PostlarkForm.h"
-#include "mail/PushWatchers.h"
+#include "mail/push/PushWatchers.h"
 #include "platform/system/EventDispatcherChoice.h"
 #include "store/SettingsStore.h"
 #include "support/DovecotServer.h"

@@ -2,12 +2,13 @@
 // The main window's controls, start-up and shut-down.
 #include "app/PostlarkForm.h"
 
-#include "mail/AutoCheck.h"
-#include "mail/CheckRun.h"
-#include "mail/ImapProbe.h"
-#include "mail/Pop3Link.h"
-#include "mail/Pop3Probe.h"
-#include "mail/PushWatchers.h"
+#include "mail/check/AutoCheck.h"
+#include "mail/check/CheckRun.h"
+#include "mail/check/MailLink.h"
+#include "mail/dialogue/CheckVerdicts.h"
+#include "mail/imap/ImapProbe.h"
+#include "mail/pop3/Pop3Probe.h"
+#include "mail/push/PushWatchers.h"
 #include "net/CNetConnect.h"
 #include "platform/base/RuntimeError.h"
 #include "platform/net/WinInet.h"
@@ -282,12 +283,13 @@ bool PostlarkForm::Form_Load() {
 
     applicationKey_ = BuildApplicationKey();
     PassCryptModule::SetEventPump([] { QCoreApplication::processEvents(); });
-    link_ = std::make_unique<Pop3Link>(*winsock1_);
-    probe_ = std::make_unique<Pop3Probe>(*link_, applicationKey_);
+    verdicts_ = std::make_unique<CheckVerdicts>();
+    link_ = std::make_unique<MailLink>(*winsock1_, *verdicts_);
+    probe_ = std::make_unique<Pop3Probe>(*link_, applicationKey_, *verdicts_);
     link_->Attach(*probe_);
-    imapProbe_ = std::make_unique<ImapProbe>(*link_, applicationKey_, *probe_);
+    imapProbe_ = std::make_unique<ImapProbe>(*link_, applicationKey_, *verdicts_);
     link_->AttachImap(*imapProbe_);
-    checkRun_ = std::make_unique<CheckRun>(*this, *winsock1_, *link_, *probe_);
+    checkRun_ = std::make_unique<CheckRun>(*this, *winsock1_, *link_, *verdicts_);
     MakePushWatchers();
 
     sysIcon_ = new CSystrayIcon(this);

@@ -3,9 +3,9 @@
 // The main window: the account list and its commands, the tray icon, start-up and shut-down.
 #include "app/AccountListView.h"
 #include "dialogs/SettingsTarget.h"
-#include "mail/AlertTarget.h"
-#include "mail/CheckRunView.h"
-#include "mail/PushView.h"
+#include "mail/alerts/AlertTarget.h"
+#include "mail/check/CheckRunView.h"
+#include "mail/push/PushView.h"
 #include "platform/base/Win32Types.h"
 #include "winsupport/ISubclass.h"
 
@@ -37,8 +37,9 @@ class CNetConnect;
 class CSystrayIcon;
 class DesktopNotification;
 class ImapProbe;
-class Pop3Link;
+class MailLink;
 class Pop3Probe;
+struct CheckVerdicts;
 class ProgressBar;
 class PushWatchers;
 class SingleInstance;
@@ -139,7 +140,7 @@ public:
     void SetProgressBarSmooth(bool smooth) override;
 
     // The results of the last check run.
-    const Pop3Probe& Probe() const { return *probe_; }
+    const CheckVerdicts& Verdicts() const { return *verdicts_; }
     CheckRun& Checker() { return *checkRun_; }
     // The push watchers of the IMAP accounts; made by Form_Load.
     PushWatchers& Push() { return *push_; }
@@ -226,7 +227,8 @@ private:
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<CNetConnect> netConn_;
     std::unique_ptr<AutoCheck> autoCheck_;
-    std::unique_ptr<Pop3Link> link_;
+    std::unique_ptr<CheckVerdicts> verdicts_;
+    std::unique_ptr<MailLink> link_;
     std::unique_ptr<Pop3Probe> probe_;
     std::unique_ptr<ImapProbe> imapProbe_;
     std::unique_ptr<CheckRun> checkRun_;

@@ -3,12 +3,12 @@
 // a check run, the new-mail alerts and the launcher.
 #include "app/PostlarkForm.h"
 
-#include "mail/Alerts.h"
-#include "mail/AutoCheck.h"
-#include "mail/CheckRun.h"
-#include "mail/Pop3Probe.h"
-#include "mail/PushWatchers.h"
-#include "mail/ShellExecuteMessages.h"
+#include "mail/alerts/Alerts.h"
+#include "mail/alerts/ShellExecuteMessages.h"
+#include "mail/check/AutoCheck.h"
+#include "mail/check/CheckRun.h"
+#include "mail/dialogue/CheckVerdicts.h"
+#include "mail/push/PushWatchers.h"
 #include "platform/net/Winsock.h"
 #include "platform/shell/DesktopNotification.h"
 #include "platform/shell/ShellExecute.h"
@@ -109,7 +109,7 @@ void PostlarkForm::SetNewMailToolTip(int row, const QString& tip) {
 }
 
 void PostlarkForm::GotMail() {
-    ::postlark::GotMail(*this, probe_->CheckResults, probe_->MessageCounts);
+    ::postlark::GotMail(*this, verdicts_->CheckResults, verdicts_->MessageCounts);
 }
 
 std::optional<QString> PostlarkForm::RowAddress(int row) const {

@@ -3,10 +3,10 @@
 // and the setting, and the rows and alerts their results reach.
 #include "app/PostlarkForm.h"
 
-#include "mail/Alerts.h"
-#include "mail/CheckRun.h"
-#include "mail/PushClock.h"
-#include "mail/PushWatchers.h"
+#include "mail/alerts/Alerts.h"
+#include "mail/check/CheckRun.h"
+#include "mail/push/PushClock.h"
+#include "mail/push/PushWatchers.h"
 #include "platform/net/WinInet.h"
 
 #include <QTreeWidget>

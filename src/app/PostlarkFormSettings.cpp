@@ -3,7 +3,7 @@
 #include "app/PostlarkForm.h"
 
 #include "dialogs/SettingsForm.h"
-#include "mail/AutoCheck.h"
+#include "mail/check/AutoCheck.h"
 #include "winsupport/ProgressBar.h"
 
 namespace postlark {

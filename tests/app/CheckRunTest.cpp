@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Check runs through the real main window against a real Dovecot and scripted servers, and
 // the new-mail alerts.
-#include "mail/CheckRun.h"
+#include "mail/check/CheckRun.h"
 #include "app/PostlarkForm.h"
-#include "mail/Pop3Probe.h"
 #include "platform/shell/ShellNotify.h"
 #include "platform/window/ModalAnswerer.h"
 #include "platform/window/MsgBox.h"

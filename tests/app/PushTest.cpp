@@ -5,11 +5,11 @@
 // refused password stops the account's watcher, the setting switches push off and on, and
 // results obtained during a check run wait for it and never land on a row that changed.
 #include "app/PostlarkForm.h"
-#include "mail/ImapWatcher.h"
-#include "mail/PushWatchers.h"
+#include "mail/push/ImapWatcher.h"
+#include "mail/push/PushWatchers.h"
+#include "platform/shell/ShellNotify.h"
 #include "platform/window/ModalAnswerer.h"
 #include "platform/window/MsgBox.h"
-#include "platform/shell/ShellNotify.h"
 #include "store/AccountRecord.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"

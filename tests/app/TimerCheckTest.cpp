@@ -2,7 +2,7 @@
 // Automatic checking through the real main window: the tick handler called directly, and the
 // real timer (shortened through its object) against a real Dovecot with nobody at the keys.
 #include "app/PostlarkForm.h"
-#include "mail/CheckRun.h"
+#include "mail/check/CheckRun.h"
 #include "net/CNetConnect.h"
 #include "platform/net/WinInet.h"
 #include "platform/shell/ShellNotify.h"

@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mail/alerts/Alerts.h"
+
+#include "mail/alerts/AlertTarget.h"
+#include "mail/alerts/ShellExecuteMessages.h"
+#include "mail/check/CheckRun.h"
+#include "platform/shell/PlaySound.h"
+#include "platform/shell/ShellExecute.h"
+#include "platform/window/MsgBox.h"
+#include "platform/window/WindowCalls.h"
+#include "store/AccountRecord.h"
+#include "store/AnsiText.h"
+#include "store/SettingsStore.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <limits>
+
+namespace postlark {
+
+namespace {
+
+bool AlertOn(const char* key, double defaultValue) {
+    return SettingsStore::IsFlagOn(key, defaultValue == 1);
+}
+
+bool HasMail(const std::vector<std::int16_t>& results, int i) {
+    return i < static_cast<int>(results.size()) && results[static_cast<size_t>(i)] == 1;
+}
+
+// Opens each account's program once, however many accounts with mail share it.
+void LaunchPrograms(const AlertTarget& target, const std::vector<std::int16_t>& results) {
+    QString launched;
+    for (int i = 0; i < target.AccountRowCount(); ++i) {
+        if (!HasMail(results, i))
+            continue;
+        const QString program =
+            AnsiToQString(SettingsStore::GetValue(AccountKey("Program", i), ""));
+        if (program.isEmpty() || launched.contains(program, Qt::CaseInsensitive))
+            continue;
+        const auto code = win::ShellExecuteA(target.Handle(), "open", program, "", "", 1);
+        const QString message = ShellExecuteMessages(code, program);
+        if (!message.isEmpty())
+            MsgBox(message, vbOKOnly, "Postlark");
+        launched += program + ", ";
+    }
+}
+
+// One line per account with mail: "address: n new".
+QString NotificationBody(const AlertTarget& target, const std::vector<std::int16_t>& results,
+                         const std::vector<std::string>& counts) {
+    QStringList lines;
+    for (int i = 0; i < target.AccountRowCount(); ++i) {
+        if (!HasMail(results, i))
+            continue;
+        const std::string count =
+            i < static_cast<int>(counts.size()) ? counts[static_cast<size_t>(i)] : "";
+        lines << target.AccountRowText(i) + ": " + AnsiToQString(count) + " new";
+    }
+    return lines.join('\n');
+}
+
+} // namespace
+
+int NewMessageTotal(const std::vector<std::int16_t>& results,
+                    const std::vector<std::string>& counts) {
+    long long total = 0;
+    for (size_t i = 0; i < results.size() && i < counts.size(); ++i) {
+        if (results[i] != 1)
+            continue;
+        bool ok = false;
+        const qlonglong count = QString::fromStdString(counts[i]).trimmed().toLongLong(&ok);
+        if (ok && count > 0)
+            total += count;
+    }
+    return static_cast<int>(std::min<long long>(total, std::numeric_limits<int>::max()));
+}
+
+void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
+             const std::vector<std::string>& counts) {
+    if (AlertOn("AlertLaunch", 0))
+        LaunchPrograms(target, results);
+
+    QString accounts;
+    for (int i = 0; i < target.AccountRowCount(); ++i)
+        if (HasMail(results, i))
+            accounts += target.AccountRowText(i) + "\r\n";
+
+    // Before the flashing starts, so that its first frame already carries the number; with the
+    // option off any number still drawn goes.
+    target.ShowNewMailCount(AlertOn("TrayCount", 1) ? NewMessageTotal(results, counts) : 0);
+    if (AlertOn("AlertTray", 0))
+        target.StartTrayAlert("You have new mail waiting!  (Left click to dismiss this icon.)");
+    if (AlertOn("AlertSound", 0))
+        win::PlaySoundA("MailBeep", 0, win::SND_ALIAS | win::SND_ASYNC);
+    if (AlertOn("AlertPopUp", 0)) {
+        if (target.TrayIconVisible())
+            target.menu_Show_Click();
+        win::SetForegroundWindow(target.Handle());
+    }
+    target.SetStatusText(CheckRun::LastCheckText(", new messages."));
+    // The desktop's notification does not take the keyboard: it goes out before the message.
+    if (AlertOn("AlertNotify", 0))
+        target.ShowDesktopNotification("New mail", NotificationBody(target, results, counts));
+    if (AlertOn("AlertMsg", 1))
+        MsgBox("You have new mail in accounts:\r\n" + accounts, vbInformation,
+               "Mail Notification - Postlark");
+}
+
+} // namespace postlark

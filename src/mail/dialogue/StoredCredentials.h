@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// An account's user name and enciphered password as stored, read by a caller together with
+// the account's other values so that a dialogue need not look at the store again.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace postlark {
+
+struct StoredCredentials {
+    std::string user;
+    std::string storedPassword; // enciphered; deciphered only when the server asks for it
+};
+
+// The credentials given for this dialogue (used up), else the account's as stored now.
+StoredCredentials TakeStoredCredentials(std::optional<StoredCredentials>& given,
+                                        std::int16_t account);
+
+} // namespace postlark

@@ -1,0 +1,264 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mail/imap/ImapSession.h"
+
+#include "mail/imap/ImapLogin.h"
+#include "mail/imap/ImapResponse.h"
+#include "platform/base/RuntimeError.h"
+#include "store/AnsiText.h"
+#include "store/PassCryptModule.h"
+
+#include <exception>
+
+namespace postlark {
+
+namespace {
+
+constexpr long kWrongEncryptionString = 20001;
+
+const QString kRefusedAtGreeting = QStringLiteral("The server refused the connection (BYE)");
+const QString kBye = QStringLiteral("The server ended the connection (BYE)");
+const QString kTooLong = QStringLiteral("The server sent a line or literal longer than 64 KiB");
+const QString kLineBreak =
+    QStringLiteral("The user name or password holds a line break, which cannot be sent");
+
+// What stored text becomes on the wire: UTF-8.
+QByteArray Utf8(const std::string& stored) {
+    return AnsiToQString(stored).toUtf8();
+}
+
+// CR and LF would end a command early; NUL cannot travel in any IMAP string.
+bool Sendable(const QByteArray& text) {
+    return !text.contains('\r') && !text.contains('\n') && !text.contains('\0');
+}
+
+} // namespace
+
+const QString ImapSession::kNotImap =
+    QStringLiteral("The server did not answer as an IMAP server does");
+const QString ImapSession::kMalformed =
+    QStringLiteral("The server refused a command as malformed (BAD)");
+const QString ImapSession::kCountUnreadable =
+    QStringLiteral("The server's count of unseen messages could not be read");
+
+ImapSession::ImapSession(IMailSocket& socket, std::string applicationKey, ImapSessionOwner& owner)
+    : socket_(socket), key_(std::move(applicationKey)), owner_(owner) {}
+
+ImapSession::~ImapSession() {
+    ForgetPieces();
+}
+
+void ImapSession::Begin(bool tls, bool capabilitiesAfterLogIn) {
+    End();
+    phase_ = Phase::Greeting;
+    tls_ = tls;
+    capabilitiesAfterLogIn_ = capabilitiesAfterLogIn;
+    tagNumber_ = 0;
+    tag_.clear();
+    capabilities_.clear();
+}
+
+void ImapSession::End() {
+    phase_ = Phase::Ended;
+    reader_.Clear(); // whatever follows is not judged
+    ForgetPieces();
+}
+
+void ImapSession::OnData() {
+    if (phase_ == Phase::Ended)
+        return;
+    reader_.Append(socket_.GetData());
+    // Judging may handle events (deciphering the password, an owner's handler), so a nested
+    // call can take further responses meanwhile: each is taken off the reader before it is
+    // judged.
+    while (phase_ != Phase::Ended) {
+        QByteArray text;
+        const ImapReader::Status status = reader_.Next(&text);
+        if (status == ImapReader::Status::Incomplete)
+            return;
+        if (status == ImapReader::Status::TooLong)
+            return Fail(kTooLong);
+        Judge(text);
+    }
+}
+
+void ImapSession::Judge(const QByteArray& text) {
+    try {
+        const std::optional<ImapResponse> response = ImapResponse::Parse(text);
+        if (!response)
+            return Fail(kNotImap);
+        switch (response->kind) {
+        case ImapResponse::Kind::Untagged:
+            return HandleUntagged(*response);
+        case ImapResponse::Kind::Tagged:
+            return HandleTagged(*response);
+        case ImapResponse::Kind::Continuation:
+            return HandleContinuation();
+        }
+    } catch (const RuntimeError& e) {
+        if (e.Number == kWrongEncryptionString)
+            return RefusePassword();
+        Fail(kNotImap);
+    } catch (const std::exception&) {
+        // Anything that cannot be made sense of fails this session, not the program.
+        Fail(kNotImap);
+    }
+}
+
+void ImapSession::HandleUntagged(const ImapResponse& response) {
+    const QByteArray& word = response.word;
+    if (phase_ == Phase::Greeting) {
+        if (word == "OK")
+            return AfterGreeting(response);
+        if (word == "PREAUTH") {
+            if (const auto announced = response.Capabilities()) {
+                capabilities_ = *announced;
+                return EnterLoggedIn();
+            }
+            phase_ = Phase::CapabilityAfterLogIn;
+            return SendCommand("CAPABILITY");
+        }
+        return Fail(word == "BYE" ? kRefusedAtGreeting : kNotImap);
+    }
+    // Once LOGOUT is sent, the server's farewell and complaints change nothing.
+    if (word == "BYE" || word == "BAD") {
+        if (phase_ != Phase::LoggingOut)
+            Fail(word == "BYE" ? kBye : kMalformed);
+        return;
+    }
+    if (word == "CAPABILITY") {
+        capabilities_ = response.Capabilities().value_or(QList<QByteArray>());
+        return;
+    }
+    if (phase_ == Phase::LoggedIn || phase_ == Phase::LoggingOut)
+        owner_.Untagged(response);
+    // Before the log-in, whatever else the server volunteers (OK [ALERT] ...) is ignored.
+}
+
+void ImapSession::AfterGreeting(const ImapResponse& greeting) {
+    if (const auto announced = greeting.Capabilities()) {
+        capabilities_ = *announced;
+        return LogIn();
+    }
+    phase_ = Phase::Capability;
+    SendCommand("CAPABILITY");
+}
+
+void ImapSession::HandleTagged(const ImapResponse& response) {
+    if (response.tag != tag_)
+        return Fail(kNotImap);
+    const QByteArray& word = response.word;
+    if (word != "OK" && word != "NO" && word != "BAD")
+        return Fail(kNotImap);
+    switch (phase_) {
+    case Phase::Capability:
+    case Phase::CapabilityAfterLogIn:
+        if (word == "OK")
+            return phase_ == Phase::Capability ? LogIn() : EnterLoggedIn();
+        return Fail(word == "BAD" ? kMalformed : kNotImap);
+    case Phase::LogInPieces:
+    case Phase::LogIn:
+        ForgetPieces();
+        if (word == "OK")
+            return AfterLogInOk(response);
+        if (word == "BAD")
+            return Fail(kMalformed);
+        if (const QString refusal = ImapLogInRefusal(response.Code(), tls_); !refusal.isEmpty())
+            return Fail(refusal);
+        return RefusePassword();
+    case Phase::LoggedIn:
+    case Phase::LoggingOut:
+        return owner_.Tagged(response);
+    default:
+        return Fail(kNotImap);
+    }
+}
+
+void ImapSession::AfterLogInOk(const ImapResponse& response) {
+    // A log-in cannot succeed before all of it has been sent.
+    if (phase_ != Phase::LogIn)
+        return Fail(kNotImap);
+    if (const auto announced = response.Capabilities()) {
+        capabilities_ = *announced;
+    } else if (capabilitiesAfterLogIn_) {
+        phase_ = Phase::CapabilityAfterLogIn;
+        return SendCommand("CAPABILITY");
+    }
+    EnterLoggedIn();
+}
+
+void ImapSession::HandleContinuation() {
+    if (phase_ == Phase::LogInPieces && !pendingPieces_.isEmpty()) {
+        QByteArray piece = pendingPieces_.takeFirst();
+        if (pendingPieces_.isEmpty())
+            phase_ = Phase::LogIn;
+        Send(piece);
+        piece.fill('\0');
+        return;
+    }
+    if (phase_ == Phase::LoggedIn)
+        return owner_.Continuation();
+    Fail(kNotImap);
+}
+
+void ImapSession::LogIn() {
+    if (Has("LOGINDISABLED"))
+        return Fail(ImapLoginDisabledReason(tls_));
+    // The phase moves first: deciphering may let a further response be handled meanwhile.
+    phase_ = Phase::LogIn;
+    const StoredCredentials stored = owner_.LogInCredentials();
+    std::string password = PassCryptModule::DecryptText(stored.storedPassword, key_);
+    if (phase_ != Phase::LogIn)
+        return; // a response handled meanwhile ended the session
+    const QByteArray userText = Utf8(stored.user);
+    QByteArray passwordText = Utf8(password);
+    std::fill(password.begin(), password.end(), '\0');
+    if (!Sendable(userText) || !Sendable(passwordText)) {
+        passwordText.fill('\0');
+        return Fail(kLineBreak, true);
+    }
+    tag_ = "a" + QByteArray::number(++tagNumber_);
+    ImapLogInSteps steps = ImapLogInCommand(capabilities_, tag_, userText, passwordText);
+    passwordText.fill('\0');
+    pendingPieces_ = std::move(steps.pieces);
+    if (!pendingPieces_.isEmpty())
+        phase_ = Phase::LogInPieces;
+    Send(steps.first);
+    steps.first.fill('\0');
+}
+
+void ImapSession::EnterLoggedIn() {
+    phase_ = Phase::LoggedIn;
+    owner_.LoggedIn();
+}
+
+void ImapSession::SendCommand(const QByteArray& command) {
+    tag_ = "a" + QByteArray::number(++tagNumber_);
+    Send(tag_ + ' ' + command + "\r\n");
+}
+
+void ImapSession::Send(const QByteArray& line) {
+    socket_.SendData(line);
+}
+
+void ImapSession::Logout() {
+    phase_ = Phase::LoggingOut;
+    SendCommand("LOGOUT");
+}
+
+void ImapSession::Fail(const QString& reason, bool lasting) {
+    End();
+    owner_.Failed(reason, lasting);
+}
+
+void ImapSession::RefusePassword() {
+    End();
+    owner_.PasswordRefused();
+}
+
+void ImapSession::ForgetPieces() {
+    for (QByteArray& piece : pendingPieces_)
+        piece.fill('\0');
+    pendingPieces_.clear();
+}
+
+} // namespace postlark

@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The road every IMAP connection takes up to a logged-in session, shared by the check's probe
+// and the push watcher: the greeting, the capabilities (asked for when the server does not
+// announce them), the log-in (AUTHENTICATE PLAIN or LOGIN, never against LOGINDISABLED), the
+// tags of the commands, one judgement of every response and one text for every failure. What
+// each user does after the log-in (STATUS and LOGOUT; EXAMINE, SEARCH and IDLE) it does in
+// the handlers of ImapSessionOwner, which the session calls for the responses it leaves to it.
+#include "mail/dialogue/IMailSocket.h"
+#include "mail/dialogue/StoredCredentials.h"
+#include "mail/imap/ImapReader.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <string>
+
+namespace postlark {
+
+struct ImapResponse;
+
+class ImapSessionOwner {
+public:
+    virtual ~ImapSessionOwner() = default;
+    // The user name and enciphered password, asked once the server is ready for the log-in.
+    virtual StoredCredentials LogInCredentials() = 0;
+    // The log-in succeeded (or the server pre-authenticated the connection); the capabilities
+    // are known.
+    virtual void LoggedIn() = 0;
+    // The responses after the log-in that the session does not take itself (it takes
+    // CAPABILITY, BYE and an untagged BAD); a tagged one answers the last command and reads
+    // OK, NO or BAD.
+    virtual void Untagged(const ImapResponse& response) = 0;
+    virtual void Tagged(const ImapResponse& response) = 0;
+    virtual void Continuation() = 0;
+    // The session has failed and ended; `lasting` when trying again cannot help.
+    virtual void Failed(const QString& reason, bool lasting) = 0;
+    // The server refused the user name or password, or the stored password cannot be
+    // deciphered; the session has ended.
+    virtual void PasswordRefused() = 0;
+};
+
+class ImapSession {
+public:
+    enum class Phase {
+        Greeting,
+        Capability,           // asked before the log-in
+        LogInPieces,          // a log-in piece waits for the server's "+"
+        LogIn,                // the whole log-in is sent
+        CapabilityAfterLogIn, // asked after the log-in (or a PREAUTH greeting)
+        LoggedIn,
+        LoggingOut, // LOGOUT is sent: the server's BYE is expected
+        Ended,      // nothing more is judged
+    };
+
+    // The failure texts that both the check and push give.
+    static const QString kNotImap;
+    static const QString kMalformed;
+    static const QString kCountUnreadable;
+
+    ImapSession(IMailSocket& socket, std::string applicationKey, ImapSessionOwner& owner);
+    ~ImapSession();
+    ImapSession(const ImapSession&) = delete;
+    ImapSession& operator=(const ImapSession&) = delete;
+
+    // Starts afresh on a new connection: awaiting the greeting, nothing received. `tls` tells
+    // whether the connection is encrypted. With `capabilitiesAfterLogIn`, a log-in whose OK
+    // announces no capabilities is followed by a CAPABILITY command (servers often announce
+    // more once the user is known).
+    void Begin(bool tls, bool capabilitiesAfterLogIn);
+    // Takes what arrived on the socket and judges every whole response once.
+    void OnData();
+    // Sends a command under the next tag.
+    void SendCommand(const QByteArray& command);
+    // Sends a line as it is (a command's continuation, IDLE's DONE).
+    void Send(const QByteArray& line);
+    // Sends LOGOUT; the server's BYE no longer fails the session.
+    void Logout();
+    // Judges nothing more and forgets what was received and any log-in piece not yet sent.
+    void End();
+
+    Phase CurrentPhase() const { return phase_; }
+    bool Ended() const { return phase_ == Phase::Ended; }
+    bool Has(const QByteArray& capability) const { return capabilities_.contains(capability); }
+    bool Tls() const { return tls_; }
+
+private:
+    void Judge(const QByteArray& text);
+    void HandleUntagged(const ImapResponse& response);
+    void HandleTagged(const ImapResponse& response);
+    void HandleContinuation();
+    void AfterGreeting(const ImapResponse& greeting);
+    void AfterLogInOk(const ImapResponse& response);
+    void LogIn();
+    void EnterLoggedIn();
+    void Fail(const QString& reason, bool lasting = false);
+    void RefusePassword();
+    void ForgetPieces();
+
+    IMailSocket& socket_;
+    std::string key_;
+    ImapSessionOwner& owner_;
+    ImapReader reader_;
+    Phase phase_ = Phase::Ended;
+    bool tls_ = false;
+    bool capabilitiesAfterLogIn_ = false;
+    int tagNumber_ = 0;
+    QByteArray tag_;                  // of the command awaiting its tagged response
+    QList<QByteArray> capabilities_;  // as last announced
+    QList<QByteArray> pendingPieces_; // of the log-in, sent one per continuation
+};
+
+} // namespace postlark

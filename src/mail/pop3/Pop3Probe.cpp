@@ -1,0 +1,184 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "mail/pop3/Pop3Probe.h"
+
+#include "platform/base/RuntimeError.h"
+#include "store/AccountRecord.h"
+#include "store/AnsiText.h"
+#include "store/PassCryptModule.h"
+#include "store/SettingsStore.h"
+
+#include <algorithm>
+#include <charconv>
+#include <stdexcept>
+#include <utility>
+
+namespace postlark {
+
+namespace {
+
+constexpr long kWrongEncryptionString = 20001;
+// The longest reply line taken; a server that sends more without a line end has failed.
+constexpr qsizetype kMaxLine = 64 * 1024;
+
+// Dialogue states: what the last command was.
+enum : std::int32_t {
+    AwaitGreeting = 0,
+    AwaitUser = 1,
+    AwaitPass = 2,
+    AwaitStat = 3,
+    AwaitQuit = 6,
+};
+
+// A protocol line must never carry a line break taken from stored text.
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// The count of "+OK count size": from the fifth character up to the next space.
+std::int16_t ParseStatCount(const QByteArray& reply) {
+    const qsizetype space = reply.indexOf(' ', 4);
+    if (reply.size() < 5 || space < 0)
+        throw std::runtime_error("malformed STAT reply");
+    const QByteArray text = reply.mid(4, space - 4);
+    const char* first = text.constData();
+    const char* last = first + text.size();
+    // An explicit plus sign is allowed, but only before a digit: "+-5" is no count.
+    if (first != last && *first == '+' && last - first > 1 && first[1] >= '0' && first[1] <= '9')
+        ++first;
+    int value = 0;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (first == last || error != std::errc() || end != last || value < -32768 || value > 32767)
+        throw std::runtime_error("bad STAT count");
+    return static_cast<std::int16_t>(value);
+}
+
+} // namespace
+
+Pop3Probe::Pop3Probe(IMailSocket& socket, std::string applicationKey, CheckVerdicts& verdicts)
+    : socket_(socket), verdicts_(verdicts), key_(std::move(applicationKey)) {}
+
+void Pop3Probe::CloseSocket() {
+    pending_.clear(); // whatever follows a verdict is not judged
+    socket_.Close();
+}
+
+void Pop3Probe::Finish(std::int16_t result) {
+    CloseSocket();
+    verdicts_.Settle(result);
+}
+
+void Pop3Probe::BeginDialogue(std::optional<StoredCredentials> credentials) {
+    storedPassword_.clear();
+    credentials_ = std::move(credentials);
+    Pop3State = AwaitGreeting;
+    pending_.clear();
+}
+
+void Pop3Probe::OnPop3Reply() {
+    pending_ += socket_.GetData();
+    // Replies may arrive split over several segments, or several in one; each complete line
+    // is judged once. Judging may pump events (deciphering the password), so a nested call can
+    // take further lines meanwhile: each line is removed before it is judged.
+    for (;;) {
+        const qsizetype end = pending_.indexOf('\n');
+        if (end < 0 ? pending_.size() > kMaxLine : end > kMaxLine) {
+            Finish(ResultFailed);
+            return;
+        }
+        if (end < 0)
+            return;
+        QByteArray line = pending_.left(end);
+        pending_.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        HandleReply(line);
+    }
+}
+
+void Pop3Probe::HandleReply(const QByteArray& reply) {
+    try {
+        if (!reply.startsWith('+')) {
+            CloseSocket();
+            verdicts_.ResultSlot() = Pop3State == AwaitPass ? ResultBadPassword : ResultFailed;
+            return;
+        }
+        HandlePositiveReply(reply);
+    } catch (const RuntimeError& e) {
+        Finish(e.Number == kWrongEncryptionString ? ResultBadPassword : ResultFailed);
+    } catch (const std::exception&) {
+        // Anything the dialogue cannot make sense of fails this account, not the program.
+        Finish(ResultFailed);
+    }
+}
+
+void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
+    switch (Pop3State) {
+    case AwaitGreeting: {
+        verdicts_.MessageCount = 0;
+        Pop3State = AwaitUser;
+        // The account's name and enciphered password, as the run read them with the account or
+        // from one look at the store; the password is deciphered when the server asks for it.
+        StoredCredentials stored = TakeStoredCredentials(credentials_, verdicts_.CurrentAccount);
+        storedPassword_ = std::move(stored.storedPassword);
+        const std::string& user = stored.user;
+        if (HasLineBreak(user))
+            return Finish(ResultFailed);
+        SendCommand("USER", user);
+        break;
+    }
+    case AwaitUser: {
+        // The state moves first: deciphering may let a further reply be handled meanwhile.
+        Pop3State = AwaitPass;
+        const std::string stored = std::exchange(storedPassword_, std::string());
+        const std::string password = PassCryptModule::DecryptText(stored, key_);
+        if (HasLineBreak(password))
+            return Finish(ResultFailed);
+        SendCommand("PASS", password);
+        break;
+    }
+    case AwaitPass:
+        Pop3State = AwaitStat;
+        SendCommand("STAT", "");
+        break;
+    case AwaitStat: {
+        verdicts_.RecordCount(ParseStatCount(reply));
+        SendCommand("QUIT", "");
+        Pop3State = AwaitQuit;
+        break;
+    }
+    case AwaitQuit:
+        CloseSocket();
+        break;
+    default:
+        break;
+    }
+}
+
+void Pop3Probe::OnConnectionLost() {
+    // Once the count is recorded the verdict stands; before that the account failed.
+    if (Pop3State == AwaitQuit)
+        CloseSocket();
+    else
+        Finish(ResultFailed);
+}
+
+void Pop3Probe::SendCommand(std::string_view verb, const std::string& argument) {
+    QByteArray line;
+    line.reserve(static_cast<qsizetype>(verb.size() + 1 + argument.size() * 3 + 2));
+    line.append(verb.data(), static_cast<qsizetype>(verb.size()));
+    if (!argument.empty() || verb == "USER" || verb == "PASS") {
+        line += ' ';
+        // User name and password are stored as single-byte text; servers today expect UTF-8.
+        // ASCII reads the same in both, so only other text goes through the conversion.
+        const bool ascii = std::all_of(argument.begin(), argument.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (ascii)
+            line.append(argument.data(), static_cast<qsizetype>(argument.size()));
+        else
+            line += AnsiToQString(argument).toUtf8();
+    }
+    line += "\r\n";
+    socket_.SendData(line);
+}
+
+} // namespace postlark

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The POP3 dialogue for one account at a time: USER, PASS, STAT, QUIT, driven by the
+// server's replies. It records one result code and one message count per account in the run's
+// verdicts.
+#include "mail/dialogue/CheckVerdicts.h"
+#include "mail/dialogue/IMailSocket.h"
+#include "mail/dialogue/StoredCredentials.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace postlark {
+
+class Pop3Probe {
+public:
+    Pop3Probe(IMailSocket& socket, std::string applicationKey, CheckVerdicts& verdicts);
+
+    // Starts the dialogue of a new connection: awaiting the greeting, nothing received yet.
+    // With `credentials`, the dialogue uses them instead of reading the store.
+    void BeginDialogue(std::optional<StoredCredentials> credentials = std::nullopt);
+    // Handles an arrival of data: what arrived is collected up to each line end, and every
+    // complete line is judged as the server's reply to the last command.
+    void OnPop3Reply();
+    // The connection failed or the server closed it; ends the account's dialogue.
+    void OnConnectionLost();
+
+    std::int32_t Pop3State = 0;
+
+private:
+    void HandleReply(const QByteArray& reply);
+    void HandlePositiveReply(const QByteArray& reply);
+    void CloseSocket();
+    void SendCommand(std::string_view verb, const std::string& argument);
+    void Finish(std::int16_t result);
+
+    IMailSocket& socket_;
+    CheckVerdicts& verdicts_;
+    std::string key_;
+    std::string storedPassword_; // enciphered, from the greeting until the server asks for it
+    std::optional<StoredCredentials> credentials_;
+    QByteArray pending_; // received, not yet a complete line
+};
+
+} // namespace postlark

@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// Keeps one IMAP account's INBOX watched over a connection of its own: logs in through the
+// same session as the check, opens the INBOX read-only (EXAMINE), counts its unseen messages, then
+// waits in IDLE for the server to announce a change (EXISTS, EXPUNGE, FETCH), after which it counts
+// again. IDLE is renewed every 25 minutes. A failure reconnects after a back-off (5 s doubling to 5
+// minutes, from 5 s again after a minute of good connection); a refused password, or a server
+// without IDLE, stops the watcher for good. Between server messages and its timers it sleeps.
+#include "mail/dialogue/IMailSocket.h"
+#include "mail/imap/ImapSession.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace postlark {
+
+struct ImapResponse;
+class PushClock;
+class PushTimer;
+class Winsock;
+
+// What a watcher needs of its account.
+struct PushAccount {
+    QString server;             // the server field, imap:// or imaps://
+    std::string user;           // stored (single-byte) text
+    std::string storedPassword; // enciphered
+};
+
+// What a watcher tells its owner.
+struct PushReport {
+    enum class Kind {
+        Count,         // the INBOX's unseen messages (`count`)
+        BadPassword,   // the server refused the log-in; the watcher has stopped
+        AttemptFailed, // a connection attempt failed before the first count; retrying
+        Dropped,       // a counted connection was lost; retrying
+        NoIdle,        // the server offers no IDLE; the watcher has stopped
+    };
+    Kind kind = Kind::Count;
+    int count = 0;
+    QString reason; // why, for every kind but Count
+};
+
+// The watcher's waits; tests shorten them or drive them with their own clock.
+struct PushTiming {
+    std::chrono::milliseconds answerLimit = std::chrono::seconds(60);
+    std::chrono::milliseconds idleRenew = std::chrono::minutes(25);
+    std::chrono::milliseconds idleSilence = std::chrono::minutes(30);
+    std::chrono::milliseconds backOffFirst = std::chrono::seconds(5);
+    std::chrono::milliseconds backOffMost = std::chrono::minutes(5);
+    std::chrono::milliseconds goodConnection = std::chrono::minutes(1);
+};
+
+class ImapWatcher : private ImapSessionOwner, private IMailSocket {
+public:
+    enum class Step {
+        Waiting,   // not connected: before the start, or until the back-off has passed
+        LoggingIn, // from the greeting to the end of the session's log-in
+        Examine,
+        Count,
+        IdleContinuation,
+        Idling,
+        IdleDone,
+        Logout,
+        Stopped,
+    };
+
+    ImapWatcher(PushAccount account, std::string applicationKey, PushClock& clock,
+                std::function<void(const PushReport&)> report, PushTiming timing = {});
+    ~ImapWatcher() override;
+    ImapWatcher(const ImapWatcher&) = delete;
+    ImapWatcher& operator=(const ImapWatcher&) = delete;
+
+    // Connects now.
+    void Start();
+    // Drops the connection and connects again at once, the back-off from its start (after the
+    // machine resumed or the network came back). A stopped watcher stays stopped.
+    void ReconnectNow();
+    // Ends the watcher for good, without a report.
+    void Stop();
+
+    Step CurrentStep() const { return step_; }
+    bool Stopped() const { return step_ == Step::Stopped; }
+    // The wait before the next reconnection after a failure.
+    std::chrono::milliseconds NextBackOff() const { return backOff_; }
+
+private:
+    void Connect();
+    void OnLost(const QString& reason);
+    // The session's handlers.
+    StoredCredentials LogInCredentials() override;
+    void LoggedIn() override;
+    void Untagged(const ImapResponse& response) override;
+    void Tagged(const ImapResponse& response) override;
+    void Continuation() override;
+    void Failed(const QString& reason, bool lasting) override;
+    void PasswordRefused() override;
+    // The session's connection: every line sent re-arms the answer limit.
+    QByteArray GetData() override;
+    void SendData(const QByteArray& data) override;
+    void Close() override;
+
+    void Examine();
+    void CountUnseen();
+    void EnterIdle();
+    void EndIdle();
+    void ArmSilence();
+    void Fail(const QString& reason);
+    void StopWith(PushReport::Kind kind, const QString& reason);
+    void Drop();
+    QString SocketReason() const;
+
+    PushAccount account_;
+    PushClock& clock_;
+    std::function<void(const PushReport&)> report_;
+    PushTiming timing_;
+    std::unique_ptr<Winsock> socket_;
+    std::unique_ptr<PushTimer> silence_, renew_, retry_;
+    ImapSession session_;
+    Step step_ = Step::Waiting;
+    int unseen_ = -1;      // from the SEARCH in progress
+    bool changed_ = false; // the mailbox changed since the count in progress began
+    bool counted_ = false; // this connection has reported a count
+    std::chrono::milliseconds goodSince_{0};
+    std::chrono::milliseconds backOff_;
+};
+
+} // namespace postlark

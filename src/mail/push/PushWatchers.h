@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The push watchers of the main window: one ImapWatcher per IMAP account while "ImapPush" is on.
+// Their results land on the account's row as a check's would ("Yes, n", "No", "Bad Password",
+// "Failed"), the tool tip saying why a watcher failed; an unseen count that goes up raises the
+// new-mail alerts. Results wait while a check run is in progress and land after it, and only
+// on a row that still shows the account they were obtained for.
+#include "mail/check/WakeWatch.h"
+#include "mail/push/ImapWatcher.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace postlark {
+
+class PushClock;
+class PushTimer;
+class PushView;
+
+class PushWatchers {
+public:
+    // `connectionPresent` and `wakeClock` tell a resume or a new connection (see WakeWatch),
+    // asked every minute while there are watchers.
+    PushWatchers(PushView& view, std::string applicationKey, PushClock& clock,
+                 std::function<bool()> connectionPresent,
+                 WakeWatch::Clock wakeClock = WakeWatch::SystemClock(), PushTiming timing = {});
+    ~PushWatchers();
+    PushWatchers(const PushWatchers&) = delete;
+    PushWatchers& operator=(const PushWatchers&) = delete;
+
+    // Brings the watchers in line with the stored accounts and "ImapPush": an account whose
+    // number and fields are unchanged keeps its watcher (unless that one had stopped), every
+    // other IMAP account gets a new one, and the watchers of accounts gone are ended. Rows
+    // that a list reload emptied show their watcher's last count again.
+    void Sync();
+    // Ends every watcher for good (the program is ending): nothing lands any more.
+    void StopAll();
+    // Lands the results that waited for a check run to end.
+    void Land();
+    // Every watcher that is not stopped reconnects at once.
+    void ReconnectAll();
+    // The minute's question whether the machine resumed or the network came back.
+    void WakeTick();
+
+    // The waits of the watchers made from now on (tests shorten them).
+    void SetTiming(PushTiming timing) { timing_ = timing; }
+
+    // The watched accounts, by number.
+    std::vector<int> Watched() const;
+    const ImapWatcher* Watcher(int account) const;
+
+private:
+    struct Identity {
+        int number = -1;
+        std::string address, server, user, password;
+        bool operator==(const Identity&) const = default;
+    };
+    struct Entry {
+        Identity identity;
+        std::unique_ptr<ImapWatcher> watcher;
+        std::optional<int> lastCount;    // the last count landed on the row
+        std::vector<PushReport> waiting; // results not yet on the row, oldest first
+    };
+
+    void OnReport(Entry* entry, const PushReport& report);
+    void ScheduleLanding();
+    // The row of an identity, when the row still shows its account.
+    std::optional<int> RowOf(const Identity& identity) const;
+    void LandOne(Entry& entry, const PushReport& report);
+    void Alert();
+
+    PushView& view_;
+    std::string key_;
+    PushClock& clock_;
+    PushTiming timing_;
+    std::vector<std::unique_ptr<Entry>> entries_;
+    std::vector<std::unique_ptr<Entry>> retired_; // ended, deleted from the event loop
+    std::vector<Identity> toAlert_;
+    bool alerting_ = false;
+    bool ended_ = false;
+    bool landingQueued_ = false;
+    std::unique_ptr<WakeWatch> wake_;
+    std::unique_ptr<PushTimer> wakeTimer_;
+    QObject context_; // queued calls: landing, and deleting ended watchers
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+} // namespace postlark
