@@ -63,16 +63,10 @@ void ImapProbe::Tagged(const ImapResponse& response) {
     session_.Logout();
 }
 
-void ImapProbe::Continuation() {
-    Finish(ResultFailed, ImapSession::kNotImap);
-}
-
-void ImapProbe::Failed(const QString& reason, bool) {
+void ImapProbe::Failed(Failure failure, const QString& reason) {
+    if (failure == Failure::PasswordRefused)
+        return Finish(ResultBadPassword);
     Finish(ResultFailed, reason);
-}
-
-void ImapProbe::PasswordRefused() {
-    Finish(ResultBadPassword);
 }
 
 void ImapProbe::CloseSocket() {

@@ -39,9 +39,7 @@ private:
     void LoggedIn() override;
     void Untagged(const ImapResponse& response) override;
     void Tagged(const ImapResponse& response) override;
-    void Continuation() override;
-    void Failed(const QString& reason, bool lasting) override;
-    void PasswordRefused() override;
+    void Failed(Failure failure, const QString& reason) override;
 
     void CloseSocket();
     void Finish(std::int16_t result, const QString& reason = QString());

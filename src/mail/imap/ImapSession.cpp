@@ -96,7 +96,7 @@ void ImapSession::Judge(const QByteArray& text) {
         }
     } catch (const RuntimeError& e) {
         if (e.Number == kWrongEncryptionString)
-            return RefusePassword();
+            return Fail(QString(), ImapSessionOwner::Failure::PasswordRefused);
         Fail(kNotImap);
     } catch (const std::exception&) {
         // Anything that cannot be made sense of fails this session, not the program.
@@ -164,7 +164,7 @@ void ImapSession::HandleTagged(const ImapResponse& response) {
             return Fail(kMalformed);
         if (const QString refusal = ImapLogInRefusal(response.Code(), tls_); !refusal.isEmpty())
             return Fail(refusal);
-        return RefusePassword();
+        return Fail(QString(), ImapSessionOwner::Failure::PasswordRefused);
     case Phase::LoggedIn:
     case Phase::LoggingOut:
         return owner_.Tagged(response);
@@ -195,9 +195,8 @@ void ImapSession::HandleContinuation() {
         piece.fill('\0');
         return;
     }
-    if (phase_ == Phase::LoggedIn)
-        return owner_.Continuation();
-    Fail(kNotImap);
+    if (phase_ != Phase::LoggedIn || !owner_.Continuation())
+        Fail(kNotImap);
 }
 
 void ImapSession::LogIn() {
@@ -214,7 +213,7 @@ void ImapSession::LogIn() {
     std::fill(password.begin(), password.end(), '\0');
     if (!Sendable(userText) || !Sendable(passwordText)) {
         passwordText.fill('\0');
-        return Fail(kLineBreak, true);
+        return Fail(kLineBreak, ImapSessionOwner::Failure::Lasting);
     }
     tag_ = "a" + QByteArray::number(++tagNumber_);
     ImapLogInSteps steps = ImapLogInCommand(capabilities_, tag_, userText, passwordText);
@@ -245,14 +244,9 @@ void ImapSession::Logout() {
     SendCommand("LOGOUT");
 }
 
-void ImapSession::Fail(const QString& reason, bool lasting) {
+void ImapSession::Fail(const QString& reason, ImapSessionOwner::Failure failure) {
     End();
-    owner_.Failed(reason, lasting);
-}
-
-void ImapSession::RefusePassword() {
-    End();
-    owner_.PasswordRefused();
+    owner_.Failed(failure, reason);
 }
 
 void ImapSession::ForgetPieces() {

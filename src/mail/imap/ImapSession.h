@@ -22,6 +22,11 @@ struct ImapResponse;
 
 class ImapSessionOwner {
 public:
+    // How a session ended that did not get through: worth another try later; not worth one
+    // (what is stored cannot be sent); or the server refused the user name or password (or
+    // the stored password cannot be deciphered).
+    enum class Failure { Retry, Lasting, PasswordRefused };
+
     virtual ~ImapSessionOwner() = default;
     // The user name and enciphered password, asked once the server is ready for the log-in.
     virtual StoredCredentials LogInCredentials() = 0;
@@ -33,12 +38,11 @@ public:
     // OK, NO or BAD.
     virtual void Untagged(const ImapResponse& response) = 0;
     virtual void Tagged(const ImapResponse& response) = 0;
-    virtual void Continuation() = 0;
-    // The session has failed and ended; `lasting` when trying again cannot help.
-    virtual void Failed(const QString& reason, bool lasting) = 0;
-    // The server refused the user name or password, or the stored password cannot be
-    // deciphered; the session has ended.
-    virtual void PasswordRefused() = 0;
+    // A continuation request after the log-in; false when none was expected, which fails the
+    // session.
+    virtual bool Continuation() { return false; }
+    // The session has ended without success; `reason` says why (empty for a refused password).
+    virtual void Failed(Failure failure, const QString& reason) = 0;
 };
 
 class ImapSession {
@@ -94,8 +98,8 @@ private:
     void AfterLogInOk(const ImapResponse& response);
     void LogIn();
     void EnterLoggedIn();
-    void Fail(const QString& reason, bool lasting = false);
-    void RefusePassword();
+    void Fail(const QString& reason,
+              ImapSessionOwner::Failure failure = ImapSessionOwner::Failure::Retry);
     void ForgetPieces();
 
     IMailSocket& socket_;

@@ -183,25 +183,27 @@ void ImapWatcher::Tagged(const ImapResponse& response) {
     }
 }
 
-void ImapWatcher::Continuation() {
+bool ImapWatcher::Continuation() {
     if (step_ != Step::IdleContinuation)
-        return Fail(ImapSession::kNotImap);
+        return false;
     step_ = Step::Idling;
     ArmSilence();
     renew_->Start(timing_.idleRenew);
     // A change announced before the continuation ends the wait at once.
     if (changed_)
         EndIdle();
+    return true;
 }
 
-void ImapWatcher::Failed(const QString& reason, bool lasting) {
-    if (lasting)
+void ImapWatcher::Failed(Failure failure, const QString& reason) {
+    switch (failure) {
+    case Failure::Retry:
+        return Fail(reason);
+    case Failure::Lasting:
         return StopWith(PushReport::Kind::AttemptFailed, reason);
-    Fail(reason);
-}
-
-void ImapWatcher::PasswordRefused() {
-    StopWith(PushReport::Kind::BadPassword, kBadPassword);
+    case Failure::PasswordRefused:
+        return StopWith(PushReport::Kind::BadPassword, kBadPassword);
+    }
 }
 
 QByteArray ImapWatcher::GetData() {

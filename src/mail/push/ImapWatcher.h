@@ -96,9 +96,8 @@ private:
     void LoggedIn() override;
     void Untagged(const ImapResponse& response) override;
     void Tagged(const ImapResponse& response) override;
-    void Continuation() override;
-    void Failed(const QString& reason, bool lasting) override;
-    void PasswordRefused() override;
+    bool Continuation() override;
+    void Failed(Failure failure, const QString& reason) override;
     // The session's connection: every line sent re-arms the answer limit.
     QByteArray GetData() override;
     void SendData(const QByteArray& data) override;
