@@ -3,17 +3,25 @@
 // data, canned responses and lost connections, over several stored accounts whose user names
 // and stored passwords are arbitrary too.
 //  - Only the expected commands are sent, in order, each ending in one CR LF and holding no
-//    other CR or LF: CAPABILITY (at most once), one log-in (AUTHENTICATE PLAIN with the
+//    other CR or LF: CAPABILITY (at most once), STARTTLS where offered (then nothing more: this
+//    connection cannot be upgraded), one log-in (AUTHENTICATE PLAIN with the
 //    base64 of the stored user name and deciphered password in UTF-8, with or without an
 //    initial response, or LOGIN whose two strings read back as those), STATUS INBOX (UNSEEN),
 //    LOGOUT; tags a1, a2, ... one per command; nothing after a close.
 //  - Result codes stay within -2..1 and change only for the account being checked; "new mail"
-//    needs a STATUS and a positive count; "bad password" needs a log-in or an undecipherable
-//    stored password.
+//    needs a STATUS and a positive count of at most 4294967295; "bad password" needs a log-in or
+//    an undecipherable stored password.
+// Besides, the response reader on the raw input, whole and in pieces of any size:
+//  - the same responses come out either way, a SEARCH with the same count, however much of it
+//    was counted and dropped while it streamed; nothing kept exceeds the reader's limits;
+//  - a status response or continuation request ends at its first line: "{n}" at its end is
+//    text, never a literal.
 #include "FuzzSupport.h"
 #include "mail/dialogue/CheckVerdicts.h"
 #include "mail/dialogue/IMailSocket.h"
 #include "mail/imap/ImapProbe.h"
+#include "mail/imap/ImapReader.h"
+#include "mail/imap/ImapResponse.h"
 #include "platform/base/RuntimeError.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
@@ -148,6 +156,11 @@ void CheckSentLines(const std::vector<QByteArray>& sent, const Account& account)
     const auto next = [&] { return i < sent.size() ? sent[i] : QByteArray(); };
     if (next() == tagged("CAPABILITY"))
         ++i, ++tag;
+    // This connection cannot be upgraded: nothing follows a STARTTLS.
+    if (next() == tagged("STARTTLS")) {
+        POSTLARK_FUZZ_CHECK(i + 1 == sent.size(), "a command after STARTTLS");
+        return;
+    }
     const QByteArray prefix = "a" + QByteArray::number(tag) + ' ';
     if (next().startsWith(prefix + "AUTHENTICATE") || next().startsWith(prefix + "LOGIN")) {
         POSTLARK_FUZZ_CHECK(account.password.has_value(), "log-in without a password");
@@ -183,8 +196,52 @@ bool Sent(const std::vector<QByteArray>& sent, const char* command) {
 
 } // namespace
 
+// What the reader makes of `bytes` fed in pieces of `piece` bytes (0: all at once): each
+// response as the text a check compares, a SEARCH by its count.
+std::vector<QByteArray> ReadAll(const QByteArray& bytes, qsizetype piece) {
+    using postlark::ImapReader;
+    ImapReader reader;
+    std::vector<QByteArray> out;
+    for (qsizetype at = 0; at<bytes.size(); at += piece> 0 ? piece : bytes.size()) {
+        reader.Append(bytes.mid(at, piece > 0 ? piece : -1));
+        QByteArray text;
+        ImapReader::Status status;
+        while ((status = reader.Next(&text)) == ImapReader::Status::Response) {
+            POSTLARK_FUZZ_CHECK(text.size() <= ImapReader::kMaxResponse, "");
+            auto response = postlark::ImapResponse::Parse(text);
+            if (response && response->word == "SEARCH" &&
+                response->kind == postlark::ImapResponse::Kind::Untagged) {
+                response->droppedSearchItems = reader.DroppedSearchItems();
+                const auto count = response->SearchCount();
+                out.push_back("SEARCH " + (count ? QByteArray::number(*count) : "?"));
+                continue;
+            }
+            const bool status = text.startsWith('+') ||
+                                (response && (response->word == "OK" || response->word == "NO" ||
+                                              response->word == "BAD" || response->word == "BYE" ||
+                                              response->word == "PREAUTH"));
+            POSTLARK_FUZZ_CHECK(!status || !text.contains('\n'), text.toStdString());
+            out.push_back(text);
+        }
+        if (status == ImapReader::Status::TooLong) {
+            out.push_back("too long");
+            break;
+        }
+    }
+    return out;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     postlark::fuzz::ScratchConfigHome();
+    if (size > 0) {
+        const QByteArray bytes(reinterpret_cast<const char*>(data + 1),
+                               static_cast<qsizetype>(size - 1));
+        const std::vector<QByteArray> whole = ReadAll(bytes, 0);
+        const std::vector<QByteArray> pieces = ReadAll(bytes, 1 + data[0] % 64);
+        // A reader refusing an overlong line in pieces may have given the responses before it.
+        const bool refused = !whole.empty() && whole.back() == "too long";
+        POSTLARK_FUZZ_CHECK(refused || whole == pieces, "");
+    }
     static const std::string applicationKey = postlark::BuildApplicationKey();
     FuzzedDataProvider input(data, size);
 
@@ -259,7 +316,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (result == postlark::ResultNewMail) {
             POSTLARK_FUZZ_CHECK(Sent(socket.sent, " STATUS INBOX (UNSEEN)\r\n"), counted);
             POSTLARK_FUZZ_CHECK(!counted.empty() && std::stol(counted) > 0, counted);
-            POSTLARK_FUZZ_CHECK(std::stol(counted) <= 32767, counted);
+            POSTLARK_FUZZ_CHECK(std::stoll(counted) <= 4294967295, counted);
         }
         if (result == postlark::ResultBadPassword)
             POSTLARK_FUZZ_CHECK(Sent(socket.sent, " LOGIN ") ||

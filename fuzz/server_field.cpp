@@ -3,11 +3,12 @@
 // UTF-8 for characters beyond it) and default ports.
 //  - A field is either valid (no error text, a non-empty host without spaces, controls,
 //    brackets or URL punctuation, a port from 1 to 65535) or refused with a reason.
-//  - TLS is chosen exactly when the field begins with "pop3s://" or "imaps://", IMAP exactly
-//    when it begins with "imap://" or "imaps://" (any case).
+//  - TLS is chosen exactly when the field begins with "pop3s://" or "imaps://", the upgrade
+//    before the log-in exactly for "pop3://" or "imap://", IMAP exactly when it begins with
+//    "imap://", "imaps://" or "imap+insecure://" (any case).
 //  - The normal form of a valid address (its scheme, the host, bracketed when it is an IPv6
 //    address, ":" and the port) parses back to the same host, port, transport and protocol
-//    under any default port, and so does "host:port" for a plain-text POP3 address.
+//    under any default port, and so does "host:port" for a clear-text POP3 address.
 #include "FuzzSupport.h"
 #include "platform/net/ServerAddress.h"
 #include "store/AnsiText.h"
@@ -31,6 +32,7 @@ void CheckSame(const ServerAddress& original, const QString& form, quint16 defau
     POSTLARK_FUZZ_CHECK(again.port == original.port, Show(form));
     POSTLARK_FUZZ_CHECK(again.tls == original.tls, Show(form));
     POSTLARK_FUZZ_CHECK(again.imap == original.imap, Show(form));
+    POSTLARK_FUZZ_CHECK(again.startTls == original.startTls, Show(form));
 }
 
 } // namespace
@@ -63,15 +65,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     POSTLARK_FUZZ_CHECK(address.tls == (startsWith("pop3s://") || startsWith("imaps://")),
                         Show(field));
-    POSTLARK_FUZZ_CHECK(address.imap == (startsWith("imap://") || startsWith("imaps://")),
+    POSTLARK_FUZZ_CHECK(address.startTls == (startsWith("pop3://") || startsWith("imap://")),
+                        Show(field));
+    POSTLARK_FUZZ_CHECK(address.imap == (startsWith("imap://") || startsWith("imaps://") ||
+                                         startsWith("imap+insecure://")),
                         Show(field));
 
     const QString host = address.host.contains(u':') ? u'[' + address.host + u']' : address.host;
     const QString port = QString::number(address.port);
-    const QString scheme =
-        QLatin1String(address.imap ? "imap" : "pop3") + QLatin1String(address.tls ? "s://" : "://");
+    const QString scheme = QLatin1String(address.imap ? "imap" : "pop3") +
+                           QLatin1String(address.tls        ? "s://"
+                                         : address.startTls ? "://"
+                                                            : "+insecure://");
     CheckSame(address, scheme + host + u':' + port, otherPort);
-    if (!address.tls && !address.imap)
+    if (!address.tls && !address.startTls && !address.imap)
         CheckSame(address, host + u':' + port, otherPort);
     return 0;
 }

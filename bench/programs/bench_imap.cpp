@@ -70,7 +70,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const std::string pop3 = "127.0.0.1:" + std::to_string(server.port());
-    const std::string imap = "imap://127.0.0.1:" + std::to_string(server.imapPort());
+    const std::string imap = "imap+insecure://127.0.0.1:" + std::to_string(server.imapPort());
     StoreBenchAccounts(kAccounts, pop3, logins);
 
     PostlarkForm form({});

@@ -127,7 +127,8 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", qPrintable(why));
         return 1;
     }
-    StoreBenchAccounts(kAccounts, "imap://127.0.0.1:" + std::to_string(server.imapPort()), logins);
+    StoreBenchAccounts(kAccounts, "imap+insecure://127.0.0.1:" + std::to_string(server.imapPort()),
+                       logins);
     SettingsStore::SaveValue("ImapPush", "0");
 
     PostlarkForm form({});

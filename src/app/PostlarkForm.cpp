@@ -247,10 +247,13 @@ bool PostlarkForm::Form_Load() {
             // The connection read waits with events handled; the window may have closed.
             if (unloaded_)
                 return;
-            if (checkRun_->Running())
+            if (checkRun_->Running()) {
                 checkRun_->SkipIfQuiet(); // the press that means Skip during a run
-            else
-                CheckButton_Click();
+                return;
+            }
+            autoPress_ = true;
+            CheckButton_Click();
+            autoPress_ = false;
         },
         [this] { return netConn_->Connected(); },
         [] {
@@ -302,11 +305,15 @@ bool PostlarkForm::Form_Load() {
     if (endRequested_)
         return false;
     loaded_ = true;
-    // With automatic checking on, a check at start comes before the timer's first tick: it
-    // runs from the event loop once start-up is over, shown or hidden.
-    if (SettingsStore::IsFlagOn("AutoCheck", false) &&
-        SettingsStore::IsFlagOn("CheckAtStart", false))
+    // With automatic checking or push on, a check at start comes before the timer's first tick:
+    // it runs from the event loop once start-up is over, shown or hidden. Without it, the first
+    // push counts tell of the mail waiting at start.
+    const bool checking = SettingsStore::IsFlagOn("AutoCheck", false);
+    const bool pushing = SettingsStore::IsFlagOn("ImapPush", true);
+    if ((checking || pushing) && SettingsStore::IsFlagOn("CheckAtStart", false))
         autoCheck_->CheckNow();
+    else if (pushing)
+        push_->AnnounceFirstCounts();
     // The watchers connect once the window has loaded and the event loop runs.
     QMetaObject::invokeMethod(
         this, [this] { SyncPushWatchers(); }, Qt::QueuedConnection);
@@ -405,6 +412,23 @@ void PostlarkForm::ReDraw() {
     // The account that was selected stays selected (by number, the last row if it is gone).
     const int selected = std::max(SelectedAccount(), 0);
     const QStringList addresses = StoredAddresses();
+    // A "Failed" stays on a row that still shows its account until something new is known.
+    std::vector<std::pair<QString, QString>> failed; // address and tool tip, by row
+    for (int row = 0; row < AccountRowCount(); ++row) {
+        const QTreeWidgetItem* item = accountList_->topLevelItem(row);
+        if (item->text(1) == "Failed" && row < addresses.size() && addresses[row] == item->text(0))
+            failed.emplace_back(item->text(0), item->toolTip(1));
+        else
+            failed.emplace_back();
+    }
+    const auto keepFailed = [&] {
+        for (int row = 0; row < int(failed.size()) && row < AccountRowCount(); ++row) {
+            if (failed[std::size_t(row)].first.isEmpty())
+                continue;
+            SetNewMailText(row, "Failed");
+            SetNewMailToolTip(row, failed[std::size_t(row)].second);
+        }
+    };
     if (!addresses.isEmpty() && addresses.size() == AccountRowCount()) {
         // As many rows as before: each row becomes a fresh row of its address (the new-mail
         // column and the tool tips emptied), without the list rebuilding and laying out its
@@ -429,6 +453,7 @@ void PostlarkForm::ReDraw() {
         SelectRow(selected);
         lastSelectedRow_ = SelectedAccount();
         accountList_->scrollTo(accountList_->currentIndex());
+        keepFailed();
         SyncPushWatchers();
         return;
     }
@@ -437,6 +462,7 @@ void PostlarkForm::ReDraw() {
     refilling_ = false;
     LoadAccountList(addresses);
     SelectRow(selected);
+    keepFailed();
     SyncPushWatchers();
 }
 

@@ -132,6 +132,7 @@ public:
     QString NewMailCell(int row) const override;
     bool CheckRunning() const override;
     void PushGotMail(const std::vector<std::int16_t>& results) override;
+    void PushLanded() override;
 
     // SettingsTarget
     void ApplyImapPush() override;
@@ -180,6 +181,8 @@ private:
     // list and the setting bring them in line.
     void MakePushWatchers();
     void SyncPushWatchers();
+    // The count each row shows ("Yes, n" gives n), empty for the other rows.
+    std::vector<std::string> RowCounts() const;
     // Runs a store write made outside a dialog; a failure is told once per session in the
     // status bar and the program carries on.
     void SaveOrReport(const std::function<void()>& write);
@@ -223,6 +226,7 @@ private:
     bool sysCommandsAttached_ = false;
     int lastSelectedRow_ = 0;
     bool refilling_ = false;
+    bool autoPress_ = false; // the check button is being pressed by automatic checking
 
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<CNetConnect> netConn_;

@@ -45,10 +45,17 @@ void PostlarkForm::CheckButton_Click() {
 }
 
 void PostlarkForm::menu_Checknow_Click() {
+    const bool byHand = !autoPress_;
     checkRun_->Run();
     // Push results that came in meanwhile land now, on rows that still show their accounts.
-    if (push_ && !unloaded_)
-        push_->Land();
+    if (!push_ || unloaded_)
+        return;
+    push_->Land();
+    // A check by hand gives each account it reached (its row has a text) another chance to push.
+    const std::vector<QString>& texts = checkRun_->NewMailTexts();
+    for (std::size_t i = 0; byHand && i < texts.size(); ++i)
+        if (!texts[i].isEmpty() && i < verdicts_->CheckResults.size())
+            push_->CheckedByHand(static_cast<int>(i), verdicts_->CheckResults[i]);
 }
 
 void PostlarkForm::EndCheckRunForListChange() {

@@ -70,7 +70,9 @@ void PostlarkForm::RetryTrayIcon() {
     trayRetry_->stop();
     if (!trayNoticeShown_) {
         trayNoticeShown_ = true;
-        statusBar_->showMessage(
+        // Short enough for the status bar; its tool tip says the rest.
+        statusBar_->showMessage("No notification area: minimized instead.");
+        statusBar_->setToolTip(
             "No notification area was found, so Postlark stays minimized instead of hiding.");
     }
 }

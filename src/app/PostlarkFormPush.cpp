@@ -8,6 +8,7 @@
 #include "mail/push/PushClock.h"
 #include "mail/push/PushWatchers.h"
 #include "platform/net/WinInet.h"
+#include "store/SettingsStore.h"
 
 #include <QTreeWidget>
 
@@ -39,15 +40,29 @@ bool PostlarkForm::CheckRunning() const {
     return checkRun_ && checkRun_->Running();
 }
 
-void PostlarkForm::PushGotMail(const std::vector<std::int16_t>& results) {
-    // The counts as the rows show them ("Yes, n"), for the notification and the tray count.
-    std::vector<std::string> counts(results.size());
-    for (std::size_t row = 0; row < results.size(); ++row) {
+std::vector<std::string> PostlarkForm::RowCounts() const {
+    std::vector<std::string> counts(static_cast<std::size_t>(AccountRowCount()));
+    for (std::size_t row = 0; row < counts.size(); ++row) {
         const QString cell = NewMailCell(static_cast<int>(row));
-        if (results[row] == 1 && cell.startsWith(QLatin1String("Yes, ")))
+        if (cell.startsWith(QLatin1String("Yes, ")))
             counts[row] = cell.mid(5).toStdString();
     }
-    ::postlark::GotMail(*this, results, counts);
+    return counts;
+}
+
+void PostlarkForm::PushGotMail(const std::vector<std::int16_t>& results) {
+    // The notification and the tray count tell of every row's waiting mail.
+    ::postlark::PushGotMail(*this, results, RowCounts());
+}
+
+void PostlarkForm::PushLanded() {
+    // A count on the tray follows the rows; with no mail waiting it goes, as after a check
+    // that finds none. A count dismissed with the alert stays away until the next alert.
+    const int total = WaitingTotal(RowCounts());
+    if (total == 0)
+        NoNewMail();
+    else if (NewMailCount() > 0)
+        ShowNewMailCount(SettingsStore::IsFlagOn("TrayCount", true) ? total : 0);
 }
 
 } // namespace postlark

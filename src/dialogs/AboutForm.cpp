@@ -8,6 +8,8 @@
 #include "platform/shell/ShellExecute.h"
 #include "platform/window/WindowLayer.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -20,7 +22,14 @@ namespace postlark {
 
 namespace {
 
-const char* const RightsNotice = "Copyright \u00a9 Brenmoor Software.  All rights reserved.";
+// Where the licence's full text is: the installed copyright file beside the program's
+// prefix, or else the LICENSE file of the source tree it was built from.
+QString LicenceText() {
+    const QString installed =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/postlark/copyright");
+    return QFileInfo::exists(installed) ? QFileInfo(installed).canonicalFilePath()
+                                        : QStringLiteral("the LICENSE file");
+}
 
 QFrame* Separator(QWidget* parent) {
     auto* line = new QFrame(parent);
@@ -71,8 +80,12 @@ AboutForm::AboutForm(QWidget* owner, std::function<void()> checkForUpdates)
                             mail.mid(mail.indexOf(QLatin1Char(':')) + 1));
     UpdateCI = AddLink("Check For Updates", "UpdateCI", QString());
 
-    Label1 = new QLabel(QString::fromUtf8(RightsNotice), this);
+    Label1 = new QLabel(QString::fromUtf8("Copyright \u00a9 Brenmoor Software.  Licence "
+                                          "GPL-3.0-or-later, with NO WARRANTY; full text in ") +
+                            LicenceText() + QLatin1Char('.'),
+                        this);
     Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setWordWrap(true);
     Line1 = {Separator(this), Separator(this)};
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);

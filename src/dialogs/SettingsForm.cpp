@@ -240,6 +240,7 @@ void SettingsForm::BuildControls() {
 
     // Value changes made by code run the handlers too, as the opening relies on.
     connect(autoCheck_, &QCheckBox::toggled, this, [this] { AutoCheck_Click(); });
+    connect(imapPush_, &QCheckBox::toggled, this, [this] { ImapPush_Click(); });
     connect(checkProgress_, &QCheckBox::toggled, this, [this] { CheckProgress_Click(); });
     connect(checkStartup_, &QCheckBox::toggled, this, [this] { CheckStartup_Click(); });
     connect(optionBlock_, &QRadioButton::toggled, this, [this] { OptionBlock_Click(); });

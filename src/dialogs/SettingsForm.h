@@ -30,6 +30,8 @@ public:
 
     void TabStrip1_Click();
     void AutoCheck_Click();
+    // Enables "Check when Postlark starts" while automatic checking or push is on.
+    void ImapPush_Click();
     void CheckProgress_Click();
     void OptionBlock_Click();
     void OptionSmooth_Click();

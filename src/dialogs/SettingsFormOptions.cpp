@@ -101,7 +101,12 @@ void SettingsForm::TabStrip1_Click() {
 void SettingsForm::AutoCheck_Click() {
     textInterval_->setEnabled(autoCheck_->isChecked());
     upDownInterval_->setEnabled(autoCheck_->isChecked());
-    checkAtStart_->setEnabled(autoCheck_->isChecked()); // it is one of the automatic checks
+    ImapPush_Click();
+}
+
+void SettingsForm::ImapPush_Click() {
+    // The check at start serves automatic checking and push alike.
+    checkAtStart_->setEnabled(autoCheck_->isChecked() || imapPush_->isChecked());
 }
 
 void SettingsForm::CheckProgress_Click() {

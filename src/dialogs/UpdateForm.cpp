@@ -3,6 +3,7 @@
 
 #include "dialogs/MakerLinks.h"
 #include "platform/shell/ShellExecute.h"
+#include "platform/window/MsgBox.h"
 #include "platform/window/WindowLayer.h"
 
 #include <QGridLayout>
@@ -60,8 +61,11 @@ UpdateForm::UpdateForm(QWidget* owner) : QDialog(owner) {
 
 // The dialog stays open, so the page can be opened again.
 void UpdateForm::CommandCheck_Click() {
-    win::ShellExecuteA(hWnd_, QStringLiteral("open"), QString::fromLatin1(MakerLinks::UpdatePage),
-                       QString(), QString(), win::SW_SHOWNORMAL);
+    const QString page = QString::fromLatin1(MakerLinks::UpdatePage);
+    if (win::ShellExecuteA(hWnd_, QStringLiteral("open"), page, QString(), QString(),
+                           win::SW_SHOWNORMAL) <= 32)
+        MsgBox("No web browser could be opened. The update page is " + page, vbExclamation,
+               "Postlark");
 }
 
 void UpdateForm::CommandClose_Click() {

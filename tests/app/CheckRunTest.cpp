@@ -111,7 +111,9 @@ protected:
         ASSERT_TRUE(server_) << error_.toStdString();
     }
     static QString Plain() { return QStringLiteral("127.0.0.1:%1").arg(server_->port()); }
-    static QString Imap() { return QStringLiteral("imap://127.0.0.1:%1").arg(server_->imapPort()); }
+    static QString Imap() {
+        return QStringLiteral("imap+insecure://127.0.0.1:%1").arg(server_->imapPort());
+    }
 
     static inline std::unique_ptr<DovecotServer> server_;
     static inline QString error_;
@@ -153,8 +155,8 @@ TEST_F(CheckRunDovecot, ImapAccountsShowAndAlertLikePop3Accounts) {
     StoreAccount(1, "pop@example.org", Plain(), "mixed", "pw-mixed");
     StoreAccount(2, "wrong@example.org", Imap(), "mixed", "not-it");
     StoreAccount(3, "empty@example.org", Imap(), "empty", "pw-empty");
-    StoreAccount(4, "plain@example.org", QStringLiteral("imap://127.0.0.1:%1").arg(refusing.port()),
-                 "u", "p");
+    StoreAccount(4, "plain@example.org",
+                 QStringLiteral("imap+insecure://127.0.0.1:%1").arg(refusing.port()), "u", "p");
     Load();
 
     const auto asked = Check();
@@ -233,7 +235,8 @@ TEST_F(CheckRunTest, ASilentServerIsGivenUpAfterTheSilenceLimit) {
     StoreAccount(1, "unended", QStringLiteral("127.0.0.1:%1").arg(unended.port()), "u", "p");
     StoreAccount(2, "slow", QStringLiteral("127.0.0.1:%1").arg(slow.port()), "u", "p");
     ScriptedServer imapSilent(ScriptedServer::Script().send("* OK ready\r\n").stayQuiet());
-    StoreAccount(3, "imap", QStringLiteral("imap://127.0.0.1:%1").arg(imapSilent.port()), "u", "p");
+    StoreAccount(3, "imap", QStringLiteral("imap+insecure://127.0.0.1:%1").arg(imapSilent.port()),
+                 "u", "p");
     Load();
     form_->Checker().SilenceLimit = std::chrono::milliseconds(600);
     // Without a limit the run would wait for ever; a late Skip keeps a failure from hanging.
@@ -350,6 +353,12 @@ TEST_F(CheckRunTest, FailedSaysWhyInItsToolTip) {
     EXPECT_TRUE(tip(1).contains("self-signed")) << tip(1).toStdString();
     EXPECT_EQ(tip(2), "The server closed the connection before answering");
     EXPECT_EQ(tip(3), "");
+
+    // A reload keeps each "Failed" whose row still shows its account, with its tool tip.
+    SettingsStore::SaveValue("EmailAddress2", "renamed");
+    form_->ReDraw();
+    EXPECT_EQ(Column(1), QStringList({"Failed", "Failed", "", ""}));
+    EXPECT_EQ(tip(0), QStringLiteral("Connection refused (127.0.0.1:%1)").arg(refused));
 }
 
 } // namespace

@@ -28,6 +28,7 @@ TEST(CommandLineInfo, OnlyALoneSwitchIsAnswered) {
     EXPECT_EQ(Answer({"--help"}, printed), 0);
     EXPECT_NE(printed.find("/registrystart"), std::string::npos);
     EXPECT_NE(printed.find("FILE.pls"), std::string::npos);
+    EXPECT_NE(printed.find("POP3 and IMAP"), std::string::npos);
 
     // Everything else keeps its meaning for the window: the start-up switch, a backup file
     // (even one named like a switch), extra words, other spellings.

@@ -252,9 +252,10 @@ TEST_F(TimerCheckTest, TheRealTimerChecksAndAlertsWithNobodyAtTheKeys) {
     EXPECT_TRUE(Status().endsWith(", new messages.")) << Status().toStdString();
 }
 
-// The check at start against a real Dovecot: with automatic checking on it comes at once, also
-// when the window starts hidden in the tray, before any tick; with it off nothing is checked.
-TEST_F(TimerCheckTest, CheckAtStartChecksOnceRightAfterLoadingOnlyWithAutomaticChecking) {
+// The check at start against a real Dovecot: with automatic checking or push on it comes at
+// once, also when the window starts hidden in the tray, before any tick; with both off nothing
+// is checked.
+TEST_F(TimerCheckTest, CheckAtStartChecksOnceRightAfterLoadingWithAutomaticCheckingOrPush) {
     QString why;
     if (!DovecotServer::Available(&why))
         GTEST_SKIP() << why.toStdString();
@@ -265,19 +266,24 @@ TEST_F(TimerCheckTest, CheckAtStartChecksOnceRightAfterLoadingOnlyWithAutomaticC
     SettingsStore::SaveValue("AutoCheckValue", "5");
     SettingsStore::SaveValue("StartMinimized", "1");
 
-    // Automatic checking off: the option does nothing.
+    // Neither automatic checking nor push: the option does nothing.
+    SettingsStore::SaveValue("ImapPush", "0");
     Load();
     EXPECT_TRUE(Column(1) == QStringList({""})) << "checked before the window had loaded";
     EXPECT_FALSE(WaitFor([&] { return Column(1) != QStringList({""}); }, 1500));
     form_.reset();
 
-    SettingsStore::SaveValue("AutoCheck", "1");
-    Load();
-    ASSERT_FALSE(form_->isVisible()); // hidden in the tray
-    EXPECT_TRUE(Column(1) == QStringList({""})) << "checked before the window had loaded";
-    ASSERT_TRUE(WaitFor([&] { return Column(1) == QStringList({"Yes, 2"}); }, 10000))
-        << Column(1).join(',').toStdString();
-    EXPECT_TRUE(Status().endsWith(", new messages.")) << Status().toStdString();
+    for (const char* on : {"ImapPush", "AutoCheck"}) {
+        form_.reset();
+        SettingsStore::SaveValue(on, "1");
+        Load();
+        ASSERT_FALSE(form_->isVisible()); // hidden in the tray
+        EXPECT_TRUE(Column(1) == QStringList({""})) << "checked before the window had loaded";
+        ASSERT_TRUE(WaitFor([&] { return Column(1) == QStringList({"Yes, 2"}); }, 10000))
+            << on << Column(1).join(',').toStdString();
+        EXPECT_TRUE(Status().endsWith(", new messages.")) << Status().toStdString();
+        SettingsStore::SaveValue("ImapPush", "0");
+    }
     EXPECT_GT(TimerCheck()->remainingTime(), 30000) << "the check came from a tick";
     EXPECT_EQ(form_->UpdateIntervalMins, 5); // the first tick's check is still five minutes off
 }

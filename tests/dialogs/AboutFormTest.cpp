@@ -110,6 +110,10 @@ TEST_F(AboutFormTest, ShowsTheBuildVersionAndItsArtwork) {
     EXPECT_EQ(about_->findChild<QLabel*>("lblTitle")->text(), "Postlark");
     EXPECT_EQ(about_->findChild<QLabel*>("lblVersion")->text(), "Version 1.5.0");
     EXPECT_EQ(Link("EmailBrenmoor")->toolTip(), "support@postlark.org");
+    // The licence notice, with where its full text is (a test build is not installed).
+    EXPECT_EQ(about_->findChild<QLabel*>("Label1")->text(),
+              QString::fromUtf8("Copyright \u00a9 Brenmoor Software.  Licence GPL-3.0-or-later, "
+                                "with NO WARRANTY; full text in the LICENSE file."));
     for (const char* name : {"Image1", "Image2", "Image3"}) {
         auto* image = about_->findChild<QLabel*>(name);
         ASSERT_NE(image, nullptr) << name;

@@ -370,15 +370,21 @@ TEST_F(SettingsFormTest, TheTrayCountBoxIsOnFirstAndStoredByOk) {
     EXPECT_FALSE(Box("TrayCountCheck")->isChecked());
 }
 
-TEST_F(SettingsFormTest, TheCheckAtStartBoxGoesWithAutomaticChecking) {
+TEST_F(SettingsFormTest, TheCheckAtStartBoxGoesWithAutomaticCheckingOrPush) {
     Open();
     QCheckBox* atStart = Box("CheckAtStart");
     EXPECT_EQ(atStart->text(), "Check &when Postlark starts");
     EXPECT_EQ(atStart->parentWidget()->objectName(), "AutoCheckFrame");
     EXPECT_FALSE(atStart->isChecked());
-    EXPECT_FALSE(atStart->isEnabled());
-    Box("AutoCheck")->click();
-    ASSERT_TRUE(atStart->isEnabled());
+    // Automatic checking, push (on in a fresh store), and whether the box is available.
+    const struct {
+        bool autoCheck, push, enabled;
+    } cases[] = {{false, true, true}, {false, false, false}, {true, false, true}};
+    for (const auto& c : cases) {
+        Box("AutoCheck")->setChecked(c.autoCheck);
+        Box("ImapPush")->setChecked(c.push);
+        EXPECT_EQ(atStart->isEnabled(), c.enabled) << c.autoCheck << c.push;
+    }
     atStart->click();
     Get<QPushButton>("cmdApply")->click();
     EXPECT_EQ(SettingsStore::GetValue("CheckAtStart", ""), "1");

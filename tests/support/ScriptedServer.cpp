@@ -3,8 +3,10 @@
 
 #include <QEventLoop>
 #include <QPointer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace postlark::test {
 
@@ -46,10 +48,33 @@ ScriptedServer::Script& ScriptedServer::Script::stayQuiet() {
     return *this;
 }
 
+ScriptedServer::Script& ScriptedServer::Script::startTls(const QString& certFile,
+                                                         const QString& keyFile) {
+    steps_.append({Step::Kind::StartTls, {}, 0, certFile, keyFile});
+    return *this;
+}
+
+// Connections are QSslSockets (plain until the script starts TLS) only for a script that
+// starts TLS, so that a server without TLS loads no TLS library.
+class ScriptedServer::Listener : public QTcpServer {
+public:
+    explicit Listener(const Script& script) : script_(script) {}
+    void incomingConnection(qintptr descriptor) override {
+        const auto& steps = script_.steps();
+        const bool tls = std::any_of(steps.begin(), steps.end(), [](const Step& step) {
+            return step.kind == Step::Kind::StartTls;
+        });
+        QTcpSocket* socket = tls ? new QSslSocket(this) : new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        addPendingConnection(socket);
+    }
+    const Script& script_;
+};
+
 ScriptedServer::ScriptedServer(Script script, QObject* parent)
-    : QObject(parent), script_(std::move(script)) {
-    connect(&server_, &QTcpServer::newConnection, this, &ScriptedServer::accept);
-    server_.listen(QHostAddress::LocalHost, 0);
+    : QObject(parent), server_(std::make_unique<Listener>(script_)), script_(std::move(script)) {
+    connect(server_.get(), &QTcpServer::newConnection, this, &ScriptedServer::accept);
+    server_->listen(QHostAddress::LocalHost, 0);
 }
 
 ScriptedServer::~ScriptedServer() {
@@ -57,7 +82,7 @@ ScriptedServer::~ScriptedServer() {
 }
 
 void ScriptedServer::accept() {
-    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+    while (QTcpSocket* socket = server_->nextPendingConnection()) {
         ++connections_;
         peerPorts_ << socket->peerPort();
         auto session = std::make_unique<Session>();
@@ -108,6 +133,16 @@ void ScriptedServer::run(Session* s) {
         case Step::Kind::StayQuiet:
             s->next = s->steps.size();
             return;
+        case Step::Kind::StartTls: {
+            ++s->next;
+            auto* tls = static_cast<QSslSocket*>(s->socket.data());
+            tls->setLocalCertificate(step.certFile);
+            tls->setPrivateKey(step.keyFile, QSsl::Ec);
+            s->partial.clear();
+            connect(tls, &QSslSocket::encrypted, this, [this, s] { run(s); });
+            tls->startServerEncryption();
+            return;
+        }
         }
     }
 }

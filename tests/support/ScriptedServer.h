@@ -28,10 +28,11 @@ public:
     class Script {
     public:
         struct Step {
-            enum class Kind { Send, ExpectLine, Wait, Close, StayQuiet };
+            enum class Kind { Send, ExpectLine, Wait, Close, StayQuiet, StartTls };
             Kind kind;
             QByteArray bytes;
             int ms = 0;
+            QString certFile = {}, keyFile = {};
         };
 
         Script& send(const QByteArray& bytes);
@@ -43,6 +44,10 @@ public:
         Script& closeConnection();
         // Says nothing more and keeps the connection open.
         Script& stayQuiet();
+        // Starts TLS on the connection (the server's side of STARTTLS) with this certificate
+        // and key, and goes on once the handshake is done; lines received from then on are
+        // decrypted ones.
+        Script& startTls(const QString& certFile, const QString& keyFile);
 
         const QList<Step>& steps() const { return steps_; }
 
@@ -56,9 +61,9 @@ public:
     // The script for connections accepted from now on.
     void setScript(Script script) { script_ = std::move(script); }
 
-    bool isListening() const { return server_.isListening(); }
+    bool isListening() const { return server_->isListening(); }
     static QString host() { return QStringLiteral("127.0.0.1"); }
-    quint16 port() const { return server_.serverPort(); }
+    quint16 port() const { return server_->serverPort(); }
 
     // Every line received on any connection, in order, without its CR LF.
     QList<QByteArray> receivedLines() const { return lines_; }
@@ -87,7 +92,8 @@ private:
     void receive(Session* session);
     template <typename Condition> bool waitUntil(Condition condition, int timeoutMs);
 
-    QTcpServer server_;
+    class Listener;
+    std::unique_ptr<QTcpServer> server_;
     Script script_;
     std::vector<std::unique_ptr<Session>> sessions_;
     QList<QByteArray> lines_;

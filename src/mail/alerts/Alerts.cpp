@@ -76,8 +76,21 @@ int NewMessageTotal(const std::vector<std::int16_t>& results,
     return static_cast<int>(std::min<long long>(total, std::numeric_limits<int>::max()));
 }
 
-void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
-             const std::vector<std::string>& counts) {
+namespace {
+
+// Every account whose waiting count is a number above 0 counts as one with mail.
+std::vector<std::int16_t> WaitingResults(const std::vector<std::string>& waiting) {
+    std::vector<std::int16_t> results(waiting.size(), 0);
+    for (std::size_t i = 0; i < waiting.size(); ++i)
+        results[i] = NewMessageTotal({1}, {waiting[i]}) > 0 ? 1 : 0;
+    return results;
+}
+
+// The alerts for the accounts of `results`; the tray count and the notification tell of the
+// accounts of `summaryResults` with their `summaryCounts`.
+void RaiseAlerts(AlertTarget& target, const std::vector<std::int16_t>& results,
+                 const std::vector<std::int16_t>& summaryResults,
+                 const std::vector<std::string>& summaryCounts, bool lastCheckStatus) {
     if (AlertOn("AlertLaunch", 0))
         LaunchPrograms(target, results);
 
@@ -88,7 +101,8 @@ void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
 
     // Before the flashing starts, so that its first frame already carries the number; with the
     // option off any number still drawn goes.
-    target.ShowNewMailCount(AlertOn("TrayCount", 1) ? NewMessageTotal(results, counts) : 0);
+    target.ShowNewMailCount(AlertOn("TrayCount", 1) ? NewMessageTotal(summaryResults, summaryCounts)
+                                                    : 0);
     if (AlertOn("AlertTray", 0))
         target.StartTrayAlert("You have new mail waiting!  (Left click to dismiss this icon.)");
     if (AlertOn("AlertSound", 0))
@@ -98,13 +112,31 @@ void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
             target.menu_Show_Click();
         win::SetForegroundWindow(target.Handle());
     }
-    target.SetStatusText(CheckRun::LastCheckText(", new messages."));
+    if (lastCheckStatus)
+        target.SetStatusText(CheckRun::LastCheckText(", new messages."));
     // The desktop's notification does not take the keyboard: it goes out before the message.
     if (AlertOn("AlertNotify", 0))
-        target.ShowDesktopNotification("New mail", NotificationBody(target, results, counts));
+        target.ShowDesktopNotification("New mail",
+                                       NotificationBody(target, summaryResults, summaryCounts));
     if (AlertOn("AlertMsg", 1))
         MsgBox("You have new mail in accounts:\r\n" + accounts, vbInformation,
                "Mail Notification - Postlark");
+}
+
+} // namespace
+
+int WaitingTotal(const std::vector<std::string>& waiting) {
+    return NewMessageTotal(WaitingResults(waiting), waiting);
+}
+
+void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
+             const std::vector<std::string>& counts) {
+    RaiseAlerts(target, results, results, counts, true);
+}
+
+void PushGotMail(AlertTarget& target, const std::vector<std::int16_t>& rose,
+                 const std::vector<std::string>& waiting) {
+    RaiseAlerts(target, rose, WaitingResults(waiting), waiting, false);
 }
 
 } // namespace postlark

@@ -16,6 +16,16 @@ class AlertTarget;
 void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
              const std::vector<std::string>& counts);
 
+// The alerts after push results: those of GotMail for the accounts whose result is 1 (their
+// count went up), without the status bar, which tells of checks only. The tray count and the
+// notification cover every account's waiting mail, `waiting` by account (the row's count; text
+// that is not a number above 0 is none).
+void PushGotMail(AlertTarget& target, const std::vector<std::int16_t>& rose,
+                 const std::vector<std::string>& waiting);
+
+// The total of `waiting`, counted as PushGotMail counts it.
+int WaitingTotal(const std::vector<std::string>& waiting);
+
 // The total of the message counts of the accounts with new mail (counts that are not numbers
 // add nothing).
 int NewMessageTotal(const std::vector<std::int16_t>& results,

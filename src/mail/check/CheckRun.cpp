@@ -137,6 +137,7 @@ void CheckRun::Run() {
     verdicts_.ResetResults(n);
     newMailTexts_.assign(static_cast<size_t>(n), QString());
     failureReasons_.assign(static_cast<size_t>(n), QString());
+    std::vector<QString> alerts(static_cast<size_t>(n));
     view_.BeginRunControls();
     running_ = true;
     aborted_ = false;
@@ -188,6 +189,8 @@ void CheckRun::Run() {
         if (verdicts_.CheckResults[static_cast<size_t>(i)] == ResultFailed)
             failureReasons_[static_cast<size_t>(i)] =
                 giveUpReason_.isEmpty() ? FailureReason() : giveUpReason_;
+        if (const QString alert = link_.ServerAlert(); !alert.isEmpty())
+            alerts[static_cast<size_t>(i)] = "The server says: " + alert;
         view_.SetProgressPosition(view_.ProgressPosition() + step);
     }
 
@@ -198,6 +201,7 @@ void CheckRun::Run() {
             verdicts_.CheckResults[static_cast<size_t>(j)] = ResultNoMail; // no verdict for it
             verdicts_.MessageCounts[static_cast<size_t>(j)].clear();
             failureReasons_[static_cast<size_t>(j)].clear();
+            alerts[static_cast<size_t>(j)].clear();
             continue; // its text stays empty
         }
         const auto result = verdicts_.CheckResults[static_cast<size_t>(j)];
@@ -208,7 +212,9 @@ void CheckRun::Run() {
     for (int k = 0; k < n; ++k) {
         view_.SetNewMailText(k, newMailTexts_[static_cast<size_t>(k)]);
         const bool failed = verdicts_.CheckResults[static_cast<size_t>(k)] == ResultFailed;
-        view_.SetNewMailToolTip(k, failed ? failureReasons_[static_cast<size_t>(k)] : QString());
+        // A failure says why; otherwise the server's alert, if it had one, is the tip.
+        view_.SetNewMailToolTip(k, failed ? failureReasons_[static_cast<size_t>(k)]
+                                          : alerts[static_cast<size_t>(k)]);
     }
     view_.EnableLaunchAndCheck();
     if (anyMail)

@@ -50,15 +50,19 @@ void MailLink::Begin(std::int16_t account, const QString& server,
     socket_.LocalPort = 0;
     socket_.Connect(server, address, 110); // parsed once, for both
     if (imapActive_)
-        imap_->BeginDialogue(address.tls, std::move(credentials));
+        imap_->BeginDialogue(address.tls, std::move(credentials), address.startTls);
     else
-        probe_->BeginDialogue(std::move(credentials));
+        probe_->BeginDialogue(std::move(credentials), address.startTls);
     if (socket_.State() == Winsock::sckError)
         ConnectionLost();
 }
 
 QString MailLink::FailureReason() const {
-    return imapActive_ ? imap_->FailureReason() : QString();
+    return imapActive_ ? imap_->FailureReason() : probe_->FailureReason();
+}
+
+QString MailLink::ServerAlert() const {
+    return imapActive_ ? imap_->ServerAlert() : QString();
 }
 
 QByteArray MailLink::GetData() {
@@ -67,6 +71,10 @@ QByteArray MailLink::GetData() {
 
 void MailLink::SendData(const QByteArray& data) {
     socket_.SendData(data);
+}
+
+bool MailLink::StartTls() {
+    return socket_.StartTls();
 }
 
 void MailLink::Close() {

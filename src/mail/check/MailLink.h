@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Ties the check's protocol dialogues to the program's one socket: data arrivals run the reply
-// handler of the dialogue that the account's server field names (IMAP for imap:// and imaps://,
-// POP3 otherwise), a lost connection ends the account's dialogue. The dialogues send and close
-// through it.
+// handler of the dialogue that the account's server field names (IMAP for imap://, imaps:// and
+// imap+insecure://, POP3 otherwise), a lost connection ends the account's dialogue. The dialogues
+// send, close and upgrade to TLS through it.
 #include "mail/dialogue/CheckVerdicts.h"
 #include "mail/dialogue/IMailSocket.h"
 #include "mail/dialogue/StoredCredentials.h"
@@ -34,9 +34,10 @@ public:
     void AttachImap(ImapProbe& probe) { imap_ = &probe; }
     // Whether the account being checked is an IMAP one.
     bool ImapAccount() const { return imapActive_; }
-    // Why the dialogue of the account just checked failed, when it found out itself (the IMAP
-    // dialogue tells; the POP3 one has only its result).
+    // Why the dialogue of the account just checked failed, when it found out itself.
     QString FailureReason() const;
+    // What the server of the account just checked said the user must read; empty if nothing.
+    QString ServerAlert() const;
 
     // Starts the dialogue for one account: drops any connection, connects to the account's
     // server field and resets the dialogue state. A field the socket refuses at once fails
@@ -52,6 +53,7 @@ public:
     QByteArray GetData() override;
     void SendData(const QByteArray& data) override;
     void Close() override;
+    bool StartTls() override;
 
 private:
     Winsock& socket_;

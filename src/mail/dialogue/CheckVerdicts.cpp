@@ -17,8 +17,8 @@ std::int16_t& CheckVerdicts::ResultSlot() {
     return CheckResults[static_cast<size_t>(CurrentAccount)];
 }
 
-void CheckVerdicts::RecordCount(std::int16_t count) {
-    MessageCount = count;
+void CheckVerdicts::RecordCount(std::int64_t count) {
+    MessageCount = static_cast<std::int16_t>(std::clamp<std::int64_t>(count, INT16_MIN, INT16_MAX));
     ResultSlot() = count > 0 ? ResultNewMail : ResultNoMail;
     MessageCounts[static_cast<size_t>(CurrentAccount)] = std::to_string(count);
 }

@@ -19,9 +19,10 @@ enum CheckResult : std::int16_t {
 struct CheckVerdicts {
     // Re-creates the result arrays for a run over `accountCount` accounts.
     void ResetResults(int accountCount);
-    // The current account's count: new mail when above 0. Throws std::out_of_range when the
-    // account has no slot.
-    void RecordCount(std::int16_t count);
+    // The current account's count: new mail when above 0. The count is kept whole in
+    // MessageCounts (IMAP counts reach 4294967295); MessageCount holds it within 16 bits.
+    // Throws std::out_of_range when the account has no slot.
+    void RecordCount(std::int64_t count);
     // The current account's result, when it has a slot.
     void Settle(std::int16_t result);
     // The current account's result slot; throws std::out_of_range when it has none.

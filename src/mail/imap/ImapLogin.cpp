@@ -61,12 +61,17 @@ ImapLogInSteps ImapLogInCommand(const QList<QByteArray>& capabilities, const QBy
     return {first, pieces};
 }
 
-QString ImapLogInRefusal(const QByteArray& code, bool tls) {
-    if (code == "UNAVAILABLE")
-        return QStringLiteral("The server cannot log in now; try again later");
+QString ImapLogInRefusal(const QByteArray& code, const QString& text, bool tls) {
+    if (code.isEmpty() || code == "AUTHENTICATIONFAILED")
+        return QString();
     if (code == "PRIVACYREQUIRED")
         return ImapLoginDisabledReason(tls);
-    return QString();
+    // Anything else (UNAVAILABLE, SERVERBUG, INUSE, LIMIT, CONTACTADMIN, EXPIRED, ALERT ...) is
+    // not a wrong password: the server's own words say what it is.
+    const QString said = text.isEmpty() ? QString::fromLatin1(code) : text;
+    if (code == "UNAVAILABLE")
+        return QStringLiteral("The server cannot log in now; try again later (%1)").arg(said);
+    return QStringLiteral("The server refused the log-in: %1").arg(said);
 }
 
 QString ImapLoginDisabledReason(bool tls) {

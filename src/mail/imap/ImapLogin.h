@@ -28,9 +28,10 @@ struct ImapLogInSteps {
 ImapLogInSteps ImapLogInCommand(const QList<QByteArray>& capabilities, const QByteArray& tag,
                                 const QByteArray& user, const QByteArray& password);
 
-// Why a log-in the server answered with NO failed for another reason than the credentials
-// (its response code tells); empty when the user name or password was refused.
-QString ImapLogInRefusal(const QByteArray& code, bool tls);
+// Why a log-in the server answered with NO failed for another reason than the credentials,
+// from its response code and text; empty when the user name or password was refused (the code
+// AUTHENTICATIONFAILED, or none at all).
+QString ImapLogInRefusal(const QByteArray& code, const QString& text, bool tls);
 
 // Why no password can be sent to a server announcing LOGINDISABLED.
 QString ImapLoginDisabledReason(bool tls);

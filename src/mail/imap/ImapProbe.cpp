@@ -15,11 +15,13 @@ const QString kNoInbox = QStringLiteral("The server did not report the INBOX");
 ImapProbe::ImapProbe(IMailSocket& socket, std::string applicationKey, CheckVerdicts& verdicts)
     : socket_(socket), verdicts_(verdicts), session_(socket, std::move(applicationKey), *this) {}
 
-void ImapProbe::BeginDialogue(bool tls, std::optional<StoredCredentials> credentials) {
+void ImapProbe::BeginDialogue(bool tls, std::optional<StoredCredentials> credentials,
+                              bool startTls) {
     credentials_ = std::move(credentials);
-    session_.Begin(tls, false);
+    session_.Begin(tls, false, startTls);
     unseen_ = -1;
     reason_.clear();
+    alert_.clear();
 }
 
 void ImapProbe::OnConnectionLost() {
@@ -59,7 +61,7 @@ void ImapProbe::Tagged(const ImapResponse& response) {
         return Finish(ResultFailed, kNoInbox);
     if (unseen_ < 0)
         return Finish(ResultFailed, ImapSession::kCountUnreadable);
-    verdicts_.RecordCount(static_cast<std::int16_t>(unseen_));
+    verdicts_.RecordCount(unseen_);
     session_.Logout();
 }
 

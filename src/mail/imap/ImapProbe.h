@@ -23,9 +23,11 @@ public:
     ImapProbe(IMailSocket& socket, std::string applicationKey, CheckVerdicts& verdicts);
 
     // Starts the dialogue of a new connection: awaiting the greeting, nothing received yet.
-    // `tls` tells whether the connection is encrypted.
+    // `tls` tells whether the connection is encrypted, `startTls` whether it must be upgraded
+    // before the log-in (see ImapSession::Begin).
     // With `credentials`, the log-in uses them instead of reading the store.
-    void BeginDialogue(bool tls, std::optional<StoredCredentials> credentials = std::nullopt);
+    void BeginDialogue(bool tls, std::optional<StoredCredentials> credentials = std::nullopt,
+                       bool startTls = false);
     // Handles an arrival of data: every whole response that has arrived is judged once.
     void OnImapReply() { session_.OnData(); }
     // The connection failed or the server closed it; ends the account's dialogue.
@@ -33,6 +35,9 @@ public:
 
     // Why the last dialogue failed, when the dialogue itself found out; empty otherwise.
     QString FailureReason() const { return reason_; }
+    // What the server said the user must read ([ALERT]) during the last dialogue; empty if
+    // nothing.
+    QString ServerAlert() const { return alert_; }
 
 private:
     StoredCredentials LogInCredentials() override;
@@ -40,6 +45,7 @@ private:
     void Untagged(const ImapResponse& response) override;
     void Tagged(const ImapResponse& response) override;
     void Failed(Failure failure, const QString& reason) override;
+    void ServerAlert(const QString& text) override { alert_ = text; }
 
     void CloseSocket();
     void Finish(std::int16_t result, const QString& reason = QString());
@@ -48,8 +54,9 @@ private:
     CheckVerdicts& verdicts_;
     ImapSession session_;
     std::optional<StoredCredentials> credentials_;
-    int unseen_ = -1; // the INBOX's count from the STATUS response
+    qint64 unseen_ = -1; // the INBOX's count from the STATUS response
     QString reason_;
+    QString alert_;
 };
 
 } // namespace postlark

@@ -5,8 +5,6 @@ namespace postlark {
 
 namespace {
 
-constexpr int kMaxCount = 32767;
-
 bool IsDigits(const QByteArray& text) {
     if (text.isEmpty())
         return false;
@@ -15,6 +13,14 @@ bool IsDigits(const QByteArray& text) {
             return false;
     }
     return true;
+}
+
+// A count as IMAP states it: digits, 0 to 4294967295.
+std::optional<qint64> ReadCount(const QByteArray& text) {
+    if (!IsDigits(text) || text.size() > 10)
+        return std::nullopt;
+    const qint64 value = text.toLongLong();
+    return value <= ImapResponse::kMaxCount ? std::optional<qint64>(value) : std::nullopt;
 }
 
 // Reads an astring (atom, quoted string or literal) at `at`; moves `at` past it.
@@ -125,6 +131,20 @@ QByteArray ImapResponse::Code() const {
     return rest.mid(1, end - 1).toUpper();
 }
 
+QString ImapResponse::Text() const {
+    QByteArray text = rest;
+    if (text.startsWith('[')) {
+        const qsizetype close = text.indexOf(']');
+        text = close < 0 ? QByteArray() : text.mid(close + 1);
+    }
+    QString shown = QString::fromUtf8(text);
+    for (QChar& c : shown) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char(' ');
+    }
+    return shown.simplified().left(200);
+}
+
 std::optional<ImapResponse::Unseen> ImapResponse::InboxUnseen() const {
     if (word != "STATUS")
         return std::nullopt;
@@ -144,48 +164,49 @@ std::optional<ImapResponse::Unseen> ImapResponse::InboxUnseen() const {
     for (qsizetype i = 0; i + 1 < items.size(); i += 2) {
         if (items[i].toUpper() != "UNSEEN")
             continue;
-        const QByteArray& value = items[i + 1];
-        if (IsDigits(value) && value.size() <= 5 && value.toInt() <= kMaxCount)
-            unseen.count = value.toInt();
+        unseen.count = ReadCount(items[i + 1]);
         break;
     }
     return unseen;
 }
 
-std::optional<int> ImapResponse::SearchCount() const {
+std::optional<qint64> ImapResponse::SearchCount() const {
     if (kind != Kind::Untagged)
         return std::nullopt;
     QList<QByteArray> items = rest.split(' ');
     items.removeAll(QByteArray());
     if (word == "SEARCH") {
+        if (droppedSearchItems < 0)
+            return std::nullopt;
         for (const QByteArray& item : items) {
             if (!IsDigits(item))
                 return std::nullopt;
         }
-        if (items.size() > kMaxCount)
-            return std::nullopt;
-        return int(items.size());
+        return droppedSearchItems + items.size();
     }
     if (word != "ESEARCH")
         return std::nullopt;
     // "(TAG "a5") [UID] COUNT n ...": the value after COUNT.
     for (qsizetype i = 0; i + 1 < items.size(); ++i) {
-        if (items[i].toUpper() != "COUNT")
-            continue;
-        const QByteArray& value = items[i + 1];
-        if (IsDigits(value) && value.size() <= 5 && value.toInt() <= kMaxCount)
-            return value.toInt();
-        return std::nullopt;
+        if (items[i].toUpper() == "COUNT")
+            return ReadCount(items[i + 1]);
     }
     return std::nullopt;
 }
 
-bool ImapResponse::MailboxChange() const {
-    if (kind != Kind::Untagged || !IsDigits(word))
-        return false;
+ImapResponse::MailboxEvent ImapResponse::Event() const {
+    if (kind != Kind::Untagged || !IsDigits(word) || word.size() > 10)
+        return {};
     const qsizetype end = rest.indexOf(' ');
     const QByteArray what = (end < 0 ? rest : rest.left(end)).toUpper();
-    return what == "EXISTS" || what == "EXPUNGE" || what == "FETCH";
+    const qint64 number = word.toLongLong();
+    if (what == "EXISTS")
+        return {MailboxEvent::Kind::Exists, number};
+    if (what == "EXPUNGE")
+        return {MailboxEvent::Kind::Expunge, number};
+    if (what == "FETCH")
+        return {MailboxEvent::Kind::Fetch, number};
+    return {};
 }
 
 } // namespace postlark

@@ -4,6 +4,7 @@
 // and the rest; the capabilities it announces; the INBOX's unseen count of a STATUS response.
 #include <QByteArray>
 #include <QList>
+#include <QString>
 #include <optional>
 
 namespace postlark {
@@ -15,6 +16,9 @@ struct ImapResponse {
     QByteArray tag;  // the tag of a tagged response
     QByteArray word; // upper case: OK, NO, BAD, BYE, PREAUTH, CAPABILITY, STATUS, a number ...
     QByteArray rest; // what follows the word and its space
+    // The numbers of an untagged SEARCH that the reader counted and dropped before the line
+    // ended (ImapReader::DroppedSearchItems); -1 when one of them was not a number.
+    qint64 droppedSearchItems = 0;
 
     // Nothing when the text has no tag and word; a continuation needs neither.
     static std::optional<ImapResponse> Parse(const QByteArray& text);
@@ -25,20 +29,33 @@ struct ImapResponse {
     // The response code opening the text of a status response ("AUTHENTICATIONFAILED" of
     // "[AUTHENTICATIONFAILED] ..."), upper case; empty when there is none.
     QByteArray Code() const;
+    // The human-readable text of a status response, after its response code, as the user may
+    // read it: UTF-8, control characters dropped, white space folded, at most 200 characters.
+    QString Text() const;
 
     // What a STATUS response says about the INBOX.
     struct Unseen {
-        bool inbox = false;       // the response is about the INBOX
-        std::optional<int> count; // its UNSEEN value, when one is there and reads as 0..32767
+        bool inbox = false;          // the response is about the INBOX
+        std::optional<qint64> count; // its UNSEEN value, when one is there and reads as a count
     };
     // Only for a STATUS response; nothing when it cannot be read at all.
     std::optional<Unseen> InboxUnseen() const;
 
-    // The number of messages a SEARCH response lists, or the COUNT of an ESEARCH response;
-    // nothing for other responses, for a count that cannot be read or one over 32767.
-    std::optional<int> SearchCount() const;
-    // True for "* n EXISTS", "* n EXPUNGE" and "* n FETCH ...": the selected mailbox changed.
-    bool MailboxChange() const;
+    // The number of messages a SEARCH response lists (those the reader dropped included), or
+    // the COUNT of an ESEARCH response; nothing for other responses, or for a count that cannot
+    // be read.
+    std::optional<qint64> SearchCount() const;
+
+    // What "* n EXISTS", "* n EXPUNGE" and "* n FETCH ..." say of the selected mailbox.
+    struct MailboxEvent {
+        enum class Kind { None, Exists, Expunge, Fetch };
+        Kind kind = Kind::None;
+        qint64 number = 0; // the message count of EXISTS, the message number otherwise
+    };
+    MailboxEvent Event() const;
+
+    // The largest message count IMAP can state (a 32-bit number).
+    static constexpr qint64 kMaxCount = 4294967295;
 };
 
 } // namespace postlark

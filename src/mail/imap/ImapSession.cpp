@@ -20,6 +20,13 @@ const QString kBye = QStringLiteral("The server ended the connection (BYE)");
 const QString kTooLong = QStringLiteral("The server sent a line or literal longer than 64 KiB");
 const QString kLineBreak =
     QStringLiteral("The user name or password holds a line break, which cannot be sent");
+const QString kNoStartTls =
+    QStringLiteral("The server does not offer STARTTLS, so the password would travel "
+                   "unencrypted; use imaps://, or imap+insecure:// for a server without TLS");
+const QString kStartTlsRefused = QStringLiteral("The server refused to start TLS (STARTTLS)");
+const QString kPreauthInClear =
+    QStringLiteral("The server logged in before TLS could be started (PREAUTH)");
+const QString kNoUpgrade = QStringLiteral("TLS cannot be started on this connection");
 
 // What stored text becomes on the wire: UTF-8.
 QByteArray Utf8(const std::string& stored) {
@@ -47,10 +54,18 @@ ImapSession::~ImapSession() {
     ForgetPieces();
 }
 
-void ImapSession::Begin(bool tls, bool capabilitiesAfterLogIn) {
+bool ImapSession::Has(const QByteArray& capability) const {
+    if (capabilities_.contains(capability))
+        return true;
+    // IMAP4rev2 has these in its base protocol.
+    return (capability == "IDLE" || capability == "ESEARCH") && capabilities_.contains("IMAP4REV2");
+}
+
+void ImapSession::Begin(bool tls, bool capabilitiesAfterLogIn, bool startTls) {
     End();
     phase_ = Phase::Greeting;
     tls_ = tls;
+    requireTls_ = startTls;
     capabilitiesAfterLogIn_ = capabilitiesAfterLogIn;
     tagNumber_ = 0;
     tag_.clear();
@@ -77,15 +92,18 @@ void ImapSession::OnData() {
             return;
         if (status == ImapReader::Status::TooLong)
             return Fail(kTooLong);
-        Judge(text);
+        Judge(text, reader_.DroppedSearchItems());
     }
 }
 
-void ImapSession::Judge(const QByteArray& text) {
+void ImapSession::Judge(const QByteArray& text, qint64 droppedSearchItems) {
     try {
-        const std::optional<ImapResponse> response = ImapResponse::Parse(text);
+        std::optional<ImapResponse> response = ImapResponse::Parse(text);
         if (!response)
             return Fail(kNotImap);
+        response->droppedSearchItems = droppedSearchItems;
+        if (response->kind != ImapResponse::Kind::Continuation && response->Code() == "ALERT")
+            owner_.ServerAlert(response->Text());
         switch (response->kind) {
         case ImapResponse::Kind::Untagged:
             return HandleUntagged(*response);
@@ -110,6 +128,8 @@ void ImapSession::HandleUntagged(const ImapResponse& response) {
         if (word == "OK")
             return AfterGreeting(response);
         if (word == "PREAUTH") {
+            if (requireTls_ && !tls_)
+                return Fail(kPreauthInClear);
             if (const auto announced = response.Capabilities()) {
                 capabilities_ = *announced;
                 return EnterLoggedIn();
@@ -155,6 +175,10 @@ void ImapSession::HandleTagged(const ImapResponse& response) {
         if (word == "OK")
             return phase_ == Phase::Capability ? LogIn() : EnterLoggedIn();
         return Fail(word == "BAD" ? kMalformed : kNotImap);
+    case Phase::StartTls:
+        if (word == "OK")
+            return AfterStartTlsOk();
+        return Fail(word == "BAD" ? kMalformed : kStartTlsRefused);
     case Phase::LogInPieces:
     case Phase::LogIn:
         ForgetPieces();
@@ -162,7 +186,8 @@ void ImapSession::HandleTagged(const ImapResponse& response) {
             return AfterLogInOk(response);
         if (word == "BAD")
             return Fail(kMalformed);
-        if (const QString refusal = ImapLogInRefusal(response.Code(), tls_); !refusal.isEmpty())
+        if (const QString refusal = ImapLogInRefusal(response.Code(), response.Text(), tls_);
+            !refusal.isEmpty())
             return Fail(refusal);
         return Fail(QString(), ImapSessionOwner::Failure::PasswordRefused);
     case Phase::LoggedIn:
@@ -200,6 +225,13 @@ void ImapSession::HandleContinuation() {
 }
 
 void ImapSession::LogIn() {
+    // No password in clear where TLS was asked for, or where the server offers it.
+    if (!tls_ && Has("STARTTLS")) {
+        phase_ = Phase::StartTls;
+        return SendCommand("STARTTLS");
+    }
+    if (!tls_ && requireTls_)
+        return Fail(kNoStartTls, ImapSessionOwner::Failure::Lasting);
     if (Has("LOGINDISABLED"))
         return Fail(ImapLoginDisabledReason(tls_));
     // The phase moves first: deciphering may let a further response be handled meanwhile.
@@ -223,6 +255,19 @@ void ImapSession::LogIn() {
         phase_ = Phase::LogInPieces;
     Send(steps.first);
     steps.first.fill('\0');
+}
+
+void ImapSession::AfterStartTlsOk() {
+    // Whatever followed the OK was sent before TLS, by the server or anyone on the path: it is
+    // never judged.
+    reader_.Clear();
+    if (!socket_.StartTls())
+        return Fail(kNoUpgrade, ImapSessionOwner::Failure::Lasting);
+    tls_ = true;
+    // The capabilities from before TLS are discarded and asked for again over it.
+    capabilities_.clear();
+    phase_ = Phase::Capability;
+    SendCommand("CAPABILITY");
 }
 
 void ImapSession::EnterLoggedIn() {

@@ -41,6 +41,8 @@ public:
     // A continuation request after the log-in; false when none was expected, which fails the
     // session.
     virtual bool Continuation() { return false; }
+    // The server's [ALERT] text, which the user must be shown.
+    virtual void ServerAlert(const QString& text) { (void)text; }
     // The session has ended without success; `reason` says why (empty for a refused password).
     virtual void Failed(Failure failure, const QString& reason) = 0;
 };
@@ -50,6 +52,7 @@ public:
     enum class Phase {
         Greeting,
         Capability,           // asked before the log-in
+        StartTls,             // STARTTLS is sent: its OK upgrades the connection
         LogInPieces,          // a log-in piece waits for the server's "+"
         LogIn,                // the whole log-in is sent
         CapabilityAfterLogIn, // asked after the log-in (or a PREAUTH greeting)
@@ -71,8 +74,10 @@ public:
     // Starts afresh on a new connection: awaiting the greeting, nothing received. `tls` tells
     // whether the connection is encrypted. With `capabilitiesAfterLogIn`, a log-in whose OK
     // announces no capabilities is followed by a CAPABILITY command (servers often announce
-    // more once the user is known).
-    void Begin(bool tls, bool capabilitiesAfterLogIn);
+    // more once the user is known). A plain connection is upgraded with STARTTLS before the
+    // log-in whenever the server offers it or disables plain log-ins; with `startTls` the
+    // upgrade is required, and a server without it fails the session.
+    void Begin(bool tls, bool capabilitiesAfterLogIn, bool startTls = false);
     // Takes what arrived on the socket and judges every whole response once.
     void OnData();
     // Sends a command under the next tag.
@@ -86,17 +91,19 @@ public:
 
     Phase CurrentPhase() const { return phase_; }
     bool Ended() const { return phase_ == Phase::Ended; }
-    bool Has(const QByteArray& capability) const { return capabilities_.contains(capability); }
+    // Whether the server offers a capability (upper case), IMAP4rev2's included ones counted.
+    bool Has(const QByteArray& capability) const;
     bool Tls() const { return tls_; }
 
 private:
-    void Judge(const QByteArray& text);
+    void Judge(const QByteArray& text, qint64 droppedSearchItems);
     void HandleUntagged(const ImapResponse& response);
     void HandleTagged(const ImapResponse& response);
     void HandleContinuation();
     void AfterGreeting(const ImapResponse& greeting);
     void AfterLogInOk(const ImapResponse& response);
     void LogIn();
+    void AfterStartTlsOk();
     void EnterLoggedIn();
     void Fail(const QString& reason,
               ImapSessionOwner::Failure failure = ImapSessionOwner::Failure::Retry);
@@ -109,6 +116,7 @@ private:
     Phase phase_ = Phase::Ended;
     bool tls_ = false;
     bool capabilitiesAfterLogIn_ = false;
+    bool requireTls_ = false;
     int tagNumber_ = 0;
     QByteArray tag_;                  // of the command awaiting its tagged response
     QList<QByteArray> capabilities_;  // as last announced

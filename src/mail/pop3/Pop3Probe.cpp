@@ -26,8 +26,17 @@ enum : std::int32_t {
     AwaitUser = 1,
     AwaitPass = 2,
     AwaitStat = 3,
+    AwaitCapa = 4,    // CAPA sent
+    ReadCapaList = 5, // its list, up to the line "."
     AwaitQuit = 6,
+    AwaitStls = 7,
 };
+
+const QString kNoStls =
+    QStringLiteral("The server does not offer STLS, so the password would travel unencrypted; "
+                   "use pop3s://, or pop3+insecure:// for a server without TLS");
+const QString kStlsRefused = QStringLiteral("The server refused to start TLS (STLS)");
+const QString kNoUpgrade = QStringLiteral("TLS cannot be started on this connection");
 
 // A protocol line must never carry a line break taken from stored text.
 bool HasLineBreak(const std::string& text) {
@@ -62,12 +71,16 @@ void Pop3Probe::CloseSocket() {
     socket_.Close();
 }
 
-void Pop3Probe::Finish(std::int16_t result) {
+void Pop3Probe::Finish(std::int16_t result, const QString& reason) {
     CloseSocket();
+    reason_ = reason;
     verdicts_.Settle(result);
 }
 
-void Pop3Probe::BeginDialogue(std::optional<StoredCredentials> credentials) {
+void Pop3Probe::BeginDialogue(std::optional<StoredCredentials> credentials, bool startTls) {
+    startTls_ = startTls;
+    stlsOffered_ = false;
+    reason_.clear();
     storedPassword_.clear();
     credentials_ = std::move(credentials);
     Pop3State = AwaitGreeting;
@@ -97,6 +110,12 @@ void Pop3Probe::OnPop3Reply() {
 
 void Pop3Probe::HandleReply(const QByteArray& reply) {
     try {
+        if (Pop3State == ReadCapaList)
+            return HandleCapability(reply);
+        if (Pop3State == AwaitCapa && !reply.startsWith('+'))
+            return Finish(ResultFailed, kNoStls);
+        if (Pop3State == AwaitStls && !reply.startsWith('+'))
+            return Finish(ResultFailed, kStlsRefused);
         if (!reply.startsWith('+')) {
             CloseSocket();
             verdicts_.ResultSlot() = Pop3State == AwaitPass ? ResultBadPassword : ResultFailed;
@@ -113,19 +132,23 @@ void Pop3Probe::HandleReply(const QByteArray& reply) {
 
 void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
     switch (Pop3State) {
-    case AwaitGreeting: {
+    case AwaitGreeting:
         verdicts_.MessageCount = 0;
-        Pop3State = AwaitUser;
-        // The account's name and enciphered password, as the run read them with the account or
-        // from one look at the store; the password is deciphered when the server asks for it.
-        StoredCredentials stored = TakeStoredCredentials(credentials_, verdicts_.CurrentAccount);
-        storedPassword_ = std::move(stored.storedPassword);
-        const std::string& user = stored.user;
-        if (HasLineBreak(user))
-            return Finish(ResultFailed);
-        SendCommand("USER", user);
+        if (startTls_) {
+            Pop3State = AwaitCapa;
+            return SendCommand("CAPA", "");
+        }
+        return SendUser();
+    case AwaitCapa:
+        Pop3State = ReadCapaList;
         break;
-    }
+    case AwaitStls:
+        // Whatever followed the +OK was sent before TLS, by the server or anyone on the path:
+        // it is never judged.
+        pending_.clear();
+        if (!socket_.StartTls())
+            return Finish(ResultFailed, kNoUpgrade);
+        return SendUser(); // waits in the socket until the certificate is accepted
     case AwaitUser: {
         // The state moves first: deciphering may let a further reply be handled meanwhile.
         Pop3State = AwaitPass;
@@ -152,6 +175,32 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
     default:
         break;
     }
+}
+
+// One line of the CAPA list; the list ends with ".". Only a list naming STLS lets the dialogue
+// go on.
+void Pop3Probe::HandleCapability(const QByteArray& line) {
+    if (line != ".") {
+        const qsizetype space = line.indexOf(' ');
+        stlsOffered_ = stlsOffered_ || (space < 0 ? line : line.left(space)).toUpper() == "STLS";
+        return;
+    }
+    if (!stlsOffered_)
+        return Finish(ResultFailed, kNoStls);
+    Pop3State = AwaitStls;
+    SendCommand("STLS", "");
+}
+
+void Pop3Probe::SendUser() {
+    Pop3State = AwaitUser;
+    // The account's name and enciphered password, as the run read them with the account or
+    // from one look at the store; the password is deciphered when the server asks for it.
+    StoredCredentials stored = TakeStoredCredentials(credentials_, verdicts_.CurrentAccount);
+    storedPassword_ = std::move(stored.storedPassword);
+    const std::string& user = stored.user;
+    if (HasLineBreak(user))
+        return Finish(ResultFailed);
+    SendCommand("USER", user);
 }
 
 void Pop3Probe::OnConnectionLost() {

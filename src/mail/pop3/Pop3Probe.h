@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The POP3 dialogue for one account at a time: USER, PASS, STAT, QUIT, driven by the
-// server's replies. It records one result code and one message count per account in the run's
-// verdicts.
+// server's replies; for a pop3:// field first CAPA and STLS, so that the log-in goes over TLS. It
+// records one result code and one message count per account in the run's verdicts.
 #include "mail/dialogue/CheckVerdicts.h"
 #include "mail/dialogue/IMailSocket.h"
 #include "mail/dialogue/StoredCredentials.h"
+
+#include <QString>
 
 #include <cstdint>
 #include <optional>
@@ -19,22 +21,29 @@ public:
     Pop3Probe(IMailSocket& socket, std::string applicationKey, CheckVerdicts& verdicts);
 
     // Starts the dialogue of a new connection: awaiting the greeting, nothing received yet.
-    // With `credentials`, the dialogue uses them instead of reading the store.
-    void BeginDialogue(std::optional<StoredCredentials> credentials = std::nullopt);
+    // With `credentials`, the dialogue uses them instead of reading the store. With `startTls`,
+    // the connection is upgraded with STLS before the log-in, and a server that does not offer
+    // or refuses it fails the account.
+    void BeginDialogue(std::optional<StoredCredentials> credentials = std::nullopt,
+                       bool startTls = false);
     // Handles an arrival of data: what arrived is collected up to each line end, and every
     // complete line is judged as the server's reply to the last command.
     void OnPop3Reply();
     // The connection failed or the server closed it; ends the account's dialogue.
     void OnConnectionLost();
+    // Why the last dialogue failed, when it is more than the result code says; empty otherwise.
+    QString FailureReason() const { return reason_; }
 
     std::int32_t Pop3State = 0;
 
 private:
     void HandleReply(const QByteArray& reply);
     void HandlePositiveReply(const QByteArray& reply);
+    void HandleCapability(const QByteArray& line);
+    void SendUser();
     void CloseSocket();
     void SendCommand(std::string_view verb, const std::string& argument);
-    void Finish(std::int16_t result);
+    void Finish(std::int16_t result, const QString& reason = QString());
 
     IMailSocket& socket_;
     CheckVerdicts& verdicts_;
@@ -42,6 +51,9 @@ private:
     std::string storedPassword_; // enciphered, from the greeting until the server asks for it
     std::optional<StoredCredentials> credentials_;
     QByteArray pending_; // received, not yet a complete line
+    bool startTls_ = false;
+    bool stlsOffered_ = false; // the CAPA list so far names STLS
+    QString reason_;
 };
 
 } // namespace postlark

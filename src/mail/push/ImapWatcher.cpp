@@ -13,7 +13,12 @@ namespace postlark {
 namespace {
 
 const QString kNoInbox = QStringLiteral("The server did not open the INBOX");
-const QString kNoIdle = QStringLiteral("The server refused to wait for new mail (IDLE)");
+const QString kNoIdle = QStringLiteral(
+    "The server refused to wait for new mail (IDLE): new mail shows with the next check");
+const QString kIdleEnded = QStringLiteral(
+    "The server ended its wait for new mail (IDLE): new mail shows with the next check");
+// Counts are at least this far apart, however often the server announces a change.
+constexpr std::chrono::seconds kRecountPause{1};
 const QString kBadPassword = QStringLiteral(
     "The server refused the user name or password; push waits until the account is modified");
 const QString kNoIdleOffered =
@@ -37,6 +42,10 @@ ImapWatcher::ImapWatcher(PushAccount account, std::string applicationKey, PushCl
             EndIdle();
     });
     retry_ = clock_.NewTimer([this] { Connect(); });
+    pause_ = clock_.NewTimer([this] {
+        if (step_ == Step::Idling && changed_)
+            EndIdle();
+    });
     QObject::connect(socket_.get(), &Winsock::DataArrival, socket_.get(), [this] {
         if (step_ == Step::Waiting || step_ == Step::Stopped)
             return;
@@ -77,6 +86,8 @@ void ImapWatcher::Drop() {
     silence_->Stop();
     renew_->Stop();
     retry_->Stop();
+    pause_->Stop();
+    exists_.reset();
     session_.End();
     socket_->Close();
     step_ = Step::Waiting;
@@ -88,7 +99,10 @@ void ImapWatcher::Connect() {
     changed_ = false;
     counted_ = false;
     step_ = Step::LoggingIn;
-    session_.Begin(ParseServerField(account_.server).tls, true);
+    const ServerAddress address = ParseServerField(account_.server);
+    socket_->KeepAlive = {1, static_cast<unsigned long>(timing_.keepAliveIdle.count()),
+                          static_cast<unsigned long>(timing_.keepAliveInterval.count())};
+    session_.Begin(address.tls, true, address.startTls);
     socket_->Connect(account_.server, 143);
     if (socket_->State() == Winsock::sckError)
         return Fail(socket_->LastErrorDescription());
@@ -132,37 +146,39 @@ void ImapWatcher::LoggedIn() {
         report_({PushReport::Kind::NoIdle, 0, kNoIdleOffered});
         return;
     }
-    Examine();
+    if (!session_.Has("ID"))
+        return Examine();
+    // Some servers want to know the client before they open a mailbox.
+    step_ = Step::Identify;
+    session_.SendCommand(QByteArrayLiteral("ID (\"name\" \"Postlark\" \"version\" \"") +
+                         POSTLARK_VERSION + "\")");
 }
 
 void ImapWatcher::Untagged(const ImapResponse& response) {
     const QByteArray& word = response.word;
     if (step_ == Step::Count && (word == "SEARCH" || word == "ESEARCH")) {
-        const std::optional<int> count = response.SearchCount();
+        const std::optional<qint64> count = response.SearchCount();
         if (!count)
             return Fail(ImapSession::kCountUnreadable);
         unseen_ = *count;
         return;
     }
-    if (response.MailboxChange()) {
-        if (step_ == Step::Idling)
-            return EndIdle();
-        // A change while counting or entering or leaving IDLE is counted right after.
-        if (step_ == Step::Count || step_ == Step::IdleContinuation || step_ == Step::IdleDone)
-            changed_ = true;
-    }
+    if (response.Event().kind != ImapResponse::MailboxEvent::Kind::None)
+        return OnMailboxEvent(response);
     // Everything else (RECENT, FLAGS, OK [UIDVALIDITY ...], OK still here ...) is ignored.
 }
 
 void ImapWatcher::Tagged(const ImapResponse& response) {
     const bool ok = response.word == "OK";
     switch (step_) {
+    case Step::Identify:
+        return Examine(); // whatever the answer: ID only informs the server
     case Step::Examine:
         return ok ? CountUnseen() : Fail(kNoInbox);
     case Step::Count: {
         if (!ok || unseen_ < 0)
             return Fail(ImapSession::kCountUnreadable);
-        const int count = unseen_;
+        const qint64 count = unseen_;
         if (!counted_) {
             counted_ = true;
             goodSince_ = clock_.Now();
@@ -170,12 +186,17 @@ void ImapWatcher::Tagged(const ImapResponse& response) {
         report_({PushReport::Kind::Count, count, QString()});
         if (step_ != Step::Count)
             return; // the owner stopped or restarted the watcher meanwhile
-        return changed_ ? CountUnseen() : EnterIdle();
+        // A change during the count is counted once IDLE has begun and the pause is over.
+        return EnterIdle();
     }
     case Step::IdleContinuation:
-        return Fail(kNoIdle); // IDLE refused
     case Step::IdleDone:
-        return ok ? CountUnseen() : Fail(kNoIdle);
+        if (ok && step_ == Step::IdleDone)
+            return CountUnseen();
+        // IDLE refused: the account is left to the checks, not retried for ever.
+        return StopWith(PushReport::Kind::NoIdle, kNoIdle);
+    case Step::Idling:
+        return StopWith(PushReport::Kind::NoIdle, kIdleEnded);
     case Step::Logout:
         return Stop();
     default:
@@ -189,9 +210,9 @@ bool ImapWatcher::Continuation() {
     step_ = Step::Idling;
     ArmSilence();
     renew_->Start(timing_.idleRenew);
-    // A change announced before the continuation ends the wait at once.
+    // A change announced before the continuation is counted as soon as the pause allows.
     if (changed_)
-        EndIdle();
+        RecountSoon();
     return true;
 }
 
@@ -219,15 +240,48 @@ void ImapWatcher::Close() {
     socket_->Close();
 }
 
+bool ImapWatcher::StartTls() {
+    return socket_->StartTls();
+}
+
 void ImapWatcher::Examine() {
     step_ = Step::Examine;
     session_.SendCommand("EXAMINE INBOX");
+}
+
+void ImapWatcher::OnMailboxEvent(const ImapResponse& response) {
+    using Kind = ImapResponse::MailboxEvent::Kind;
+    const ImapResponse::MailboxEvent event = response.Event();
+    if (event.kind == Kind::Exists) {
+        const bool same = exists_ == event.number;
+        exists_ = event.number;
+        if (same)
+            return; // a server may repeat the count with any response
+    } else if (event.kind == Kind::Expunge && exists_ && *exists_ > 0) {
+        --*exists_;
+    }
+    // EXAMINE's own EXISTS is where the comparison starts, not a change.
+    if (step_ == Step::Examine || step_ == Step::Identify || step_ == Step::LoggingIn)
+        return;
+    changed_ = true;
+    if (step_ == Step::Idling)
+        RecountSoon();
+}
+
+void ImapWatcher::RecountSoon() {
+    const std::chrono::milliseconds since = clock_.Now() - lastCountAt_;
+    if (since >= kRecountPause)
+        return EndIdle();
+    if (!pause_->Active())
+        pause_->Start(std::chrono::duration_cast<std::chrono::milliseconds>(kRecountPause) - since);
 }
 
 void ImapWatcher::CountUnseen() {
     step_ = Step::Count;
     unseen_ = -1;
     changed_ = false;
+    lastCountAt_ = clock_.Now();
+    pause_->Stop();
     renew_->Stop();
     session_.SendCommand(session_.Has("ESEARCH") ? "SEARCH RETURN (COUNT) UNSEEN"
                                                  : "SEARCH UNSEEN");
@@ -240,6 +294,7 @@ void ImapWatcher::EnterIdle() {
 
 void ImapWatcher::EndIdle() {
     renew_->Stop();
+    pause_->Stop();
     step_ = Step::IdleDone;
     session_.Send("DONE\r\n");
 }

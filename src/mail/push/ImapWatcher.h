@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Keeps one IMAP account's INBOX watched over a connection of its own: logs in through the
-// same session as the check, opens the INBOX read-only (EXAMINE), counts its unseen messages, then
-// waits in IDLE for the server to announce a change (EXISTS, EXPUNGE, FETCH), after which it counts
-// again. IDLE is renewed every 25 minutes. A failure reconnects after a back-off (5 s doubling to 5
-// minutes, from 5 s again after a minute of good connection); a refused password, or a server
-// without IDLE, stops the watcher for good. Between server messages and its timers it sleeps.
+// same session as the check, introduces itself (ID) where the server asks for that, opens the
+// INBOX read-only (EXAMINE), counts its unseen messages, then waits in IDLE for the server to
+// announce a change, after which it counts again. A change is a new message count (EXISTS), an
+// EXPUNGE or a flag change (FETCH); an EXISTS that repeats the count is none, and counts are at
+// least a second apart (a change meanwhile is counted at the end of that second). IDLE is renewed
+// every 25 minutes. A failure reconnects after a back-off (5 s doubling to 5 minutes, from 5 s
+// again after a minute of good connection); a refused password, or a server without IDLE or
+// refusing it, stops the watcher for good. Between server messages and its timers it sleeps.
 #include "mail/dialogue/IMailSocket.h"
 #include "mail/imap/ImapSession.h"
 
@@ -15,6 +18,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace postlark {
@@ -38,11 +42,11 @@ struct PushReport {
         BadPassword,   // the server refused the log-in; the watcher has stopped
         AttemptFailed, // a connection attempt failed before the first count; retrying
         Dropped,       // a counted connection was lost; retrying
-        NoIdle,        // the server offers no IDLE; the watcher has stopped
+        NoIdle,        // the server offers or allows no IDLE; the watcher has stopped
     };
     Kind kind = Kind::Count;
-    int count = 0;
-    QString reason; // why, for every kind but Count
+    qint64 count = 0; // up to 4294967295
+    QString reason;   // why, for every kind but Count
 };
 
 // The watcher's waits; tests shorten them or drive them with their own clock.
@@ -53,6 +57,10 @@ struct PushTiming {
     std::chrono::milliseconds backOffFirst = std::chrono::seconds(5);
     std::chrono::milliseconds backOffMost = std::chrono::minutes(5);
     std::chrono::milliseconds goodConnection = std::chrono::minutes(1);
+    // TCP keep-alive: a connection gone silent (no FIN, no RST) fails after keepAliveIdle plus
+    // ten probes keepAliveInterval apart, under five minutes, without waking the program.
+    std::chrono::milliseconds keepAliveIdle = std::chrono::seconds(60);
+    std::chrono::milliseconds keepAliveInterval = std::chrono::seconds(20);
 };
 
 class ImapWatcher : private ImapSessionOwner, private IMailSocket {
@@ -60,6 +68,7 @@ public:
     enum class Step {
         Waiting,   // not connected: before the start, or until the back-off has passed
         LoggingIn, // from the greeting to the end of the session's log-in
+        Identify,  // ID sent
         Examine,
         Count,
         IdleContinuation,
@@ -102,8 +111,11 @@ private:
     QByteArray GetData() override;
     void SendData(const QByteArray& data) override;
     void Close() override;
+    bool StartTls() override;
 
     void Examine();
+    void OnMailboxEvent(const ImapResponse& response);
+    void RecountSoon();
     void CountUnseen();
     void EnterIdle();
     void EndIdle();
@@ -118,12 +130,14 @@ private:
     std::function<void(const PushReport&)> report_;
     PushTiming timing_;
     std::unique_ptr<Winsock> socket_;
-    std::unique_ptr<PushTimer> silence_, renew_, retry_;
+    std::unique_ptr<PushTimer> silence_, renew_, retry_, pause_;
     ImapSession session_;
     Step step_ = Step::Waiting;
-    int unseen_ = -1;      // from the SEARCH in progress
-    bool changed_ = false; // the mailbox changed since the count in progress began
-    bool counted_ = false; // this connection has reported a count
+    qint64 unseen_ = -1;           // from the SEARCH in progress
+    std::optional<qint64> exists_; // the message count, as the server last stated it
+    bool changed_ = false;         // the mailbox changed since the count in progress began
+    std::chrono::milliseconds lastCountAt_{0}; // when the last count was asked for
+    bool counted_ = false;                     // this connection has reported a count
     std::chrono::milliseconds goodSince_{0};
     std::chrono::milliseconds backOff_;
 };

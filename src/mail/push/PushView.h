@@ -23,6 +23,8 @@ public:
     virtual bool CheckRunning() const = 0;
     // The new-mail alerts for the accounts whose result is 1, as after a check run.
     virtual void PushGotMail(const std::vector<std::int16_t>& results) = 0;
+    // Push results have landed on rows: the new-mail count on the tray follows the rows.
+    virtual void PushLanded() = 0;
 };
 
 } // namespace postlark

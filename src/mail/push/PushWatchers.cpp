@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace postlark {
 
@@ -21,14 +22,14 @@ namespace {
 constexpr std::size_t kMostWaiting = 8;
 
 // The count a "New Mail?" cell shows, if it shows one.
-std::optional<int> CellCount(const QString& cell) {
+std::optional<qint64> CellCount(const QString& cell) {
     if (cell == "No")
         return 0;
     if (!cell.startsWith("Yes, "))
         return std::nullopt;
     bool ok = false;
-    const int count = cell.mid(5).toInt(&ok);
-    return ok ? std::optional<int>(count) : std::nullopt;
+    const qint64 count = cell.mid(5).toLongLong(&ok);
+    return ok ? std::optional<qint64>(count) : std::nullopt;
 }
 
 } // namespace
@@ -39,6 +40,17 @@ PushWatchers::PushWatchers(PushView& view, std::string applicationKey, PushClock
     : view_(view), key_(std::move(applicationKey)), clock_(clock), timing_(timing),
       wake_(std::make_unique<WakeWatch>(std::move(connectionPresent), std::move(wakeClock))) {
     wakeTimer_ = clock_.NewTimer([this] { WakeTick(); });
+    announceTimer_ = clock_.NewTimer([this] {
+        // Watchers that have not counted by now are not waited for.
+        for (auto& entry : entries_)
+            entry->announce = false;
+        announcing_ = false;
+        ScheduleLanding();
+    });
+}
+
+void PushWatchers::AnnounceFirstCounts() {
+    announceNext_ = true;
 }
 
 PushWatchers::~PushWatchers() {
@@ -71,7 +83,7 @@ void PushWatchers::Sync() {
     std::vector<std::unique_ptr<Entry>> kept;
     for (auto& entry : entries_) {
         const bool same = std::find(wanted.begin(), wanted.end(), entry->identity) != wanted.end();
-        if (same && !entry->watcher->Stopped()) {
+        if (same) {
             kept.push_back(std::move(entry));
             continue;
         }
@@ -86,17 +98,22 @@ void PushWatchers::Sync() {
             continue;
         auto entry = std::make_unique<Entry>();
         entry->identity = identity;
-        Entry* raw = entry.get();
-        entry->watcher = std::make_unique<ImapWatcher>(
-            PushAccount{AnsiToQString(identity.server), identity.user, identity.password}, key_,
-            clock_, [this, raw](const PushReport& report) { OnReport(raw, report); }, timing_);
+        entry->announce = announceNext_;
         entries_.push_back(std::move(entry));
-        raw->watcher->Start();
+        StartWatcher(*entries_.back());
     }
-    // A reloaded list has empty cells: each kept watcher's count shows again.
+    if (announceNext_) {
+        announceNext_ = false;
+        announcing_ = true;
+        announceTimer_->Start(kFirstCountsWait);
+    }
+    // A reloaded list has empty cells: each kept watcher's last result shows again.
     for (auto& entry : entries_) {
-        if (entry->lastCount && entry->waiting.empty())
-            entry->waiting.push_back({PushReport::Kind::Count, *entry->lastCount, QString()});
+        if (!entry->waiting.empty())
+            continue;
+        for (const auto& last : {entry->shown, entry->tip})
+            if (last)
+                entry->waiting.push_back(*last);
     }
     if (!retired_.empty()) {
         // Ended watchers may be the caller's caller: they go once the event loop is back.
@@ -108,6 +125,40 @@ void PushWatchers::Sync() {
     else if (!wakeTimer_->Active())
         wakeTimer_->Start(std::chrono::minutes(1));
     ScheduleLanding();
+}
+
+void PushWatchers::StartWatcher(Entry& entry) {
+    if (entry.watcher) {
+        entry.watcher->Stop();
+        auto retired = std::make_unique<Entry>();
+        retired->watcher = std::move(entry.watcher);
+        retired_.push_back(std::move(retired));
+    }
+    Entry* raw = &entry;
+    const Identity& identity = entry.identity;
+    entry.watcher = std::make_unique<ImapWatcher>(
+        PushAccount{AnsiToQString(identity.server), identity.user, identity.password}, key_, clock_,
+        [this, raw](const PushReport& report) { OnReport(raw, report); }, timing_);
+    entry.watcher->Start();
+}
+
+void PushWatchers::CheckedByHand(int account, std::int16_t result) {
+    for (auto& entry : entries_) {
+        if (entry->identity.number != account)
+            continue;
+        const bool refused = entry->shown && entry->shown->kind == PushReport::Kind::BadPassword;
+        if (entry->watcher->Stopped()) {
+            if (refused && result != -1) {
+                StartWatcher(*entry);
+                QMetaObject::invokeMethod(
+                    &context_, [this] { retired_.clear(); }, Qt::QueuedConnection);
+            }
+        } else if ((result == 0 || result == 1) &&
+                   entry->watcher->CurrentStep() == ImapWatcher::Step::Waiting) {
+            entry->watcher->ReconnectNow(); // the back-off starts afresh
+        }
+        return;
+    }
 }
 
 void PushWatchers::StopAll() {
@@ -148,6 +199,7 @@ const ImapWatcher* PushWatchers::Watcher(int account) const {
 
 void PushWatchers::OnReport(Entry* entry, const PushReport& report) {
     entry->waiting.push_back(report);
+    entry->reportWaiting = true;
     if (entry->waiting.size() > kMostWaiting)
         entry->waiting.erase(entry->waiting.begin());
     ScheduleLanding();
@@ -182,48 +234,67 @@ std::optional<int> PushWatchers::RowOf(const Identity& identity) const {
 void PushWatchers::Land() {
     if (ended_ || view_.CheckRunning())
         return; // the form lands them once the run has ended
+    bool landed = false;
     for (auto& entry : entries_) {
         std::vector<PushReport> waiting = std::move(entry->waiting);
         entry->waiting.clear();
+        // Results shown again after a list reload are nothing new for the tray count.
+        const bool reported = std::exchange(entry->reportWaiting, false);
         for (const PushReport& report : waiting)
-            LandOne(*entry, report);
+            landed = (LandOne(*entry, report) && reported) || landed;
     }
-    Alert();
+    if (announcing_ &&
+        std::none_of(entries_.begin(), entries_.end(), [](const auto& e) { return e->announce; })) {
+        announcing_ = false;
+        announceTimer_->Stop();
+    }
+    if (landed)
+        view_.PushLanded();
+    if (!announcing_)
+        Alert();
 }
 
-void PushWatchers::LandOne(Entry& entry, const PushReport& report) {
+bool PushWatchers::LandOne(Entry& entry, const PushReport& report) {
     const std::optional<int> row = RowOf(entry.identity);
     if (!row)
-        return;
+        return false;
+    const bool announce = std::exchange(entry.announce, false);
     switch (report.kind) {
     case PushReport::Kind::Count: {
-        // Up from what the row shows (a check's count, or the last one pushed) is new mail.
-        std::optional<int> before = CellCount(view_.NewMailCell(*row));
+        // Up from what the row shows (a check's count, or the last one pushed) is new mail;
+        // so is mail found by a first count that announces.
+        std::optional<qint64> before = CellCount(view_.NewMailCell(*row));
         if (!before)
             before = entry.lastCount;
+        if (!before && announce)
+            before = 0;
         if (before && report.count > *before)
             toAlert_.push_back(entry.identity);
         entry.lastCount = report.count;
         view_.SetNewMailText(
             *row, CheckRun::NewMailText(report.count > 0 ? 1 : 0, std::to_string(report.count)));
         view_.SetNewMailToolTip(*row, QString());
-        return;
+        break;
     }
     case PushReport::Kind::BadPassword:
         view_.SetNewMailText(*row, CheckRun::NewMailText(-1, ""));
         view_.SetNewMailToolTip(*row, report.reason);
-        return;
+        break;
     case PushReport::Kind::AttemptFailed:
         view_.SetNewMailText(*row, CheckRun::NewMailText(-2, ""));
         view_.SetNewMailToolTip(*row, report.reason);
-        return;
+        break;
     case PushReport::Kind::Dropped:
-        // The count stays; the tool tip says why it may be out of date.
-        view_.SetNewMailToolTip(*row, report.reason);
-        return;
     case PushReport::Kind::NoIdle:
-        return; // the timer and the check button look after this account
+        // The cell stays (a count that may be out of date, or a check's result: the timer and
+        // the check button look after an account without push); the tool tip says why.
+        view_.SetNewMailToolTip(*row, report.reason);
+        entry.tip = report;
+        return true;
     }
+    entry.shown = report;
+    entry.tip.reset();
+    return true;
 }
 
 void PushWatchers::Alert() {

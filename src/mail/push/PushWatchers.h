@@ -10,6 +10,10 @@
 
 #include <QObject>
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
 #include <memory>
 #include <optional>
 #include <set>
@@ -34,10 +38,20 @@ public:
     PushWatchers& operator=(const PushWatchers&) = delete;
 
     // Brings the watchers in line with the stored accounts and "ImapPush": an account whose
-    // number and fields are unchanged keeps its watcher (unless that one had stopped), every
-    // other IMAP account gets a new one, and the watchers of accounts gone are ended. Rows
-    // that a list reload emptied show their watcher's last count again.
+    // number and fields are unchanged keeps its watcher (a stopped one too: a refused password
+    // is not tried again at every change of the list), every other IMAP account gets a new one,
+    // and the watchers of accounts gone are ended. Rows that a list reload emptied show their
+    // watcher's last result again.
     void Sync();
+    // The first count of each watcher made by the next Sync raises the alerts when it finds
+    // mail (start-up without a check), in one alert once every watcher has reported or
+    // `kFirstCountsWait` has passed.
+    void AnnounceFirstCounts();
+    static constexpr std::chrono::seconds kFirstCountsWait{20};
+    // A check by hand reached `account` with `result`: a watcher stopped by a refused password
+    // tries again (unless the check was refused too), and after a successful check a watcher
+    // waiting out a back-off reconnects at once.
+    void CheckedByHand(int account, std::int16_t result);
     // Ends every watcher for good (the program is ending): nothing lands any more.
     void StopAll();
     // Lands the results that waited for a check run to end.
@@ -63,16 +77,22 @@ private:
     struct Entry {
         Identity identity;
         std::unique_ptr<ImapWatcher> watcher;
-        std::optional<int> lastCount;    // the last count landed on the row
+        std::optional<qint64> lastCount; // the last count landed on the row
         std::vector<PushReport> waiting; // results not yet on the row, oldest first
+        std::optional<PushReport> shown; // the last result landed on the row
+        std::optional<PushReport> tip;   // a later tool tip over that result
+        bool announce = false;           // its first count alerts when it finds mail
+        bool reportWaiting = false;      // `waiting` holds news, not only results shown again
     };
 
     void OnReport(Entry* entry, const PushReport& report);
     void ScheduleLanding();
     // The row of an identity, when the row still shows its account.
     std::optional<int> RowOf(const Identity& identity) const;
-    void LandOne(Entry& entry, const PushReport& report);
+    // False when the report did not reach a row.
+    bool LandOne(Entry& entry, const PushReport& report);
     void Alert();
+    void StartWatcher(Entry& entry);
 
     PushView& view_;
     std::string key_;
@@ -84,6 +104,9 @@ private:
     bool alerting_ = false;
     bool ended_ = false;
     bool landingQueued_ = false;
+    bool announceNext_ = false; // the next Sync's watchers announce their first counts
+    bool announcing_ = false;   // alerts wait until every announcing watcher has reported
+    std::unique_ptr<PushTimer> announceTimer_;
     std::unique_ptr<WakeWatch> wake_;
     std::unique_ptr<PushTimer> wakeTimer_;
     QObject context_; // queued calls: landing, and deleting ended watchers

@@ -41,16 +41,22 @@ struct TlsEvents {
     std::function<void(const QString& why)> certificateErrors;
 };
 
-// One TLS connection: TLS from the first byte, the peer verified against the system's trusted
-// authorities.
+// One TLS connection: TLS from the first byte or from an upgrade, the peer verified against the
+// system's trusted authorities.
 class TlsChannel {
 public:
     virtual ~TlsChannel() = default;
     // Binds to a local port first (0: any); false when the port cannot be had.
     virtual bool Bind(const QString& host, quint16 localPort) = 0;
     virtual void Connect(const QString& host, quint16 port) = 0;
+    // Takes over a connected plain socket and starts the client's handshake on it (STARTTLS),
+    // with the same checks as Connect; false (the descriptor still the caller's) when the
+    // socket cannot be taken.
+    virtual bool StartClient(qintptr descriptor, const QString& host) = 0;
     virtual bool Write(const QByteArray& data) = 0;
     virtual QByteArray ReadAll() = 0;
+    // The system socket of the connection once its TCP side is up; -1 before.
+    virtual qintptr Descriptor() const = 0;
     // No event is reported any more; the connection is dropped (at once when `abortNow`) and
     // the channel deletes itself when its own signals have returned.
     virtual void Release(bool abortNow) = 0;

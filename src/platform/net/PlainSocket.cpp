@@ -9,6 +9,7 @@
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -156,6 +157,20 @@ void PlainSocket::OnResolved(std::vector<Address> found) {
 
 // Starts a non-blocking connect to the first address left; the write notifier reports its
 // outcome. An address that fails at once gives way to the next one.
+bool PlainSocket::SetKeepAlive(qintptr descriptor, int idleSeconds, int intervalSeconds,
+                               int probes) {
+    const int fd = static_cast<int>(descriptor);
+    const int on = idleSeconds > 0 ? 1 : 0;
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0)
+        return false;
+    if (!on)
+        return true;
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 &&
+           ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds) ==
+               0 &&
+           ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0;
+}
+
 void PlainSocket::TryNextAddress() {
     while (!addresses_.empty()) {
         const sockaddr_storage address = addresses_.front().storage;
@@ -333,6 +348,16 @@ void PlainSocket::Abort() {
     addresses_.clear();
     received_.clear();
     unsent_.clear();
+}
+
+int PlainSocket::ReleaseDescriptor() {
+    if (!connected_ || fd_ < 0)
+        return -1;
+    const int fd = std::exchange(fd_, -1);
+    CloseDescriptor(); // the descriptor is no longer ours: only the notifiers stop
+    received_.clear();
+    unsent_.clear();
+    return fd;
 }
 
 // A lookup still running answers no one any more.

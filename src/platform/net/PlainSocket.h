@@ -60,6 +60,14 @@ public:
     bool IsConnected() const { return connected_; }
     // Ends the connection (or the attempt) at once; harmless when there is none.
     void Abort();
+    // Hands the connected descriptor to the caller (who closes it) and forgets the connection;
+    // what was received and not yet taken is dropped. -1 when not connected.
+    int ReleaseDescriptor();
+    // Turns TCP keep-alive on for a connected system socket (`idleSeconds` 0: off): probes after
+    // `idleSeconds` without traffic, then every `intervalSeconds`; after `probes` unanswered ones
+    // the connection fails as timed out.
+    static bool SetKeepAlive(qintptr descriptor, int idleSeconds, int intervalSeconds, int probes);
+    int Descriptor() const { return fd_; }
 
 private:
     // A host-name lookup in progress; its thread answers `target` unless it was cleared.

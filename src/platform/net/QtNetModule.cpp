@@ -100,6 +100,20 @@ public:
         socket_->connectToHostEncrypted(host, port);
     }
 
+    qintptr Descriptor() const override { return socket_->socketDescriptor(); }
+
+    bool StartClient(qintptr descriptor, const QString& host) override {
+        if (!socket_->setSocketDescriptor(descriptor))
+            return false;
+        host_ = host;
+        socket_->setPeerVerifyMode(QSslSocket::VerifyPeer);
+        // No host name came with the descriptor: the certificate is checked against this one
+        // (and it is the name sent to the server).
+        socket_->setPeerVerifyName(host);
+        socket_->startClientEncryption();
+        return true;
+    }
+
     bool Write(const QByteArray& data) override { return socket_->write(data) == data.size(); }
 
     QByteArray ReadAll() override { return socket_->readAll(); }

@@ -74,21 +74,23 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
     const qsizetype schemeEnd = text.indexOf(QStringLiteral("://"));
     if (schemeEnd >= 0) {
         const QString scheme = text.left(schemeEnd).toLower();
-        if (scheme == QStringLiteral("pop3")) {
+        if (scheme == QStringLiteral("pop3") || scheme == QStringLiteral("pop3+insecure")) {
             result.port = kPop3Port;
+            result.startTls = scheme == QStringLiteral("pop3");
         } else if (scheme == QStringLiteral("pop3s")) {
             result.port = kPop3sPort;
             result.tls = true;
-        } else if (scheme == QStringLiteral("imap")) {
+        } else if (scheme == QStringLiteral("imap") || scheme == QStringLiteral("imap+insecure")) {
             result.port = kImapPort;
             result.imap = true;
+            result.startTls = scheme == QStringLiteral("imap");
         } else if (scheme == QStringLiteral("imaps")) {
             result.port = kImapsPort;
             result.tls = true;
             result.imap = true;
         } else {
-            return Invalid(QStringLiteral("Unknown scheme \"%1\"; use pop3://, pop3s://, imap:// "
-                                          "or imaps://.")
+            return Invalid(QStringLiteral("Unknown scheme \"%1\"; use pop3://, pop3s://, imap://, "
+                                          "imaps://, pop3+insecure:// or imap+insecure://.")
                                .arg(text.left(schemeEnd)));
         }
         rest = text.mid(schemeEnd + 3);

@@ -2,18 +2,21 @@
 #pragma once
 // The server field of an account, taken apart into protocol, host, port and transport.
 // Accepted forms: "host", "host:port", "[IPv6]", "[IPv6]:port", a bare IPv6 literal,
-// "pop3://host[:port]" (plain, port 110), "pop3s://host[:port]" (TLS from the first byte,
-// port 995), "imap://host[:port]" (IMAP, plain, port 143) and "imaps://host[:port]" (IMAP,
-// TLS from the first byte, port 993). A plain host name is POP3 on the default port, plain text.
+// "pop3://host[:port]" (port 110, upgraded with STLS before the log-in), "pop3s://host[:port]"
+// (TLS from the first byte, port 995), "imap://host[:port]" (IMAP, port 143, upgraded with
+// STARTTLS), "imaps://host[:port]" (IMAP, TLS from the first byte, port 993), and
+// "pop3+insecure://" / "imap+insecure://" (clear text, ports 110 / 143, for servers without
+// TLS). A plain host name is POP3 on the default port, plain text.
 #include <QString>
 
 namespace postlark {
 
 struct ServerAddress {
-    QString host;      // name or address, without brackets
-    quint16 port = 0;  // 1..65535 when valid
-    bool tls = false;  // TLS from the first byte
-    bool imap = false; // IMAP instead of POP3
+    QString host;          // name or address, without brackets
+    quint16 port = 0;      // 1..65535 when valid
+    bool tls = false;      // TLS from the first byte
+    bool startTls = false; // plain first, upgraded to TLS before any log-in
+    bool imap = false;     // IMAP instead of POP3
     bool valid = false;
     QString error; // short English reason when not valid
 };

@@ -6,8 +6,10 @@
 
 #include <QPointer>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 #include <utility>
 
 namespace postlark {
@@ -21,6 +23,7 @@ Winsock::Winsock(QObject* parent)
               .connected =
                   [this] {
                       connectTimer_.stop();
+                      ApplyKeepAlive(plain_.Descriptor());
                       SetState(sckConnected);
                   },
               .received = [this] { OnReady(); },
@@ -98,26 +101,82 @@ TlsChannel* Winsock::NewTlsChannel(const NetModuleApi& module) {
     };
     events.readyRead = [this] { OnReady(); };
     events.disconnected = [this] { OnPeerClosed(); };
-    events.encrypted = [this](bool hostNamed) {
-        connectTimer_.stop();
-        if (!hostNamed) {
-            Detach(true); // nothing received over this connection is handed on
-            Fail(sckSecureChannelFailed,
-                 QStringLiteral("TLS handshake failed: the certificate's alternative names do "
-                                "not include %1")
-                     .arg(remoteHost_),
-                 true);
-            return;
-        }
-        SetState(sckConnected);
-    };
+    events.encrypted = [this](bool hostNamed) { OnEncrypted(hostNamed); };
     events.certificateErrors = [this](const QString& why) { tlsErrors_ = why; };
     return module.newTlsChannel(std::move(events));
+}
+
+void Winsock::ApplyKeepAlive(qintptr descriptor) const {
+    if (!KeepAlive.onoff)
+        return;
+    const auto seconds = [](unsigned long ms) {
+        return static_cast<int>(std::max(ms / 1000, 1UL));
+    };
+    PlainSocket::SetKeepAlive(descriptor, seconds(KeepAlive.keepalivetime),
+                              seconds(KeepAlive.keepaliveinterval), 10);
+}
+
+void Winsock::OnEncrypted(bool hostNamed) {
+    connectTimer_.stop();
+    if (!hostNamed) {
+        Detach(true); // nothing received over this connection is handed on
+        Fail(sckSecureChannelFailed,
+             QStringLiteral("TLS handshake failed: the certificate's alternative names do "
+                            "not include %1")
+                 .arg(remoteHost_),
+             true);
+        return;
+    }
+    if (!std::exchange(upgrading_, false)) {
+        SetState(sckConnected);
+        return;
+    }
+    const QByteArray queued = std::exchange(upgradeQueue_, QByteArray());
+    if (!queued.isEmpty() && !tlsChannel_->Write(queued))
+        return Fail(sckConnectAborted, QStringLiteral("The connection could not send"), true);
+    emit TlsStarted();
+}
+
+bool Winsock::StartTls() {
+    if (!attached_ || tls_ || state_ != sckConnected || !plain_.IsConnected())
+        return false;
+    // Nothing the server sent before the handshake is ever announced: a reply after the
+    // server's "go ahead" may come from anyone on the path.
+    ++generation_;
+    incoming_.clear();
+    arrivalPending_ = false;
+    deliveryQueued_ = false;
+    tls_ = true;
+    upgrading_ = true;
+    tlsErrors_.clear();
+    QString moduleProblem;
+    const NetModuleApi* module = NetModule(&moduleProblem);
+    if (!module || !module->supportsTls()) {
+        Fail(sckSecureChannelFailed,
+             module ? QStringLiteral("TLS is not available on this system")
+                    : QStringLiteral("TLS is not available: %1").arg(moduleProblem),
+             true);
+        return true;
+    }
+    const int descriptor = plain_.ReleaseDescriptor();
+    tlsChannel_ = NewTlsChannel(*module);
+    if (!tlsChannel_->StartClient(descriptor, remoteHost_)) {
+        ::close(descriptor);
+        Fail(sckSecureChannelFailed, QStringLiteral("TLS could not be started on the connection"),
+             true);
+        return true;
+    }
+    connectTimer_.start(ConnectTimeoutMs);
+    return true;
 }
 
 bool Winsock::SendData(const QByteArray& data) {
     if (!attached_ || state_ != sckConnected)
         return false;
+    if (upgrading_) {
+        upgradeQueue_ += data;
+        return true;
+    }
     if (!tls_)
         return plain_.Send(data);
     return tlsChannel_->Write(data);
@@ -143,6 +202,9 @@ void Winsock::Reset() {
     errorPending_ = false;
     errorStateUnannounced_ = false;
     deliveryQueued_ = false;
+    upgrading_ = false;
+    upgradeQueue_.fill('\0'); // it may hold a log-in
+    upgradeQueue_.clear();
 }
 
 // Cuts the socket loose: none of its signals reach us any more. Inside the socket's own signals
@@ -164,7 +226,7 @@ void Winsock::SetState(int state) {
 }
 
 void Winsock::TakeIncoming() {
-    if (!attached_)
+    if (!attached_ || (tls_ && !tlsChannel_))
         return;
     const QByteArray data = tls_ ? tlsChannel_->ReadAll() : plain_.TakeReceived();
     if (data.isEmpty())
@@ -253,14 +315,16 @@ void Winsock::OnConnectingState(TlsEvents::State state) {
         SetState(sckConnecting);
         break;
     case TlsEvents::State::TcpConnected:
-        break; // a TLS connection counts as connected only once the handshake has succeeded
+        // A TLS connection counts as connected only once the handshake has succeeded.
+        ApplyKeepAlive(tlsChannel_->Descriptor());
+        break;
     }
 }
 
 void Winsock::OnTlsError(TlsEvents::Error error, const QString& detail) {
     if (!tlsChannel_)
         return;
-    if (error == TlsEvents::Error::RemoteClosed && state_ == sckConnected) {
+    if (error == TlsEvents::Error::RemoteClosed && state_ == sckConnected && !upgrading_) {
         OnPeerClosed();
         return;
     }
@@ -327,6 +391,11 @@ void Winsock::OnPeerClosed() {
     if (!attached_)
         return;
     TakeIncoming();
+    if (upgrading_) {
+        Fail(sckSecureChannelFailed,
+             QStringLiteral("TLS handshake failed: the server closed the connection"), false);
+        return;
+    }
     if (state_ != sckConnected) {
         Fail(sckConnectionReset,
              QStringLiteral("The connection was closed before it was established"), false);

@@ -4,7 +4,8 @@
 // Close, a numbered State, and a DataArrival event. Plain connections use a PlainSocket; a
 // "pop3s://" or "imaps://" server field gets a TLS channel of the network library (see
 // NetModule.h), TLS from the first byte with the peer's certificate and host name verified
-// against the system's trusted authorities.
+// against the system's trusted authorities. A plain connection can be upgraded to TLS with the
+// same checks (StartTls, for STARTTLS and STLS).
 //
 // Event order for one connection: data that arrived is always announced through DataArrival
 // before PeerClosed or ErrorOccurred. Any handler may call Close() or Connect(); after Close()
@@ -71,6 +72,12 @@ public:
     QByteArray GetData();
     // Drops the connection at once; harmless when already closed.
     void Close();
+    // Upgrades the connected plain connection to TLS on the same socket, once the server has
+    // agreed (STARTTLS, STLS), with the checks of a TLS server field. Whatever arrived and was
+    // not read is dropped unseen; what is sent meanwhile waits for the handshake and goes
+    // encrypted. TlsStarted follows, or ErrorOccurred (sckSecureChannelFailed when the handshake
+    // or certificate fails). False, changing nothing, unless a plain connection is connected.
+    bool StartTls();
 
     QString LastErrorDescription() const { return lastError_; }
     // The number reported with the last error (see ErrorConstants), 0 before any.
@@ -84,12 +91,24 @@ public:
     quint16 LocalPort = 0;
     // Time allowed from Connect to connected (TLS handshake included), for the next connection.
     int ConnectTimeoutMs = 30000;
+    // TCP keep-alive for the next connections, as SIO_KEEPALIVE_VALS sets it: with `onoff`, a
+    // connection without traffic is probed after `keepalivetime` ms, then every
+    // `keepaliveinterval` ms, and after 10 unanswered probes (the system's count on Windows) it
+    // fails as timed out. A connection that died without a word is noticed that way.
+    struct tcp_keepalive {
+        unsigned long onoff = 0;
+        unsigned long keepalivetime = 0;
+        unsigned long keepaliveinterval = 0;
+    };
+    tcp_keepalive KeepAlive;
 
 signals:
     void DataArrival(qint64 bytesTotal);
     void PeerClosed();
     void ErrorOccurred(int number, QString description);
     void StateChanged(int state);
+    // The upgrade of StartTls is done and the certificate accepted.
+    void TlsStarted();
 
 private:
     void Reset();
@@ -105,6 +124,8 @@ private:
     void OnPlainFailure(int error);
     void FailFor(TlsEvents::Error error, const QString& detail);
     void TakeIncoming();
+    void OnEncrypted(bool hostNamed);
+    void ApplyKeepAlive(qintptr descriptor) const;
 
     TlsChannel* NewTlsChannel(const NetModuleApi& module);
 
@@ -115,7 +136,9 @@ private:
     QTimer connectTimer_;
     int state_ = sckClosed;
     bool tls_ = false;
-    quint64 generation_ = 0; // bumped whenever a connection is dropped or started
+    bool upgrading_ = false;  // StartTls's handshake is under way
+    QByteArray upgradeQueue_; // sent during that handshake
+    quint64 generation_ = 0;  // bumped whenever a connection is dropped or started
     QByteArray incoming_;
     bool arrivalPending_ = false;
     bool peerClosedPending_ = false;

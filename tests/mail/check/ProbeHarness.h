@@ -67,6 +67,8 @@ public:
     bool TimedOut() const { return timedOut_; }
     // Why the IMAP dialogue failed, when it found out itself.
     QString ImapReason() const { return imap_.FailureReason(); }
+    // Why the dialogue of either protocol failed, when it found out itself.
+    QString Reason() const { return link_.FailureReason(); }
     Winsock& Socket() { return socket_; }
 
 private:

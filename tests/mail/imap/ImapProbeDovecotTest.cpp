@@ -28,6 +28,8 @@ protected:
             GTEST_SKIP() << why.toStdString();
         ASSERT_TRUE(TestCertificates::Shared().ok())
             << TestCertificates::Shared().error().toStdString();
+        // The servers offer STARTTLS, which imap:// fields take.
+        trust_ = std::make_unique<TrustTestCa>(TestCertificates::Shared());
     }
     static void TearDownTestSuite() {
         for (auto& server : servers_) {
@@ -84,6 +86,7 @@ protected:
     }
 
     ProbeHarness harness_;
+    std::unique_ptr<TrustTestCa> trust_;
     static inline std::unique_ptr<DovecotServer> servers_[kCount];
 };
 
@@ -122,8 +125,8 @@ TEST_F(ImapProbeDovecot, ImapsRefusesCertificatesItCannotVerify) {
         EXPECT_EQ(Probe(Imaps(Start(which)), "mixed", "pw-mixed"), -2);
         EXPECT_EQ(harness_.Socket().LastErrorNumber(), Winsock::sckSecureChannelFailed);
     }
-    // The same server's certificate is fine on a plain connection's terms: nothing falls back.
-    EXPECT_EQ(Probe(Imap(Start(kSelfSigned)), "mixed", "pw-mixed"), 1);
+    // imap:// upgrades with STARTTLS, checking the certificate the same way: no fallback.
+    EXPECT_EQ(Probe(Imap(Start(kSelfSigned)), "mixed", "pw-mixed"), -2);
 }
 
 } // namespace

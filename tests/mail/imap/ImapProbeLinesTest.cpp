@@ -5,6 +5,7 @@
 // segments a test chooses.
 #include "mail/dialogue/CheckVerdicts.h"
 #include "mail/imap/ImapProbe.h"
+#include "mail/imap/ImapReader.h"
 #include "mail/imap/ImapResponse.h"
 #include "store/ApplicationKey.h"
 #include "store/PassCryptModule.h"
@@ -168,13 +169,103 @@ TEST_F(ImapProbeLines, LogInAnsweredBeforeItsLiteralIsSentIsNotALogIn) {
     EXPECT_EQ(connection.sent.size(), 1u);
 }
 
+// A log-in refused with NO is a wrong password only without a code or with
+// AUTHENTICATIONFAILED; any other code fails the account with the server's own words.
+TEST_F(ImapProbeLines, OnlyAnAuthenticationFailureIsABadPassword) {
+    const struct {
+        const char* answer;
+        std::int16_t result;
+        const char* reason;
+    } cases[] = {
+        {"a1 NO wrong\r\n", ResultBadPassword, ""},
+        {"a1 NO [AUTHENTICATIONFAILED] wrong\r\n", ResultBadPassword, ""},
+        {"a1 NO [UNAVAILABLE] Maintenance\r\n", ResultFailed,
+         "The server cannot log in now; try again later (Maintenance)"},
+        {"a1 NO [SERVERBUG] Oops\x01 \r\n", ResultFailed, "The server refused the log-in: Oops"},
+        {"a1 NO [ALERT] Your account is locked\r\n", ResultFailed,
+         "The server refused the log-in: Your account is locked"},
+        {"a1 NO [INUSE]\r\n", ResultFailed, "The server refused the log-in: INUSE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        Begin();
+        Arrive("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN] ready\r\n");
+        Arrive(c.answer);
+        EXPECT_EQ(results.CheckResults[0], c.result);
+        EXPECT_EQ(probe.FailureReason(), c.reason);
+    }
+}
+
+// An [ALERT] must reach the user even when the check succeeds.
+TEST_F(ImapProbeLines, AnAlertIsKeptForTheUser) {
+    Begin();
+    Arrive(kResponses[0]);
+    Arrive("a1 OK Logged in\r\n");
+    Arrive("* OK [ALERT] Mailbox is 95%  full\r\n* STATUS INBOX (UNSEEN 2)\r\na2 OK\r\n");
+    EXPECT_EQ(results.CheckResults[0], ResultNewMail);
+    EXPECT_EQ(probe.ServerAlert(), "Mailbox is 95% full");
+    Begin();
+    EXPECT_EQ(probe.ServerAlert(), "");
+}
+
+// A literal is taken only where the grammar allows one: "{n}" ending the text of a status
+// response or a continuation is text. The numbers of a SEARCH of any length are counted as
+// they arrive, in bounded memory.
+TEST(ImapReaderPlaces, LiteralsWhereAllowedAndSearchCountedAsItStreams) {
+    const struct {
+        QByteArray bytes;
+        qsizetype responses;
+    } cases[] = {
+        {"* OK [CAPABILITY IMAP4rev1] Welcome {1}\r\n", 1},
+        {"a1 NO [ALERT] not {3}\r\n", 1},
+        {"+ go on {2}\r\n", 1},
+        {"* CAPABILITY IMAP4rev1 {4}\r\n", 1},
+        {"* STATUS {5}\r\nINBOX (UNSEEN 3)\r\n", 1},
+        {"* 1 FETCH (BODY[] {3}\r\nab\n)\r\n", 1},
+        {"* 1 FETCH (BODY[] {3}\r\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.toStdString());
+        ImapReader reader;
+        reader.Append(c.bytes);
+        QByteArray response;
+        qsizetype taken = 0;
+        while (reader.Next(&response) == ImapReader::Status::Response)
+            ++taken;
+        EXPECT_EQ(taken, c.responses);
+    }
+
+    for (const char* odd : {"", "7 x "}) {
+        SCOPED_TRACE(odd);
+        ImapReader reader;
+        reader.Append("* SEARCH ");
+        QByteArray response;
+        const int pieces = 2000; // 2000 x 100 numbers: about 1.3 MB in all
+        for (int piece = 0; piece < pieces; ++piece) {
+            QByteArray numbers = piece == 1 ? QByteArray(odd) : QByteArray();
+            for (int n = 0; n < 100; ++n)
+                numbers += QByteArray::number(100000 + piece * 100 + n) + ' ';
+            reader.Append(numbers);
+            ASSERT_EQ(reader.Next(&response), ImapReader::Status::Incomplete);
+        }
+        reader.Append("1\r\n");
+        ASSERT_EQ(reader.Next(&response), ImapReader::Status::Response);
+        EXPECT_LT(response.size(), 8 * 1024);
+        auto parsed = ImapResponse::Parse(response);
+        ASSERT_TRUE(parsed);
+        parsed->droppedSearchItems = reader.DroppedSearchItems();
+        EXPECT_EQ(parsed->SearchCount(),
+                  *odd ? std::nullopt : std::optional<qint64>(pieces * 100 + 1));
+    }
+}
+
 // What a STATUS response says about the INBOX, in the forms servers write it.
 TEST(ImapResponseStatus, InboxNameInEveryFormAndTheUnseenCount) {
     struct Case {
         const char* text;
         bool readable;
         bool inbox;
-        int count; // -1: none
+        qint64 count; // -1: none
     };
     const Case cases[] = {
         {"* STATUS INBOX (UNSEEN 3)", true, true, 3},
@@ -182,7 +273,9 @@ TEST(ImapResponseStatus, InboxNameInEveryFormAndTheUnseenCount) {
         {"* STATUS inbox (UNSEEN 32767)", true, true, 32767},
         {"* STATUS {5}\r\nInBox (UNSEEN 12)", true, true, 12},
         {"* STATUS \"Sent \\\"old\\\"\" (UNSEEN 4)", true, false, 4},
-        {"* STATUS INBOX (UNSEEN 32768)", true, true, -1},
+        {"* STATUS INBOX (UNSEEN 32768)", true, true, 32768},
+        {"* STATUS INBOX (UNSEEN 4294967295)", true, true, 4294967295},
+        {"* STATUS INBOX (UNSEEN 4294967296)", true, true, -1},
         {"* STATUS INBOX (UNSEEN 99999999999999999999)", true, true, -1},
         {"* STATUS INBOX (UNSEEN -1)", true, true, -1},
         {"* STATUS INBOX (MESSAGES 2)", true, true, -1},

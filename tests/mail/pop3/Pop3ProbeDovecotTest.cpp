@@ -90,6 +90,9 @@ TEST_F(Pop3ProbeDovecot, TlsWithATrustedCertificate) {
     TrustTestCa trust(TestCertificates::Shared());
     EXPECT_EQ(Probe(Tls(*plain_), "full", "pw-full"), 1);
     EXPECT_EQ(harness_.Count(), "2");
+    // STLS on the plain port.
+    EXPECT_EQ(Probe(QStringLiteral("pop3://127.0.0.1:%1").arg(plain_->port()), "full", "pw-full"),
+              1);
 }
 
 TEST_F(Pop3ProbeDovecot, TlsWithAnUntrustedCertificateFails) {

@@ -19,7 +19,7 @@ using test::ScriptedServer;
 using Script = ScriptedServer::Script;
 
 QString Field(const ScriptedServer& server) {
-    return QStringLiteral("imap://127.0.0.1:%1").arg(server.port());
+    return QStringLiteral("imap+insecure://127.0.0.1:%1").arg(server.port());
 }
 
 // Runs the watcher until its first report (at most 3 s).

@@ -47,7 +47,7 @@ protected:
         watcher_->Start();
     }
     void Watch(const ScriptedServer& server, const std::string& password = "pw-1") {
-        Watch(QStringLiteral("imap://127.0.0.1:%1").arg(server.port()), password);
+        Watch(QStringLiteral("imap+insecure://127.0.0.1:%1").arg(server.port()), password);
     }
     // Sleeps in the event loop until the condition holds (at most 3 s).
     template <typename Condition> bool WaitUntil(Condition condition) {
@@ -82,8 +82,8 @@ protected:
     std::unique_ptr<ImapWatcher> watcher_;
 };
 
-// A change announced in the same segment as the IDLE continuation ends the IDLE at once; the
-// renewal after 25 minutes is a DONE and a fresh count.
+// A change announced in the same segment as the IDLE continuation ends the IDLE once a second
+// has passed since the last count; the renewal after 25 minutes is a DONE and a fresh count.
 TEST_F(ImapWatcherScripted, CountsIdlesAndCountsAgainOnEveryChange) {
     ScriptedServer server(UpToFirstIdle()
                               .sendAfterLine("+ idling\r\n* 3 EXISTS\r\n* 1 RECENT\r\n")
@@ -95,6 +95,9 @@ TEST_F(ImapWatcherScripted, CountsIdlesAndCountsAgainOnEveryChange) {
                               .sendAfterLine("+ idling\r\n")
                               .stayQuiet());
     Watch(server);
+    ASSERT_TRUE(WaitForReports(1));
+    ASSERT_TRUE(server.waitForLines(4));
+    clock_.Advance(1s);
     ASSERT_TRUE(WaitForReports(2));
     EXPECT_EQ(reports_[0].kind, Kind::Count);
     EXPECT_EQ(reports_[0].count, 1);
@@ -126,7 +129,7 @@ TEST_F(ImapWatcherScripted, AsksForCapabilitiesAndUsesTheEsearchCount) {
                               .sendAfterLine("+ \r\n")
                               .sendAfterLine("a2 OK Logged in\r\n")
                               .sendAfterLine("* CAPABILITY IMAP4rev1 IDLE ESEARCH\r\na3 OK\r\n")
-                              .sendAfterLine("a4 OK [READ-ONLY] Examined\r\n")
+                              .sendAfterLine("* 2 EXISTS\r\na4 OK [READ-ONLY] Examined\r\n")
                               .sendAfterLine("* ESEARCH (TAG \"a5\") COUNT 7\r\na5 OK\r\n")
                               .sendAfterLine("+ idling\r\n")
                               .stayQuiet());
@@ -139,6 +142,81 @@ TEST_F(ImapWatcherScripted, AsksForCapabilitiesAndUsesTheEsearchCount) {
     EXPECT_EQ(lines, QList<QByteArray>({"a1 CAPABILITY", "a2 AUTHENTICATE PLAIN", "a3 CAPABILITY",
                                         "a4 EXAMINE INBOX", "a5 SEARCH RETURN (COUNT) UNSEEN",
                                         "a6 IDLE"}));
+}
+
+// A server that repeats an unchanged count (with any reply, right after IDLE's "+") causes no
+// recount; a new count is counted, but not sooner than a second after the last count.
+TEST_F(ImapWatcherScripted, RepeatedCountsAreNoChangeAndCountsAreASecondApart) {
+    ScriptedServer server(UpToFirstIdle() // EXAMINE: 2 EXISTS
+                              .sendAfterLine("+ idling\r\n* 2 EXISTS\r\n* 3 EXISTS\r\n")
+                              .sendAfterLine("* 3 EXISTS\r\na4 OK Idle completed\r\n")
+                              .sendAfterLine("* SEARCH 1 3\r\n* 3 EXISTS\r\na5 OK done\r\n")
+                              .sendAfterLine("+ idling\r\n* 3 EXISTS\r\n* 3 EXISTS\r\n")
+                              .stayQuiet());
+    Watch(server);
+    ASSERT_TRUE(WaitForReports(1));
+    ASSERT_TRUE(server.waitForLines(4));
+    EXPECT_FALSE(server.waitForLines(5, 200)) << "counted again within the second";
+    clock_.Advance(1s);
+    ASSERT_TRUE(WaitForReports(2));
+    EXPECT_EQ(reports_[1].count, 2);
+    ASSERT_TRUE(server.waitForLines(7));
+    clock_.Advance(1min);
+    EXPECT_FALSE(server.waitForLines(8, 200)) << "an unchanged count was taken as a change";
+}
+
+// What the server offers chooses the commands: ID where it lists ID; IMAP4rev2 has IDLE and
+// ESEARCH without naming them; a refused IDLE leaves the account to the checks for good.
+TEST_F(ImapWatcherScripted, CapabilitiesChooseTheCommandsAndARefusedIdleStops) {
+    const struct {
+        const char* name;
+        Script script;
+        QList<QByteArray> commands;
+        Kind kind;
+    } cases[] = {
+        {"ID",
+         Script()
+             .send(kGreeting)
+             .sendAfterLine("a1 OK [CAPABILITY IMAP4rev1 IDLE ID] Logged in\r\n")
+             .sendAfterLine("* ID NIL\r\na2 OK\r\n")
+             .sendAfterLine("a3 OK Examined\r\n")
+             .sendAfterLine("* SEARCH\r\na4 OK\r\n")
+             .sendAfterLine("+ idling\r\n")
+             .stayQuiet(),
+         {"AUTHENTICATE", "ID", "EXAMINE", "SEARCH", "IDLE"},
+         Kind::Count},
+        {"IMAP4rev2",
+         Script()
+             .send("* OK [CAPABILITY IMAP4rev2 AUTH=PLAIN SASL-IR] ready\r\n")
+             .sendAfterLine("a1 OK [CAPABILITY IMAP4rev2] Logged in\r\n")
+             .sendAfterLine("a2 OK Examined\r\n")
+             .sendAfterLine("* ESEARCH (TAG \"a3\") COUNT 4\r\na3 OK\r\n")
+             .sendAfterLine("+ idling\r\n")
+             .stayQuiet(),
+         {"AUTHENTICATE", "EXAMINE", "SEARCH", "IDLE"},
+         Kind::Count},
+        {"IDLE refused",
+         UpToFirstIdle().sendAfterLine("a4 NO Not now\r\n").stayQuiet(),
+         {"AUTHENTICATE", "EXAMINE", "SEARCH", "IDLE"},
+         Kind::NoIdle},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reports_.clear();
+        ScriptedServer server(c.script);
+        Watch(server);
+        ASSERT_TRUE(server.waitForLines(static_cast<int>(c.commands.size())));
+        QList<QByteArray> words;
+        for (const QByteArray& line : server.receivedLines())
+            words << line.split(' ').value(1);
+        EXPECT_EQ(words, c.commands);
+        ASSERT_TRUE(WaitUntil([&] { return !reports_.empty() && reports_.back().kind == c.kind; }));
+        if (c.kind == Kind::NoIdle) {
+            EXPECT_TRUE(watcher_->Stopped());
+            clock_.Advance(1h);
+            EXPECT_FALSE(server.waitForConnections(2, 200)) << "a refused IDLE is retried";
+        }
+    }
 }
 
 TEST_F(ImapWatcherScripted, AServerWithoutIdleIsLeftAlone) {
@@ -188,8 +266,12 @@ TEST_F(ImapWatcherScripted, SilenceAfterDoneOrIdleIsGivenUpAfterAMinute) {
             script.sendAfterLine("+ idling\r\n").wait(20).send("* 3 EXISTS\r\n");
         ScriptedServer server(script.stayQuiet());
         Watch(server);
-        ASSERT_TRUE(server.waitForLines(continuation ? 5 : 4));
+        ASSERT_TRUE(server.waitForLines(4));
         ASSERT_TRUE(WaitForReports(1));
+        if (continuation) {
+            clock_.Advance(1s); // counts are a second apart
+            ASSERT_TRUE(server.waitForLines(5));
+        }
         clock_.Advance(59s);
         EXPECT_EQ(reports_.size(), 1u);
         clock_.Advance(1s);
@@ -200,6 +282,27 @@ TEST_F(ImapWatcherScripted, SilenceAfterDoneOrIdleIsGivenUpAfterAMinute) {
     }
 }
 
+// An imap:// watcher upgrades with STARTTLS before its log-in, through the check's session.
+TEST_F(ImapWatcherScripted, UpgradesWithStartTlsBeforeTheLogIn) {
+    const auto& files = test::TestCertificates::Shared();
+    test::TrustTestCa trust(files);
+    ScriptedServer server(
+        Script()
+            .send("* OK [CAPABILITY IMAP4rev1 STARTTLS] hi\r\n")
+            .sendAfterLine("a1 OK go\r\n")
+            .startTls(files.serverCertFile(), files.serverKeyFile())
+            .sendAfterLine("* CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN IDLE\r\na2 OK\r\n")
+            .sendAfterLine("a3 OK [CAPABILITY IMAP4rev1 IDLE] Logged in\r\n")
+            .sendAfterLine("* 2 EXISTS\r\na4 OK [READ-ONLY] Examined\r\n")
+            .sendAfterLine("* SEARCH 1\r\na5 OK Search done\r\n")
+            .stayQuiet());
+    Watch(QStringLiteral("imap://127.0.0.1:%1").arg(server.port()));
+    ASSERT_TRUE(WaitForReports(1));
+    EXPECT_EQ(reports_[0].count, 1) << reports_[0].reason.toStdString();
+    EXPECT_EQ(Commands(server).mid(0, 3),
+              QList<QByteArray>({"a1 STARTTLS", "a2 CAPABILITY", "a3 AUTHENTICATE PLAIN"}));
+}
+
 // 5 s doubling to 5 minutes while connections fail; a minute of good connection starts the
 // doubling afresh.
 TEST_F(ImapWatcherScripted, BackOffDoublesToFiveMinutesAndResetsAfterAGoodMinute) {
@@ -208,7 +311,7 @@ TEST_F(ImapWatcherScripted, BackOffDoublesToFiveMinutesAndResetsAfterAGoodMinute
         ScriptedServer gone;
         refused = gone.port();
     }
-    Watch(QStringLiteral("imap://127.0.0.1:%1").arg(refused));
+    Watch(QStringLiteral("imap+insecure://127.0.0.1:%1").arg(refused));
     std::vector<std::chrono::milliseconds> waits;
     for (int attempt = 0; attempt < 8; ++attempt) {
         ASSERT_TRUE(WaitForReports(std::size_t(attempt) + 1));

@@ -36,6 +36,7 @@ public:
     void PushGotMail(const std::vector<std::int16_t>& results) override {
         alerts.push_back(results);
     }
+    void PushLanded() override {}
 
     QStringList addresses;
     QMap<int, QString> cells, tips;
@@ -68,7 +69,7 @@ protected:
         view_.addresses << QString::fromStdString(address);
     }
     static QString Field(const ScriptedServer& server) {
-        return QStringLiteral("imap://127.0.0.1:%1").arg(server.port());
+        return QStringLiteral("imap+insecure://127.0.0.1:%1").arg(server.port());
     }
     template <typename Condition> static bool WaitUntil(Condition condition) {
         QEventLoop loop;
@@ -171,6 +172,48 @@ TEST_F(PushWatchersTest, AlertsOnlyForMoreAndHoldsResultsDuringARun) {
     Sleep(50);
     EXPECT_EQ(view_.cells.value(0), "Yes, 2");
     EXPECT_EQ(view_.alerts.size(), 1u);
+}
+
+// A refused password is tried again only after a check by hand that was not refused too; a list
+// reload keeps a stopped watcher and shows its result again. After a good check by hand a watcher
+// waiting out a back-off reconnects at once. Without IDLE the check's cell stays, with a tool tip.
+TEST_F(PushWatchersTest, WhatMakesAWatcherConnectAgainAndWhatTheRowShows) {
+    const QByteArray greeting = "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN] ready\r\n";
+    const Script refused = Script().send(greeting).sendAfterLine("a1 NO Failed.\r\n").stayQuiet();
+    const Script noIdle = Script()
+                              .send(greeting)
+                              .sendAfterLine("a1 OK [CAPABILITY IMAP4rev1] Logged in\r\n")
+                              .stayQuiet();
+    const Script failing = Script().closeConnection();
+    const int reload = 9; // else the result of a check by hand
+    const struct {
+        Script script;
+        int then, connections;
+        QString cell;
+    } cases[] = {{refused, reload, 1, "Bad Password"}, {refused, -1, 1, "Bad Password"},
+                 {refused, 0, 2, "Bad Password"},      {failing, 1, 2, "Failed"},
+                 {failing, -2, 1, "Failed"},           {noIdle, 0, 1, "Yes, 4"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cell.toStdString() + " " + std::to_string(c.then));
+        ScriptedServer server(c.script);
+        view_ = FakeView();
+        SettingsStore::SaveValue(NumAcctsKey, "0");
+        Store(0, "imap@example.org", Field(server));
+        view_.cells[0] = "Yes, 4"; // a check's count
+        SetUp();
+        watchers_->Sync();
+        ASSERT_TRUE(WaitUntil([&] { return !view_.tips.value(0).isEmpty(); }));
+        if (c.then == reload) {
+            view_.cells.clear();
+            view_.tips.clear();
+            watchers_->Sync();
+        } else {
+            watchers_->CheckedByHand(0, std::int16_t(c.then));
+        }
+        server.waitForConnections(c.connections, c.connections > 1 ? 3000 : 200);
+        EXPECT_EQ(server.connectionCount(), c.connections);
+        EXPECT_TRUE(WaitUntil([&] { return view_.cells.value(0) == c.cell; }));
+    }
 }
 
 } // namespace

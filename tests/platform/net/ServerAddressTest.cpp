@@ -13,6 +13,7 @@ struct Valid {
     quint16 port;
     bool tls;
     bool imap = false;
+    bool startTls = false;
 };
 
 TEST(ParseServerField, AcceptsEveryForm) {
@@ -24,14 +25,17 @@ TEST(ParseServerField, AcceptsEveryForm) {
         {"[::1]:1100", "::1", 1100, false},
         {"[2001:db8::5]", "2001:db8::5", 110, false},
         {"2001:db8::5", "2001:db8::5", 110, false},
-        {"pop3://mail.example.com", "mail.example.com", 110, false},
-        {"POP3://mail.example.com:8110", "mail.example.com", 8110, false},
+        {"pop3://mail.example.com", "mail.example.com", 110, false, false, true},
+        {"POP3://mail.example.com:8110", "mail.example.com", 8110, false, false, true},
+        {"pop3+insecure://mail.example.com", "mail.example.com", 110, false},
+        {"POP3+Insecure://[::1]:8110", "::1", 8110, false},
         {"pop3s://mail.example.com", "mail.example.com", 995, true},
         {"pop3s://mail.example.com:1995", "mail.example.com", 1995, true},
         {"pop3s://[::1]", "::1", 995, true},
         {"pop3s://[::1]:2995", "::1", 2995, true},
-        {"imap://mail.example.com", "mail.example.com", 143, false, true},
-        {"IMAP://mail.example.com:1143", "mail.example.com", 1143, false, true},
+        {"imap://mail.example.com", "mail.example.com", 143, false, true, true},
+        {"IMAP://mail.example.com:1143", "mail.example.com", 1143, false, true, true},
+        {"imap+insecure://mail.example.com", "mail.example.com", 143, false, true},
         {"imaps://mail.example.com", "mail.example.com", 993, true, true},
         {"imaps://[::1]:1993", "::1", 1993, true, true},
     };
@@ -43,6 +47,7 @@ TEST(ParseServerField, AcceptsEveryForm) {
         EXPECT_EQ(address.port, c.port);
         EXPECT_EQ(address.tls, c.tls);
         EXPECT_EQ(address.imap, c.imap);
+        EXPECT_EQ(address.startTls, c.startTls);
         EXPECT_TRUE(address.error.isEmpty());
     }
 }
@@ -70,6 +75,8 @@ TEST(ParseServerField, RejectsMalformedFieldsWithAReason) {
         "host:11x",
         ":110",
         "imap4://host",
+        "imap+tls://host",
+        "pop3+insecure://",
         "imap://",
         "imaps://host:0",
         "imaps://user@host",

@@ -149,6 +149,28 @@ TEST_F(WinsockDovecot, TlsWithATrustedCertificateConnectsAndGreets) {
     EXPECT_TRUE(Ask(socket, "STAT").startsWith("+OK 2 "));
 }
 
+// STLS on the plain port: the certificate is checked as for TLS from the first byte, and what
+// is sent before the handshake is done waits for it.
+TEST_F(WinsockDovecot, StartTlsUpgradesOnlyToATrustedCertificate) {
+    for (const Certificate certificate : {kTrusted, kSelfSigned, kWrongHost}) {
+        QString error;
+        const DovecotServer* server = Server(certificate, &error);
+        ASSERT_NE(server, nullptr) << error.toStdString();
+        TrustTestCa trust(TestCertificates::Shared());
+        Winsock socket;
+        SocketEvents events(socket);
+        QObject::connect(&socket, &Winsock::TlsStarted, &socket, [&] { events.log << "tls"; });
+        EXPECT_FALSE(socket.StartTls()); // nothing connected
+        socket.Connect(DovecotServer::host(), server->port());
+        Ask(socket, {});
+        EXPECT_TRUE(Ask(socket, "STLS").startsWith("+OK"));
+        ASSERT_TRUE(socket.StartTls());
+        const bool upgraded = Ask(socket, "STAT").startsWith("-ERR"); // not logged in yet
+        EXPECT_EQ(upgraded && events.has("tls"), certificate == kTrusted);
+        EXPECT_EQ(events.has("error 40100"), certificate != kTrusted);
+    }
+}
+
 TEST_F(WinsockDovecot, TlsWithAnUntrustedCaIsRefused) {
     // The server's certificate is fine, but its CA is not among the trusted authorities.
     QString error;
