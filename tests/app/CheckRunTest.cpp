@@ -313,6 +313,30 @@ TEST_F(CheckRunTest, AResultForAnAccountAnotherCopyChangedLandsOnNoRow) {
 }
 
 // "Failed" stays the column's text; the cell's tool tip says why.
+// A server's [ALERT] stays in its row's tool tip and takes the status bar once.
+TEST_F(CheckRunTest, AServerAlertIsShownInTheToolTipAndOnceInTheStatusBar) {
+    ScriptedServer server(ScriptedServer::Script()
+                              .send("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN] hi\r\n")
+                              .sendAfterLine("a1 OK\r\n")
+                              .sendAfterLine("* OK [ALERT] Quota at 95%\r\n"
+                                             "* STATUS INBOX (UNSEEN 0)\r\na2 OK\r\n")
+                              .sendAfterLine("* BYE\r\na3 OK\r\n")
+                              .closeConnection());
+    StoreAccount(0, "alerted", QStringLiteral("imap+insecure://127.0.0.1:%1").arg(server.port()),
+                 "u", "p");
+    Load();
+    for (const bool first : {true, false}) {
+        Check();
+        EXPECT_EQ(Column(1), QStringList({"No"}));
+        auto* list = form_->findChild<QTreeWidget*>("AccountList");
+        EXPECT_EQ(list->topLevelItem(0)->toolTip(1), "The server says: Quota at 95%");
+        if (first)
+            EXPECT_EQ(Status(), "alerted: The server says: Quota at 95%");
+        else
+            EXPECT_TRUE(Status().startsWith("Last Check: ")) << Status().toStdString();
+    }
+}
+
 TEST_F(CheckRunTest, FailedSaysWhyInItsToolTip) {
     const auto& certificates = test::TestCertificates::Shared();
     ASSERT_TRUE(certificates.ok()) << certificates.error().toStdString();

@@ -2,6 +2,8 @@
 // The Updates dialog, headless: opening the update page from a modal showing, and closing.
 #include "dialogs/UpdateForm.h"
 #include "platform/shell/ShellExecute.h"
+#include "platform/window/ModalAnswerer.h"
+#include "platform/window/MsgBox.h"
 #include "platform/window/WindowLayer.h"
 #include "support/TestEnvironment.h"
 
@@ -65,6 +67,17 @@ TEST_F(UpdateFormTest, CheckOpensThePageEachTimeAndCloseEndsTheDialog) {
         EXPECT_EQ(call.showCmd, 1);
         EXPECT_GT(call.result, 32);
     }
+}
+
+// With nothing to open the page, the dialog says where the page is.
+TEST_F(UpdateFormTest, WithoutABrowserTheAddressIsShown) {
+    ASSERT_TRUE(QFile::remove(env_.path() + "/bin/xdg-open"));
+    UpdateForm form(nullptr);
+    ScopedModalAnswerer ok([](const ModalQuestion&) { return ModalAnswer::Button(vbOK); });
+    form.findChild<QPushButton*>("CommandCheck")->click();
+    ASSERT_FALSE(ModalQuestionsAsked().empty());
+    EXPECT_EQ(ModalQuestionsAsked().back().prompt,
+              "No web browser could be opened. The update page is https://postlark.org/download/");
 }
 
 } // namespace

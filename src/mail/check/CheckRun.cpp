@@ -223,6 +223,16 @@ void CheckRun::Run() {
         view_.NoNewMail();
         view_.SetStatusText(LastCheckText(", no new mail."));
     }
+    // A server's alert, which the user must see, stays in its row's tool tip and takes the
+    // status bar once: the first run that brings it.
+    for (int k = 0; k < n; ++k) {
+        const QString& alert = alerts[static_cast<size_t>(k)];
+        const QString shown = checkedAddress[static_cast<size_t>(k)] + ": " + alert;
+        if (!alert.isEmpty() && shownAlerts_.insert(shown).second) {
+            view_.SetStatusText(shown);
+            break;
+        }
+    }
     view_.EndRunControls();
 }
 

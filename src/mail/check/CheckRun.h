@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <vector>
 
 namespace postlark {
@@ -70,8 +71,9 @@ private:
     CheckVerdicts& verdicts_;
     std::vector<QString> newMailTexts_;
     std::vector<QString> failureReasons_;
-    bool peerClosed_ = false; // the server closed the connection of the current account
-    QString giveUpReason_;    // why the current account was given up, if it was
+    std::set<QString> shownAlerts_; // "address: alert" once shown in the status bar
+    bool peerClosed_ = false;       // the server closed the connection of the current account
+    QString giveUpReason_;          // why the current account was given up, if it was
     bool running_ = false;
     bool aborted_ = false;
     QTimer silence_;
