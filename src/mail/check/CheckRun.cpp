@@ -12,10 +12,13 @@
 #include "store/SettingsStore.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QDateTime>
 #include <QLocale>
 
 #include <cmath>
+#include <memory>
 
 namespace postlark {
 
@@ -35,7 +38,9 @@ CheckRun::CheckRun(CheckRunView& view, Winsock& socket, MailLink& link, CheckVer
             silence_.start(static_cast<int>(left));
             return;
         }
-        GiveUp(QStringLiteral("The server did not answer within %1 seconds")
+        GiveUp((preparing_ ? QStringLiteral("The keyring or the sign-in service did not answer "
+                                            "within %1 seconds")
+                           : QStringLiteral("The server did not answer within %1 seconds"))
                    .arg(kServerSilenceLimit.count()));
     });
 }
@@ -56,6 +61,12 @@ void CheckRun::SkipIfQuiet() {
 
 void CheckRun::GiveUp(const QString& reason) {
     silence_.stop();
+    if (preparing_) {
+        // The account's credentials are still awaited: it ends here.
+        giveUpReason_ = reason;
+        preparing_ = false;
+        return;
+    }
     if (socket_.State() == Winsock::sckClosed || socket_.State() == Winsock::sckError)
         return; // the account's wait has already ended
     giveUpReason_ = reason;
@@ -66,8 +77,72 @@ void CheckRun::Abort() {
     if (!running_)
         return;
     aborted_ = true;
+    preparing_ = false;
     silence_.stop();
     socket_.Close();
+}
+
+std::optional<PreparedCredentials> CheckRun::AwaitCredentials(const CredentialAccount& account) {
+    if (!credentials_)
+        return PreparedCredentials{StoredCredentials{account.user, account.storedPassword}};
+    // The answer may come after this account was given up, or after the run: it then lands
+    // nowhere.
+    auto answer = std::make_shared<std::optional<PreparedCredentials>>();
+    preparing_ = true;
+    credentials_->Prepare(account, [answer](PreparedCredentials prepared) {
+        *answer = std::move(prepared);
+    });
+    while (preparing_ && !*answer && !view_.Unloading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    preparing_ = false;
+    return std::move(*answer);
+}
+
+bool CheckRun::CheckAccount(const CredentialAccount& account, QString* alert, bool retried) {
+    const auto slot = static_cast<size_t>(account.number);
+    peerClosed_ = false;
+    giveUpReason_.clear();
+    quiet_.start();
+    if (!silence_.isActive()) // it runs on from one account to the next
+        silence_.start(SilenceLimit);
+    std::optional<PreparedCredentials> prepared = AwaitCredentials(account);
+    quiet_.start(); // the server's time begins with the connection
+    if (view_.Unloading())
+        return false;
+    if (aborted_) {
+        view_.EnableLaunchAndCheck();
+        view_.EndRunControls();
+        return false;
+    }
+    if (!prepared || !prepared->credentials) {
+        // Given up while waiting, or no credentials: the account fails without a connection.
+        verdicts_.CurrentAccount = account.number;
+        verdicts_.ResultSlot() = ResultFailed;
+        failureReasons_[slot] = prepared ? prepared->failure : giveUpReason_;
+        signInNeeded_[slot] = prepared && prepared->signInNeeded;
+        return true;
+    }
+    link_.Begin(account.number, AnsiToQString(account.server), std::move(prepared->credentials));
+    WaitWhileConnected(socket_);
+    if (view_.Unloading()) {
+        socket_.Close();
+        return false;
+    }
+    if (aborted_) {
+        view_.EnableLaunchAndCheck();
+        view_.EndRunControls();
+        return false;
+    }
+    // A refused access token is replaced once by a fresh one.
+    if (credentials_ && link_.TokenRefused() && giveUpReason_.isEmpty() && !retried) {
+        credentials_->TokenRefused(account);
+        return CheckAccount(account, alert, true);
+    }
+    if (verdicts_.CheckResults[slot] == ResultFailed)
+        failureReasons_[slot] = giveUpReason_.isEmpty() ? FailureReason() : giveUpReason_;
+    if (const QString said = link_.ServerAlert(); !said.isEmpty())
+        *alert = "The server says: " + said;
+    return true;
 }
 
 QString CheckRun::FailureReason() const {
@@ -137,6 +212,7 @@ void CheckRun::Run() {
     verdicts_.ResetResults(n);
     newMailTexts_.assign(static_cast<size_t>(n), QString());
     failureReasons_.assign(static_cast<size_t>(n), QString());
+    signInNeeded_.assign(static_cast<size_t>(n), false);
     std::vector<QString> alerts(static_cast<size_t>(n));
     view_.BeginRunControls();
     running_ = true;
@@ -169,28 +245,11 @@ void CheckRun::Run() {
                         AccountKey("UserName", i), AccountKey("Password", i)});
         checkedAddress[static_cast<size_t>(i)] = AnsiToQString(stored[0]);
         view_.SetStatusText("Checking " + checkedAddress[static_cast<size_t>(i)]);
-        peerClosed_ = false;
-        giveUpReason_.clear();
-        quiet_.start();
-        if (!silence_.isActive()) // it runs on from one account to the next
-            silence_.start(SilenceLimit);
-        link_.Begin(static_cast<std::int16_t>(i), AnsiToQString(stored[1]),
-                    StoredCredentials{std::move(stored[2]), std::move(stored[3])});
-        WaitWhileConnected(socket_);
-        if (view_.Unloading()) {
-            socket_.Close();
+        const CredentialAccount account{static_cast<std::int16_t>(i), std::move(stored[0]),
+                                        std::move(stored[1]), std::move(stored[2]),
+                                        std::move(stored[3])};
+        if (!CheckAccount(account, &alerts[static_cast<size_t>(i)]))
             return;
-        }
-        if (aborted_) {
-            view_.EnableLaunchAndCheck();
-            view_.EndRunControls();
-            return;
-        }
-        if (verdicts_.CheckResults[static_cast<size_t>(i)] == ResultFailed)
-            failureReasons_[static_cast<size_t>(i)] =
-                giveUpReason_.isEmpty() ? FailureReason() : giveUpReason_;
-        if (const QString alert = link_.ServerAlert(); !alert.isEmpty())
-            alerts[static_cast<size_t>(i)] = "The server says: " + alert;
         view_.SetProgressPosition(view_.ProgressPosition() + step);
     }
 
@@ -201,6 +260,7 @@ void CheckRun::Run() {
             verdicts_.CheckResults[static_cast<size_t>(j)] = ResultNoMail; // no verdict for it
             verdicts_.MessageCounts[static_cast<size_t>(j)].clear();
             failureReasons_[static_cast<size_t>(j)].clear();
+            signInNeeded_[static_cast<size_t>(j)] = false;
             alerts[static_cast<size_t>(j)].clear();
             continue; // its text stays empty
         }

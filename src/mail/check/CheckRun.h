@@ -3,12 +3,15 @@
 // One check run: every account in list order through its protocol's dialogue (POP3 or IMAP, as
 // its server field says), then the results in the list, the status bar and, when any account has
 // mail, the alerts.
+#include "mail/check/CredentialSource.h"
+
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QString>
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -25,6 +28,9 @@ inline constexpr std::chrono::seconds kServerSilenceLimit{60};
 class CheckRun {
 public:
     CheckRun(CheckRunView& view, Winsock& socket, MailLink& link, CheckVerdicts& verdicts);
+    // Where credentials beyond the stored password come from (the keyring, OAuth2 tokens);
+    // without one, every account signs in with its stored password.
+    void SetCredentialSource(CredentialSource* source) { credentials_ = source; }
     ~CheckRun();
     CheckRun(const CheckRun&) = delete;
     CheckRun& operator=(const CheckRun&) = delete;
@@ -59,11 +65,17 @@ public:
     const std::vector<QString>& NewMailTexts() const { return newMailTexts_; }
     // Why each account of the last run failed; empty for accounts that did not fail.
     const std::vector<QString>& FailureReasons() const { return failureReasons_; }
+    // The accounts of the last run whose OAuth2 sign-in must be done again in the browser.
+    const std::vector<bool>& SignInNeeded() const { return signInNeeded_; }
 
 private:
     // Why the account just checked failed, from what its connection went through.
     QString FailureReason() const;
     void GiveUp(const QString& reason);
+    // Sleeps until the account's credentials are at hand or the account is given up.
+    std::optional<PreparedCredentials> AwaitCredentials(const CredentialAccount& account);
+    // Probes one account, its server's alert into `alert`; true when the run goes on.
+    bool CheckAccount(const CredentialAccount& account, QString* alert, bool retried = false);
 
     CheckRunView& view_;
     Winsock& socket_;
@@ -71,9 +83,12 @@ private:
     CheckVerdicts& verdicts_;
     std::vector<QString> newMailTexts_;
     std::vector<QString> failureReasons_;
+    std::vector<bool> signInNeeded_;
     std::set<QString> shownAlerts_; // "address: alert" once shown in the status bar
     bool peerClosed_ = false;       // the server closed the connection of the current account
     QString giveUpReason_;          // why the current account was given up, if it was
+    CredentialSource* credentials_ = nullptr;
+    bool preparing_ = false; // the current account's credentials are awaited
     bool running_ = false;
     bool aborted_ = false;
     QTimer silence_;

@@ -52,13 +52,17 @@ void MailLink::Begin(std::int16_t account, const QString& server,
     if (imapActive_)
         imap_->BeginDialogue(address.tls, std::move(credentials), address.startTls);
     else
-        probe_->BeginDialogue(std::move(credentials), address.startTls);
+        probe_->BeginDialogue(std::move(credentials), address.startTls, address.tls);
     if (socket_.State() == Winsock::sckError)
         ConnectionLost();
 }
 
 QString MailLink::FailureReason() const {
     return imapActive_ ? imap_->FailureReason() : probe_->FailureReason();
+}
+
+bool MailLink::TokenRefused() const {
+    return imapActive_ ? imap_->TokenRefused() : probe_->TokenRefused();
 }
 
 QString MailLink::ServerAlert() const {

@@ -36,6 +36,8 @@ public:
     bool ImapAccount() const { return imapActive_; }
     // Why the dialogue of the account just checked failed, when it found out itself.
     QString FailureReason() const;
+    // Whether the server of the account just checked refused its OAuth2 access token.
+    bool TokenRefused() const;
     // What the server of the account just checked said the user must read; empty if nothing.
     QString ServerAlert() const;
 

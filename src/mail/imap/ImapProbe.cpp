@@ -21,6 +21,7 @@ void ImapProbe::BeginDialogue(bool tls, std::optional<StoredCredentials> credent
     session_.Begin(tls, false, startTls);
     unseen_ = -1;
     reason_.clear();
+    tokenRefused_ = false;
     alert_.clear();
 }
 
@@ -66,6 +67,7 @@ void ImapProbe::Tagged(const ImapResponse& response) {
 }
 
 void ImapProbe::Failed(Failure failure, const QString& reason) {
+    tokenRefused_ = failure == Failure::TokenRefused;
     if (failure == Failure::PasswordRefused)
         return Finish(ResultBadPassword);
     Finish(ResultFailed, reason);

@@ -35,6 +35,8 @@ public:
 
     // Why the last dialogue failed, when the dialogue itself found out; empty otherwise.
     QString FailureReason() const { return reason_; }
+    // Whether the last dialogue failed because the server refused the OAuth2 access token.
+    bool TokenRefused() const { return tokenRefused_; }
     // What the server said the user must read ([ALERT]) during the last dialogue; empty if
     // nothing.
     QString ServerAlert() const { return alert_; }
@@ -56,6 +58,7 @@ private:
     std::optional<StoredCredentials> credentials_;
     qint64 unseen_ = -1; // the INBOX's count from the STATUS response
     QString reason_;
+    bool tokenRefused_ = false;
     QString alert_;
 };
 

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/imap/ImapSession.h"
 
+#include "mail/dialogue/SaslOAuth.h"
 #include "mail/imap/ImapLogin.h"
 #include "mail/imap/ImapResponse.h"
 #include "platform/base/RuntimeError.h"
 #include "store/AnsiText.h"
 #include "store/PassCryptModule.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace postlark {
@@ -27,6 +29,9 @@ const QString kStartTlsRefused = QStringLiteral("The server refused to start TLS
 const QString kPreauthInClear =
     QStringLiteral("The server logged in before TLS could be started (PREAUTH)");
 const QString kNoUpgrade = QStringLiteral("TLS cannot be started on this connection");
+const QString kTokenRefused = QStringLiteral("The server refused the access token");
+const QString kTokenNotSendable =
+    QStringLiteral("The user name or access token holds a control character, which cannot be sent");
 
 // What stored text becomes on the wire: UTF-8.
 QByteArray Utf8(const std::string& stored) {
@@ -70,6 +75,8 @@ void ImapSession::Begin(bool tls, bool capabilitiesAfterLogIn, bool startTls) {
     tagNumber_ = 0;
     tag_.clear();
     capabilities_.clear();
+    tokenLogIn_.reset();
+    tokenRefusal_.clear();
 }
 
 void ImapSession::End() {
@@ -110,7 +117,7 @@ void ImapSession::Judge(const QByteArray& text, qint64 droppedSearchItems) {
         case ImapResponse::Kind::Tagged:
             return HandleTagged(*response);
         case ImapResponse::Kind::Continuation:
-            return HandleContinuation();
+            return HandleContinuation(*response);
         }
     } catch (const RuntimeError& e) {
         if (e.Number == kWrongEncryptionString)
@@ -189,6 +196,9 @@ void ImapSession::HandleTagged(const ImapResponse& response) {
         if (const QString refusal = ImapLogInRefusal(response.Code(), response.Text(), tls_);
             !refusal.isEmpty())
             return Fail(refusal);
+        if (tokenLogIn_)
+            return Fail(tokenRefusal_.isEmpty() ? kTokenRefused : tokenRefusal_,
+                        ImapSessionOwner::Failure::TokenRefused);
         return Fail(QString(), ImapSessionOwner::Failure::PasswordRefused);
     case Phase::LoggedIn:
     case Phase::LoggingOut:
@@ -211,7 +221,15 @@ void ImapSession::AfterLogInOk(const ImapResponse& response) {
     EnterLoggedIn();
 }
 
-void ImapSession::HandleContinuation() {
+void ImapSession::HandleContinuation(const ImapResponse& response) {
+    // A continuation once a token is sent is the server's error challenge: it is answered so
+    // that the server ends the exchange with NO, and its reason is kept for the user.
+    if (phase_ == Phase::LogIn && tokenLogIn_ && tokenRefusal_.isEmpty()) {
+        tokenRefusal_ = SaslOAuthErrorReason(response.rest);
+        BearerToken kind;
+        kind.oauthBearer = *tokenLogIn_;
+        return Send(SaslOAuthErrorAnswer(kind) + "\r\n");
+    }
     if (phase_ == Phase::LogInPieces && !pendingPieces_.isEmpty()) {
         QByteArray piece = pendingPieces_.takeFirst();
         if (pendingPieces_.isEmpty())
@@ -232,11 +250,16 @@ void ImapSession::LogIn() {
     }
     if (!tls_ && requireTls_)
         return Fail(kNoStartTls, ImapSessionOwner::Failure::Lasting);
-    if (Has("LOGINDISABLED"))
-        return Fail(ImapLoginDisabledReason(tls_));
     // The phase moves first: deciphering may let a further response be handled meanwhile.
     phase_ = Phase::LogIn;
-    const StoredCredentials stored = owner_.LogInCredentials();
+    StoredCredentials stored = owner_.LogInCredentials();
+    if (stored.bearer) {
+        LogInWithToken(stored);
+        std::fill(stored.bearer->token.begin(), stored.bearer->token.end(), '\0');
+        return;
+    }
+    if (Has("LOGINDISABLED"))
+        return Fail(ImapLoginDisabledReason(tls_));
     std::string password = PassCryptModule::DecryptText(stored.storedPassword, key_);
     if (phase_ != Phase::LogIn)
         return; // a response handled meanwhile ended the session
@@ -255,6 +278,35 @@ void ImapSession::LogIn() {
         phase_ = Phase::LogInPieces;
     Send(steps.first);
     steps.first.fill('\0');
+}
+
+void ImapSession::LogInWithToken(const StoredCredentials& stored) {
+    const BearerToken& bearer = *stored.bearer;
+    const QByteArray mechanism = SaslOAuthMechanism(bearer);
+    // A token is never sent in clear, whatever the server field allowed.
+    if (!tls_)
+        return Fail(kNoStartTls, ImapSessionOwner::Failure::Lasting);
+    if (!Has("AUTH=" + mechanism))
+        return Fail(QStringLiteral("The server does not offer sign-in with %1")
+                        .arg(QString::fromLatin1(mechanism)),
+                    ImapSessionOwner::Failure::Lasting);
+    const QByteArray user = Utf8(stored.user);
+    if (!SaslOAuthSendable(user, bearer))
+        return Fail(kTokenNotSendable, ImapSessionOwner::Failure::Lasting);
+    tokenLogIn_ = bearer.oauthBearer;
+    tag_ = "a" + QByteArray::number(++tagNumber_);
+    QByteArray response = SaslOAuthInitialResponse(user, bearer);
+    const QByteArray command = tag_ + " AUTHENTICATE " + mechanism;
+    if (Has("SASL-IR")) {
+        QByteArray line = command + ' ' + response + "\r\n";
+        Send(line);
+        line.fill('\0');
+    } else {
+        pendingPieces_ = {response + "\r\n"};
+        phase_ = Phase::LogInPieces;
+        Send(command + "\r\n");
+    }
+    response.fill('\0');
 }
 
 void ImapSession::AfterStartTlsOk() {

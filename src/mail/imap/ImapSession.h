@@ -14,6 +14,7 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <string>
 
 namespace postlark {
@@ -24,11 +25,13 @@ class ImapSessionOwner {
 public:
     // How a session ended that did not get through: worth another try later; not worth one
     // (what is stored cannot be sent); or the server refused the user name or password (or
-    // the stored password cannot be deciphered).
-    enum class Failure { Retry, Lasting, PasswordRefused };
+    // the stored password cannot be deciphered); or the server refused the OAuth2 access token
+    // (a fresh one may pass).
+    enum class Failure { Retry, Lasting, PasswordRefused, TokenRefused };
 
     virtual ~ImapSessionOwner() = default;
-    // The user name and enciphered password, asked once the server is ready for the log-in.
+    // The user name and enciphered password (or access token), asked once the server is ready
+    // for the log-in.
     virtual StoredCredentials LogInCredentials() = 0;
     // The log-in succeeded (or the server pre-authenticated the connection); the capabilities
     // are known.
@@ -99,10 +102,11 @@ private:
     void Judge(const QByteArray& text, qint64 droppedSearchItems);
     void HandleUntagged(const ImapResponse& response);
     void HandleTagged(const ImapResponse& response);
-    void HandleContinuation();
+    void HandleContinuation(const ImapResponse& response);
     void AfterGreeting(const ImapResponse& greeting);
     void AfterLogInOk(const ImapResponse& response);
     void LogIn();
+    void LogInWithToken(const StoredCredentials& stored);
     void AfterStartTlsOk();
     void EnterLoggedIn();
     void Fail(const QString& reason,
@@ -117,6 +121,8 @@ private:
     bool tls_ = false;
     bool capabilitiesAfterLogIn_ = false;
     bool requireTls_ = false;
+    std::optional<bool> tokenLogIn_; // the log-in sends a token: whether OAUTHBEARER
+    QString tokenRefusal_;           // the reason from the server's error challenge
     int tagNumber_ = 0;
     QByteArray tag_;                  // of the command awaiting its tagged response
     QList<QByteArray> capabilities_;  // as last announced

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/pop3/Pop3Probe.h"
 
+#include "mail/dialogue/SaslOAuth.h"
 #include "platform/base/RuntimeError.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
@@ -30,6 +31,7 @@ enum : std::int32_t {
     ReadCapaList = 5, // its list, up to the line "."
     AwaitQuit = 6,
     AwaitStls = 7,
+    AwaitAuth = 8, // AUTH with a token sent
 };
 
 const QString kNoStls =
@@ -37,6 +39,10 @@ const QString kNoStls =
                    "use pop3s://, or pop3+insecure:// for a server without TLS");
 const QString kStlsRefused = QStringLiteral("The server refused to start TLS (STLS)");
 const QString kNoUpgrade = QStringLiteral("TLS cannot be started on this connection");
+const QString kTokenInClear =
+    QStringLiteral("An access token is never sent unencrypted; use pop3s:// or pop3://");
+const QString kTokenNotSendable =
+    QStringLiteral("The user name or access token holds a control character, which cannot be sent");
 
 // A protocol line must never carry a line break taken from stored text.
 bool HasLineBreak(const std::string& text) {
@@ -77,10 +83,14 @@ void Pop3Probe::Finish(std::int16_t result, const QString& reason) {
     verdicts_.Settle(result);
 }
 
-void Pop3Probe::BeginDialogue(std::optional<StoredCredentials> credentials, bool startTls) {
+void Pop3Probe::BeginDialogue(std::optional<StoredCredentials> credentials, bool startTls,
+                              bool tls) {
     startTls_ = startTls;
+    tls_ = tls;
     stlsOffered_ = false;
     reason_.clear();
+    tokenLogIn_.reset();
+    tokenRefused_ = false;
     storedPassword_.clear();
     credentials_ = std::move(credentials);
     Pop3State = AwaitGreeting;
@@ -112,6 +122,8 @@ void Pop3Probe::HandleReply(const QByteArray& reply) {
     try {
         if (Pop3State == ReadCapaList)
             return HandleCapability(reply);
+        if (Pop3State == AwaitAuth)
+            return HandleAuthReply(reply);
         if (Pop3State == AwaitCapa && !reply.startsWith('+'))
             return Finish(ResultFailed, kNoStls);
         if (Pop3State == AwaitStls && !reply.startsWith('+'))
@@ -196,11 +208,59 @@ void Pop3Probe::SendUser() {
     // The account's name and enciphered password, as the run read them with the account or
     // from one look at the store; the password is deciphered when the server asks for it.
     StoredCredentials stored = TakeStoredCredentials(credentials_, verdicts_.CurrentAccount);
+    if (stored.bearer)
+        return SendAuth(stored);
     storedPassword_ = std::move(stored.storedPassword);
     const std::string& user = stored.user;
     if (HasLineBreak(user))
         return Finish(ResultFailed);
     SendCommand("USER", user);
+}
+
+// AUTH with the mechanism and its initial response in one line (RFC 5034).
+void Pop3Probe::SendAuth(StoredCredentials& stored) {
+    BearerToken& bearer = *stored.bearer;
+    const QByteArray user = AnsiToQString(stored.user).toUtf8();
+    const bool sendable = SaslOAuthSendable(user, bearer);
+    QByteArray line = "AUTH " + SaslOAuthMechanism(bearer) + ' ' +
+                      (sendable ? SaslOAuthInitialResponse(user, bearer) : QByteArray()) + "\r\n";
+    std::fill(bearer.token.begin(), bearer.token.end(), '\0');
+    if (!startTls_ && !tls_)
+        return Finish(ResultFailed, kTokenInClear);
+    if (!sendable)
+        return Finish(ResultFailed, kTokenNotSendable);
+    Pop3State = AwaitAuth;
+    tokenLogIn_ = bearer.oauthBearer;
+    socket_.SendData(line);
+    line.fill('\0');
+}
+
+// The answer to AUTH: +OK signs in; a continuation is the server's error challenge, answered so
+// that the server can end the exchange with -ERR, whose reason the user gets.
+void Pop3Probe::HandleAuthReply(const QByteArray& reply) {
+    if (reply == "+" || reply.startsWith("+ ")) {
+        if (!reason_.isEmpty())
+            return Finish(ResultFailed, reason_);
+        reason_ = SaslOAuthErrorReason(reply.mid(2));
+        BearerToken kind;
+        kind.oauthBearer = *tokenLogIn_;
+        socket_.SendData(SaslOAuthErrorAnswer(kind) + "\r\n");
+        return;
+    }
+    if (reply.startsWith("+OK")) {
+        reason_.clear();
+        Pop3State = AwaitStat;
+        return SendCommand("STAT", "");
+    }
+    tokenRefused_ = true;
+    QString reason = reason_;
+    if (reason.isEmpty()) {
+        const QByteArray said = reply.mid(5).trimmed().left(200);
+        reason = said.isEmpty() ? QStringLiteral("The server refused the access token")
+                                : QStringLiteral("The server refused the sign-in: %1")
+                                      .arg(QString::fromUtf8(said));
+    }
+    Finish(ResultFailed, reason);
 }
 
 void Pop3Probe::OnConnectionLost() {

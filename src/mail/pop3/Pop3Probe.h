@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The POP3 dialogue for one account at a time: USER, PASS, STAT, QUIT, driven by the
+// The POP3 dialogue for one account at a time: USER, PASS, STAT, QUIT (or AUTH with an OAuth2
+// access token in place of USER and PASS), driven by the
 // server's replies; for a pop3:// field first CAPA and STLS, so that the log-in goes over TLS. It
 // records one result code and one message count per account in the run's verdicts.
 #include "mail/dialogue/CheckVerdicts.h"
@@ -24,8 +25,9 @@ public:
     // With `credentials`, the dialogue uses them instead of reading the store. With `startTls`,
     // the connection is upgraded with STLS before the log-in, and a server that does not offer
     // or refuses it fails the account.
+    // `tls` tells that the connection is encrypted from the first byte.
     void BeginDialogue(std::optional<StoredCredentials> credentials = std::nullopt,
-                       bool startTls = false);
+                       bool startTls = false, bool tls = false);
     // Handles an arrival of data: what arrived is collected up to each line end, and every
     // complete line is judged as the server's reply to the last command.
     void OnPop3Reply();
@@ -33,6 +35,8 @@ public:
     void OnConnectionLost();
     // Why the last dialogue failed, when it is more than the result code says; empty otherwise.
     QString FailureReason() const { return reason_; }
+    // Whether the last dialogue failed because the server refused the OAuth2 access token.
+    bool TokenRefused() const { return tokenRefused_; }
 
     std::int32_t Pop3State = 0;
 
@@ -41,6 +45,8 @@ private:
     void HandlePositiveReply(const QByteArray& reply);
     void HandleCapability(const QByteArray& line);
     void SendUser();
+    void SendAuth(StoredCredentials& stored);
+    void HandleAuthReply(const QByteArray& reply);
     void CloseSocket();
     void SendCommand(std::string_view verb, const std::string& argument);
     void Finish(std::int16_t result, const QString& reason = QString());
@@ -52,8 +58,11 @@ private:
     std::optional<StoredCredentials> credentials_;
     QByteArray pending_; // received, not yet a complete line
     bool startTls_ = false;
+    bool tls_ = false;
     bool stlsOffered_ = false; // the CAPA list so far names STLS
     QString reason_;
+    std::optional<bool> tokenLogIn_; // AUTH with a token was sent: whether OAUTHBEARER
+    bool tokenRefused_ = false;
 };
 
 } // namespace postlark

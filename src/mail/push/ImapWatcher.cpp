@@ -7,6 +7,7 @@
 #include "platform/net/Winsock.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace postlark {
 
@@ -83,6 +84,8 @@ void ImapWatcher::Stop() {
 }
 
 void ImapWatcher::Drop() {
+    ++preparation_; // credentials still asked for are no longer wanted
+    prepared_.reset();
     silence_->Stop();
     renew_->Stop();
     retry_->Stop();
@@ -95,6 +98,26 @@ void ImapWatcher::Drop() {
 
 void ImapWatcher::Connect() {
     Drop();
+    if (!credentials_)
+        return Dial();
+    // The answer may come after the watcher has moved on (stopped, reconnected, ended): only
+    // the latest question's answer is taken.
+    const int asked = ++preparation_;
+    const std::weak_ptr<bool> alive = alive_;
+    credentials_->Prepare(credentialAccount_, [this, alive, asked](PreparedCredentials prepared) {
+        if (alive.expired() || asked != preparation_ || step_ != Step::Waiting)
+            return;
+        if (!prepared.credentials) {
+            if (prepared.signInNeeded)
+                return StopWith(PushReport::Kind::AttemptFailed, prepared.failure);
+            return Fail(prepared.failure);
+        }
+        prepared_ = std::move(prepared.credentials);
+        Dial();
+    });
+}
+
+void ImapWatcher::Dial() {
     unseen_ = -1;
     changed_ = false;
     counted_ = false;
@@ -136,6 +159,8 @@ void ImapWatcher::OnLost(const QString& reason) {
 }
 
 StoredCredentials ImapWatcher::LogInCredentials() {
+    if (prepared_)
+        return *std::exchange(prepared_, std::nullopt);
     return {account_.user, account_.storedPassword};
 }
 
@@ -218,6 +243,10 @@ bool ImapWatcher::Continuation() {
 
 void ImapWatcher::Failed(Failure failure, const QString& reason) {
     switch (failure) {
+    case Failure::TokenRefused: // the next attempt signs in with a fresh token
+        if (credentials_)
+            credentials_->TokenRefused(credentialAccount_);
+        return Fail(reason);
     case Failure::Retry:
         return Fail(reason);
     case Failure::Lasting:

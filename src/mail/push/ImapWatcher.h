@@ -9,6 +9,7 @@
 // every 25 minutes. A failure reconnects after a back-off (5 s doubling to 5 minutes, from 5 s
 // again after a minute of good connection); a refused password, or a server without IDLE or
 // refusing it, stops the watcher for good. Between server messages and its timers it sleeps.
+#include "mail/check/CredentialSource.h"
 #include "mail/dialogue/IMailSocket.h"
 #include "mail/imap/ImapSession.h"
 
@@ -84,6 +85,12 @@ public:
     ImapWatcher(const ImapWatcher&) = delete;
     ImapWatcher& operator=(const ImapWatcher&) = delete;
 
+    // Where the credentials beyond the stored password come from (the keyring, OAuth2
+    // tokens): asked before every connection. Before Start.
+    void SetCredentialSource(CredentialSource* source, CredentialAccount account) {
+        credentials_ = source;
+        credentialAccount_ = std::move(account);
+    }
     // Connects now.
     void Start();
     // Drops the connection and connects again at once, the back-off from its start (after the
@@ -102,6 +109,8 @@ private:
     void OnLost(const QString& reason);
     // The session's handlers.
     StoredCredentials LogInCredentials() override;
+    // Connects with the credentials at hand.
+    void Dial();
     void LoggedIn() override;
     void Untagged(const ImapResponse& response) override;
     void Tagged(const ImapResponse& response) override;
@@ -130,6 +139,11 @@ private:
     std::function<void(const PushReport&)> report_;
     PushTiming timing_;
     std::unique_ptr<Winsock> socket_;
+    CredentialSource* credentials_ = nullptr;
+    CredentialAccount credentialAccount_;
+    std::optional<StoredCredentials> prepared_; // for the connection being made
+    int preparation_ = 0;                       // numbers the credentials asked for
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::unique_ptr<PushTimer> silence_, renew_, retry_, pause_;
     ImapSession session_;
     Step step_ = Step::Waiting;

@@ -139,6 +139,11 @@ void PushWatchers::StartWatcher(Entry& entry) {
     entry.watcher = std::make_unique<ImapWatcher>(
         PushAccount{AnsiToQString(identity.server), identity.user, identity.password}, key_, clock_,
         [this, raw](const PushReport& report) { OnReport(raw, report); }, timing_);
+    if (credentials_)
+        entry.watcher->SetCredentialSource(
+            credentials_, CredentialAccount{static_cast<std::int16_t>(identity.number),
+                                            identity.address, identity.server, identity.user,
+                                            identity.password});
     entry.watcher->Start();
 }
 

@@ -61,6 +61,8 @@ public:
     // The minute's question whether the machine resumed or the network came back.
     void WakeTick();
 
+    // Where the watchers made from now on get credentials beyond the stored password.
+    void SetCredentialSource(CredentialSource* source) { credentials_ = source; }
     // The waits of the watchers made from now on (tests shorten them).
     void SetTiming(PushTiming timing) { timing_ = timing; }
 
@@ -96,6 +98,7 @@ private:
 
     PushView& view_;
     std::string key_;
+    CredentialSource* credentials_ = nullptr;
     PushClock& clock_;
     PushTiming timing_;
     std::vector<std::unique_ptr<Entry>> entries_;

@@ -57,6 +57,28 @@ bool IsIpv6Literal(const QString& text) {
     return inet_pton(AF_INET6, bare.constData(), &address) == 1;
 }
 
+// Takes ";AUTH=<mechanism>@" off the front of `rest`; the mechanism, or the reason it is refused.
+ServerAddress TakeMechanism(QString* rest, const ServerAddress& scheme) {
+    static const QString kAuth = QStringLiteral(";AUTH=");
+    const qsizetype at = rest->indexOf(u'@');
+    if (!rest->startsWith(kAuth, Qt::CaseInsensitive) || at < 0)
+        return Invalid(QStringLiteral("Write a sign-in mechanism as ;AUTH=XOAUTH2@ before the host."));
+    const QString name = rest->mid(kAuth.size(), at - kAuth.size());
+    ServerAddress named;
+    if (name.compare(QStringLiteral("XOAUTH2"), Qt::CaseInsensitive) == 0)
+        named.mechanism = SignInMechanism::XOAuth2;
+    else if (name.compare(QStringLiteral("OAUTHBEARER"), Qt::CaseInsensitive) == 0)
+        named.mechanism = SignInMechanism::OAuthBearer;
+    else
+        return Invalid(QStringLiteral("Unknown sign-in mechanism \"%1\"; use XOAUTH2 or OAUTHBEARER.")
+                           .arg(name));
+    if (!scheme.tls && !scheme.startTls)
+        return Invalid(QStringLiteral("OAuth2 sign-in needs TLS; use imaps://, imap://, pop3s:// "
+                                      "or pop3://."));
+    *rest = rest->mid(at + 1);
+    return named;
+}
+
 const QString kBadPort = QStringLiteral("The port must be a number from 1 to 65535.");
 
 } // namespace
@@ -94,6 +116,12 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
                                .arg(text.left(schemeEnd)));
         }
         rest = text.mid(schemeEnd + 3);
+        if (rest.startsWith(u';')) {
+            const ServerAddress named = TakeMechanism(&rest, result);
+            if (!named.error.isEmpty())
+                return named;
+            result.mechanism = named.mechanism;
+        }
     }
 
     // The first of these characters, in the order they are listed.

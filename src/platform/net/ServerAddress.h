@@ -6,10 +6,15 @@
 // (TLS from the first byte, port 995), "imap://host[:port]" (IMAP, port 143, upgraded with
 // STARTTLS), "imaps://host[:port]" (IMAP, TLS from the first byte, port 993), and
 // "pop3+insecure://" / "imap+insecure://" (clear text, ports 110 / 143, for servers without
-// TLS). A plain host name is POP3 on the default port, plain text.
+// TLS). A plain host name is POP3 on the default port, plain text. A scheme form may name the
+// sign-in mechanism before the host as URLs for IMAP and POP3 do ("imaps://;AUTH=XOAUTH2@host",
+// "pop3s://;AUTH=OAUTHBEARER@host"); only the OAuth2 mechanisms are known, and only over TLS.
 #include <QString>
 
 namespace postlark {
+
+// How the account signs in: with its password, or with an OAuth2 access token.
+enum class SignInMechanism { Password, XOAuth2, OAuthBearer };
 
 struct ServerAddress {
     QString host;          // name or address, without brackets
@@ -17,6 +22,7 @@ struct ServerAddress {
     bool tls = false;      // TLS from the first byte
     bool startTls = false; // plain first, upgraded to TLS before any log-in
     bool imap = false;     // IMAP instead of POP3
+    SignInMechanism mechanism = SignInMechanism::Password;
     bool valid = false;
     QString error; // short English reason when not valid
 };

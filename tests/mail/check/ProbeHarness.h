@@ -48,10 +48,11 @@ public:
         SettingsStore::Apply(changes);
     }
 
-    // Probes account 0 at `server`; gives up (and fails) after 15 s.
-    void Run(const QString& server) {
+    // Probes account 0 at `server`, with `credentials` when given; gives up (and fails) after
+    // 15 s.
+    void Run(const QString& server, std::optional<StoredCredentials> credentials = std::nullopt) {
         verdicts_.ResetResults(1);
-        link_.Begin(0, server);
+        link_.Begin(0, server, std::move(credentials));
         QTimer guard;
         guard.setSingleShot(true);
         QObject::connect(&guard, &QTimer::timeout, &guard, [this] {
@@ -69,6 +70,7 @@ public:
     QString ImapReason() const { return imap_.FailureReason(); }
     // Why the dialogue of either protocol failed, when it found out itself.
     QString Reason() const { return link_.FailureReason(); }
+    bool TokenRefused() const { return link_.TokenRefused(); }
     Winsock& Socket() { return socket_; }
 
 private:

@@ -52,6 +52,34 @@ TEST(ParseServerField, AcceptsEveryForm) {
     }
 }
 
+TEST(ParseServerField, SignInMechanismBeforeTheHost) {
+    using postlark::SignInMechanism;
+    const struct {
+        const char* field;
+        SignInMechanism mechanism; // Password: refused, with this part of the reason
+        const char* reason = "";
+    } cases[] = {
+        {"imaps://;AUTH=XOAUTH2@outlook.office365.com", SignInMechanism::XOAuth2},
+        {"pop3s://;auth=oauthbearer@pop.example.org:1995", SignInMechanism::OAuthBearer},
+        {"imap://;AUTH=OAUTHBEARER@[::1]", SignInMechanism::OAuthBearer},
+        {"imaps://;AUTH=GSSAPI@host", SignInMechanism::Password, "Unknown sign-in mechanism"},
+        {"imap+insecure://;AUTH=XOAUTH2@host", SignInMechanism::Password, "needs TLS"},
+        {"imaps://;AUTH=XOAUTH2host", SignInMechanism::Password, ";AUTH=XOAUTH2@"},
+        {"imaps://;AUTH=XOAUTH2@a@host", SignInMechanism::Password, "\"@\""},
+        {";AUTH=XOAUTH2@host", SignInMechanism::Password, "\"@\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        const auto address = ParseServerField(QString::fromUtf8(c.field));
+        EXPECT_EQ(address.valid, c.mechanism != SignInMechanism::Password);
+        EXPECT_EQ(address.mechanism, c.mechanism);
+        EXPECT_TRUE(address.error.contains(QString::fromUtf8(c.reason)))
+            << address.error.toStdString();
+    }
+    EXPECT_EQ(ParseServerField("imaps://;AUTH=XOAUTH2@host").port, 993);
+    EXPECT_EQ(ParseServerField("imaps://;AUTH=XOAUTH2@host").host, "host");
+}
+
 TEST(ParseServerField, DefaultPortAppliesOnlyWithoutPortOrScheme) {
     EXPECT_EQ(ParseServerField("host", 4000).port, 4000);
     EXPECT_EQ(ParseServerField("host:25", 4000).port, 25);
