@@ -3,14 +3,19 @@
 
 #include "app/AccountFormParts.h"
 #include "app/AccountListView.h"
+#include "app/AccountSignIn.h"
+#include "mail/secrets/AccountSecrets.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
-#include "store/PassCryptModule.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace postlark {
 
@@ -48,6 +53,7 @@ AddAcctForm::AddAcctForm(QWidget* owner, AccountListView& accounts, std::string 
     buttons->addWidget(AddButton);
     buttons->addWidget(CancelButton);
     grid->addLayout(buttons, 5, 0, 1, 3);
+    OAuthCheck = AddOAuthBox(*grid, *POPText, {PassText});
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
     QWidget::setTabOrder(EmailAddressText, POPText);
@@ -57,6 +63,7 @@ AddAcctForm::AddAcctForm(QWidget* owner, AccountListView& accounts, std::string 
     QWidget::setTabOrder(ProgramText, BrowseButton);
     QWidget::setTabOrder(BrowseButton, AddButton);
     QWidget::setTabOrder(AddButton, CancelButton);
+    QWidget::setTabOrder(CancelButton, OAuthCheck); // after the dialog's own order
     EmailAddressText->setFocus();
 
     connect(AddButton, &QPushButton::clicked, this, &AddAcctForm::AddButton_Click);
@@ -66,26 +73,49 @@ AddAcctForm::AddAcctForm(QWidget* owner, AccountListView& accounts, std::string 
 
 void AddAcctForm::AddButton_Click() {
     if (EmailAddressText->text().isEmpty() || POPText->text().isEmpty() ||
-        UserNameText->text().isEmpty() || PassText->text().isEmpty()) {
+        UserNameText->text().isEmpty() ||
+        (PassText->text().isEmpty() && !OAuthCheck->isChecked())) {
         ShowRequiredFieldsMessage();
         return;
     }
     if (!FieldsStorableOrReport({EmailAddressText, POPText, UserNameText, PassText, ProgramText}) ||
         !ServerAndProgramUsableOrReport(*POPText, *ProgramText))
         return;
+    // An OAuth2 account keeps the provider's refresh token where a password would be.
+    std::string plainSecret = QStringToAnsi(PassText->text());
+    std::optional<SignInResult> signedIn;
+    if (OAuthCheck->isChecked()) {
+        signedIn = SignInThroughBrowser(this, POPText->text(), UserNameText->text());
+        if (!signedIn)
+            return;
+        plainSecret = signedIn->refreshToken.toStdString();
+    }
     const long n = accounts_.AccountRowCount();
     AccountRecord record;
     record.EmailAddress = QStringToAnsi(EmailAddressText->text());
     record.POP = QStringToAnsi(POPText->text());
     record.UserName = QStringToAnsi(UserNameText->text());
-    std::string key = applicationKey_;
-    record.Password = PassCryptModule::EncryptText(QStringToAnsi(PassText->text()), key);
     record.Program = QStringToAnsi(ProgramText->text());
+    // Enciphered for the file, or written to the keyring first when the account keeps it there.
+    const PlacedSecret secret = PlaceAccountSecret(ValuesOf(record), plainSecret, applicationKey_);
+    std::fill(plainSecret.begin(), plainSecret.end(), '\0');
+    if (!secret.error.isEmpty()) {
+        MsgBox(QStringLiteral("The account could not be saved: %1").arg(secret.error),
+               vbExclamation, QString::fromLatin1(ProgramTitle));
+        return;
+    }
+    record.Password = secret.password;
     // The five fields and the new count land together, so the count never names an
     // account whose fields are not all stored.
     accounts_.EndCheckRunForListChange();
-    if (!StoreOrReport([&] { AddAccount(n, record); }))
+    if (!StoreOrReport([&] { AddAccount(n, record); })) {
+        if (record.Password.empty() && NewSecretInKeyring(ValuesOf(record), KeyringPasswordsOn()))
+            ForgetAccountSecrets({ValuesOf(record)});
         return;
+    }
+    // The access token is remembered before the new row's watcher asks for one.
+    if (signedIn)
+        accounts_.SignedIn(static_cast<int>(n), *signedIn, secret.fellBack);
     accounts_.ReDraw();
     accept();
 }

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <string>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
@@ -36,6 +37,7 @@ private:
     QPushButton* BrowseButton;
     QPushButton* AddButton;
     QPushButton* CancelButton;
+    QCheckBox* OAuthCheck; // sign in through the provider's web page instead of a password
     CommonDialog CommonDialog1;
 };
 

@@ -3,10 +3,16 @@
 
 #include "app/AccountFormParts.h"
 #include "app/AccountListView.h"
+#include "app/AccountSignIn.h"
 #include "app/ModPassForm.h"
+#include "mail/secrets/AccountSecrets.h"
+#include "mail/secrets/RecordSecrets.h"
+#include "platform/base/RuntimeError.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -63,6 +69,7 @@ ModAcctForm::ModAcctForm(QWidget* owner, AccountListView& accounts, std::string 
     buttons->addWidget(ModButton);
     buttons->addWidget(CancelButton);
     grid->addLayout(buttons, 5, 0, 1, 3);
+    OAuthCheck = AddOAuthBox(*grid, *POPText, {CommandChange});
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
     QWidget::setTabOrder(EmailAddressText, POPText);
@@ -73,6 +80,7 @@ ModAcctForm::ModAcctForm(QWidget* owner, AccountListView& accounts, std::string 
     QWidget::setTabOrder(ClearButton, BrowseButton);
     QWidget::setTabOrder(BrowseButton, ModButton);
     QWidget::setTabOrder(ModButton, CancelButton);
+    QWidget::setTabOrder(CancelButton, OAuthCheck); // after the dialog's own order
     EmailAddressText->setFocus();
 
     connect(ModButton, &QPushButton::clicked, this, &ModAcctForm::ModButton_Click);
@@ -94,6 +102,8 @@ void ModAcctForm::LoadAccount(std::int16_t index) {
     POPText->setText(AnsiToQString(record.POP));
     UserNameText->setText(AnsiToQString(record.UserName));
     ProgramText->setText(AnsiToQString(record.Program));
+    loadedServer_ = POPText->text();
+    loadedUser_ = UserNameText->text();
 }
 
 void ModAcctForm::ModButton_Click() {
@@ -114,9 +124,44 @@ void ModAcctForm::ModButton_Click() {
         reject();
         return;
     }
+    // An OAuth2 account signs in anew when it just became one, when its server or user name
+    // changed, or when its provider no longer takes its refresh token; before anything changes.
+    std::optional<SignInResult> signedIn;
+    if (OAuthCheck->isChecked() &&
+        (!ServerFieldUsesOAuth(loadedServer_) || POPText->text() != loadedServer_ ||
+         UserNameText->text() != loadedUser_ || accounts_.SignInNeeded(AccountIndex))) {
+        signedIn = SignInThroughBrowser(this, POPText->text(), UserNameText->text());
+        if (!signedIn || !accounts_.ConfirmListCurrent(AccountIndex))
+            return;
+    }
     accounts_.EndCheckRunForListChange();
-    if (!StoreOrReport([&] { ModifyAccount(AccountIndex, record); }))
+    // A password kept in the keyring follows the address, server and user name that name it.
+    QString problem;
+    if (!StoreOrReport(
+            [&] { problem = ModifyAccountAndSecret(AccountIndex, record, applicationKey_); }))
         return;
+    if (!problem.isEmpty()) {
+        MsgBox(QStringLiteral("The account could not be saved: %1").arg(problem), vbExclamation,
+               QString::fromLatin1(ProgramTitle));
+        return;
+    }
+    bool keptInFile = false;
+    if (signedIn) {
+        try {
+            problem = StoreAccountSecret(AccountIndex, StoredAccountValues(AccountIndex),
+                                         signedIn->refreshToken.toStdString(), applicationKey_,
+                                         &keptInFile);
+        } catch (const RuntimeError& e) {
+            problem = QString::fromStdString(e.Description);
+        }
+        if (!problem.isEmpty()) {
+            MsgBox(QStringLiteral("The sign-in could not be saved: %1").arg(problem), vbExclamation,
+                   QString::fromLatin1(ProgramTitle));
+            return;
+        }
+    }
+    if (signedIn)
+        accounts_.SignedIn(AccountIndex, *signedIn, keptInFile);
     accounts_.ReDraw();
     accept();
 }

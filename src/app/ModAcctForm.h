@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
@@ -51,6 +52,8 @@ private:
     QPushButton* BrowseButton;
     QPushButton* ModButton;
     QPushButton* CancelButton;
+    QCheckBox* OAuthCheck; // sign in through the provider's web page instead of a password
+    QString loadedServer_, loadedUser_; // as the account was loaded
     CommonDialog CommonDialog1;
 };
 

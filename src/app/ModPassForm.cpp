@@ -2,9 +2,10 @@
 #include "app/ModPassForm.h"
 
 #include "app/AccountFormParts.h"
+#include "mail/secrets/AccountSecrets.h"
+#include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
 #include "store/AnsiText.h"
-#include "store/PassCryptModule.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -59,10 +60,18 @@ void ModPassForm::cmdOK_Click() {
         reject();
         return;
     }
-    std::string key = applicationKey_;
-    const std::string stored = PassCryptModule::EncryptText(QStringToAnsi(PassText->text()), key);
-    if (!StoreOrReport([&] { ChangePassword(AccountIndex, stored); }))
+    // Enciphered in the file, or in the keyring when the account keeps its password there.
+    QString problem;
+    if (!StoreOrReport([&] {
+            problem = StoreAccountSecret(AccountIndex, StoredAccountValues(AccountIndex),
+                                         QStringToAnsi(PassText->text()), applicationKey_);
+        }))
         return;
+    if (!problem.isEmpty()) {
+        MsgBox(QStringLiteral("The password could not be saved: %1").arg(problem), vbExclamation,
+               QString::fromLatin1(ProgramTitle));
+        return;
+    }
     accept();
 }
 

@@ -9,6 +9,7 @@
 #include "mail/imap/ImapProbe.h"
 #include "mail/pop3/Pop3Probe.h"
 #include "mail/push/PushWatchers.h"
+#include "mail/signin/AccountCredentials.h"
 #include "net/CNetConnect.h"
 #include "platform/base/RuntimeError.h"
 #include "platform/net/WinInet.h"
@@ -202,6 +203,10 @@ void PostlarkForm::BuildMenus() {
     menuFile_ = menuBar()->addMenu("&File");
     menuFile_->setObjectName("menu_File");
     action(menuFile_, menuChecknow_, "menu_Checknow", "&Check Mail Now");
+    action(menuFile_, menuSignIn_, "menu_SignIn", "Sign &In Again...");
+    menuSignIn_->setVisible(false);
+    connect(menuFile_, &QMenu::aboutToShow, this, [this] { UpdateSignInEntry(); });
+    connect(menuSignIn_, &QAction::triggered, this, [this] { menu_SignIn_Click(); });
     action(menuFile_, menuShow_, "menu_Show", "&Show");
     menuShow_->setCheckable(true);
     menuShow_->setChecked(true);
@@ -293,6 +298,9 @@ bool PostlarkForm::Form_Load() {
     imapProbe_ = std::make_unique<ImapProbe>(*link_, applicationKey_, *verdicts_);
     link_->AttachImap(*imapProbe_);
     checkRun_ = std::make_unique<CheckRun>(*this, *winsock1_, *link_, *verdicts_);
+    credentials_ = std::make_unique<AccountCredentials>(applicationKey_);
+    credentials_->TokenInFile = [this](const QString& note) { SetStatusText(note); };
+    checkRun_->SetCredentialSource(credentials_.get());
     MakePushWatchers();
 
     sysIcon_ = new CSystrayIcon(this);

@@ -42,6 +42,7 @@ class Pop3Probe;
 struct CheckVerdicts;
 class ProgressBar;
 class PushWatchers;
+class AccountCredentials;
 class SingleInstance;
 class Winsock;
 
@@ -67,6 +68,8 @@ public:
     void ReDraw() override;
     bool ConfirmListCurrent(int account) override;
     void EndCheckRunForListChange() override;
+    bool SignInNeeded(int account) const override;
+    void SignedIn(int account, const SignInResult& result, bool keptInFile) override;
 
     void menu_Show_Click() override;
     void menu_Exit_Click();
@@ -80,6 +83,11 @@ public:
     void AccountList_DblClick();
     void CheckButton_Click();
     void menu_Checknow_Click();
+    // Signs in again, in the browser, the first account whose OAuth2 sign-in is needed.
+    void menu_SignIn_Click();
+    // The row of the first account that needs its sign-in again; -1 when none does.
+    int SignInNeededRow() const;
+    void UpdateSignInEntry();
     void LaunchButton_Click();
     void TimerFlash_Timer();
     void menu_backup_Click();
@@ -136,6 +144,7 @@ public:
 
     // SettingsTarget
     void ApplyImapPush() override;
+    QString MoveKeyringPasswords(bool on) override;
     void ResetUpdateIntervalMins() override;
     void SetProgressBarVisible(bool visible) override;
     void SetProgressBarSmooth(bool smooth) override;
@@ -235,6 +244,7 @@ private:
     std::unique_ptr<MailLink> link_;
     std::unique_ptr<Pop3Probe> probe_;
     std::unique_ptr<ImapProbe> imapProbe_;
+    std::unique_ptr<AccountCredentials> credentials_; // outlives the run and the watchers
     std::unique_ptr<CheckRun> checkRun_;
     std::unique_ptr<DesktopNotification> notification_; // made at the first notification
     std::unique_ptr<PushWatchers> push_;
@@ -263,6 +273,7 @@ private:
 
     QMenu* menuFile_ = nullptr;
     QAction* menuChecknow_ = nullptr;
+    QAction* menuSignIn_ = nullptr; // shown only while an account needs its sign-in again
     QAction* menuShow_ = nullptr;
     QAction* menuSettings_ = nullptr;
     QAction* menuExit_ = nullptr;

@@ -4,6 +4,7 @@
 #include "app/ModAcctForm.h"
 #include "app/PostlarkForm.h"
 
+#include "mail/secrets/AccountSecrets.h"
 #include "platform/base/RuntimeError.h"
 #include "platform/window/MsgBox.h"
 #include "store/AccountRecord.h"
@@ -74,6 +75,7 @@ void PostlarkForm::DelAcct_Click() {
     if (n < 0 || !ConfirmListCurrent(n))
         return;
     EndCheckRunForListChange();
+    const AccountValues deleted = StoredAccountValues(n);
     try {
         DeleteAccount(n, rows);
     } catch (const RuntimeError& e) {
@@ -81,6 +83,9 @@ void PostlarkForm::DelAcct_Click() {
                vbExclamation, "Postlark");
         return;
     }
+    // Its keyring item goes too, unless another account has the same address, server and user.
+    if (SecretInKeyring(deleted, KeyringPasswordsOn()))
+        ForgetAccountSecrets({deleted});
     delete accountList_->takeTopLevelItem(n);
     // Another running copy may have changed the accounts meanwhile: show what is stored.
     if (SettingsStore::GetNumber("NumAccts", 0) != AccountRowCount())

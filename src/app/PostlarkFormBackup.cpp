@@ -3,6 +3,7 @@
 // accounts from a file chosen in the Open dialog or named on the command line.
 #include "app/PostlarkForm.h"
 
+#include "mail/secrets/RecordSecrets.h"
 #include "platform/base/RuntimeError.h"
 #include "platform/system/ProfileString.h"
 #include "platform/window/CommonDialog.h"
@@ -52,8 +53,10 @@ std::string LocalPath(const QString& path) {
 // Writes the backup of the stored accounts 0 to accountCount - 1 into the file and removes the
 // account entries of an older, larger backup, in one replacement of the whole file that leaves
 // it owner-only (it holds the stored passwords). Other sections and lines of an existing file
-// are kept; a failed backup leaves the file exactly as it was.
-bool WriteBackup(const std::string& path, long accountCount) {
+// are kept; a failed backup leaves the file exactly as it was. `records`, when given, are the
+// accounts to write instead of the store's (their keyring-kept passwords filled in).
+bool WriteBackup(const std::string& path, long accountCount,
+                 const std::optional<std::vector<AccountRecord>>& records) {
     const auto edit = [&](const std::string& before) -> std::optional<std::string> {
         // A new or empty file receives the section's text made directly from the store, the
         // same bytes the profile engine writes there (the entry names all differ, and none is
@@ -61,17 +64,24 @@ bool WriteBackup(const std::string& path, long accountCount) {
         if (before.empty()) {
             win::ProfileText::NewSection text(BackupFile::Section,
                                               static_cast<std::size_t>(accountCount) * 160);
-            if (!BackupFile::ForEachStoredBackupEntry(
-                    accountCount, [&](std::string_view name, std::string_view value) {
-                        return text.Add(name, value);
-                    }))
+            const auto add = [&](std::string_view name, std::string_view value) {
+                return text.Add(name, value);
+            };
+            if (records) {
+                for (const BackupFile::Entry& entry : BackupFile::BackupEntries(*records)) {
+                    if (!add(entry.Name, entry.Value))
+                        return std::nullopt;
+                }
+            } else if (!BackupFile::ForEachStoredBackupEntry(accountCount, add)) {
                 return std::nullopt;
+            }
             return std::move(text).Text();
         }
         // Otherwise the whole section is written, and then pruned, in one pass each: one write
         // per entry would search the section once per entry.
         const std::vector<BackupFile::Entry> entries =
-            BackupFile::StoredBackupEntries(accountCount);
+            records ? BackupFile::BackupEntries(*records)
+                    : BackupFile::StoredBackupEntries(accountCount);
         std::vector<win::ProfileText::KeyValue> settings;
         settings.reserve(entries.size());
         for (const BackupFile::Entry& entry : entries)
@@ -116,7 +126,20 @@ void PostlarkForm::menu_backup_Click() {
     if (SettingsStore::GetNumber(NumAcctsKey, 0) != AccountRowCount())
         ReDraw();
     const long count = AccountRowCount();
-    const bool written = count > 0 && WriteBackup(LocalPath(dialog.FileName), count);
+    // The backup carries every password enciphered: those kept in the keyring are read first.
+    std::optional<std::vector<AccountRecord>> records;
+    if (std::vector<AccountRecord> stored = BackupFile::StoredAccounts(count);
+        AnySecretInKeyring(stored)) {
+        const QString problem = FillKeyringPasswords(stored, applicationKey_);
+        if (!problem.isEmpty()) {
+            busy.Normal();
+            MsgBox(QStringLiteral("The backup was not written: %1").arg(problem), vbExclamation,
+                   kTitle);
+            return;
+        }
+        records = std::move(stored);
+    }
+    const bool written = count > 0 && WriteBackup(LocalPath(dialog.FileName), count, records);
     busy.Normal();
     if (count == 0)
         MsgBox("No  accounts in list.  Nothing to back up.", vbInformation, kTitle);
@@ -163,15 +186,34 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
         MsgBox(kReadError, vbExclamation, kTitle);
         return;
     }
+    // With "KeyringPasswords" on the restored passwords go to the keyring first, and the records
+    // are stored without them.
+    std::vector<AccountValues> written;
+    if (const QString problem = PutRestoredSecretsInKeyring(*accounts, applicationKey_, written);
+        !problem.isEmpty()) {
+        busy.Normal();
+        MsgBox(QStringLiteral("The accounts could not be restored: %1").arg(problem), vbExclamation,
+               kTitle);
+        return;
+    }
     EndCheckRunForListChange();
+    const std::vector<AccountValues> former = AllStoredAccountValues();
     try {
         BackupFile::ReplaceAccounts(std::move(*accounts), AccountRowCount());
     } catch (const RuntimeError& e) {
+        ForgetAccountSecrets(written);
         busy.Normal();
         MsgBox(QString::fromStdString("The accounts could not be restored: " + e.Description),
                vbExclamation, kTitle);
         return;
     }
+    // The keyring items of the replaced accounts that no restored account uses.
+    std::vector<AccountValues> replaced;
+    for (const AccountValues& account : former) {
+        if (SecretInKeyring(account, KeyringPasswordsOn()))
+            replaced.push_back(account);
+    }
+    ForgetAccountSecrets(replaced);
     busy.Normal();
     ReDraw();
 }

@@ -7,6 +7,7 @@
 #include "mail/check/CheckRun.h"
 #include "mail/push/PushClock.h"
 #include "mail/push/PushWatchers.h"
+#include "mail/signin/AccountCredentials.h"
 #include "platform/net/WinInet.h"
 #include "store/SettingsStore.h"
 
@@ -19,6 +20,7 @@ void PostlarkForm::MakePushWatchers() {
         win::DWORD flags = 0;
         return win::InternetGetConnectedState(&flags, 0) != 0;
     });
+    push_->SetCredentialSource(credentials_.get());
 }
 
 void PostlarkForm::SyncPushWatchers() {

@@ -226,6 +226,10 @@ void SettingsForm::BuildControls() {
         Check(generalFrame_, "TrayCountCheck", "Show the &number of new messages on the tray icon",
               "If checked, the tray icon carries the number of new messages until you dismiss it.");
     general->addWidget(trayCountCheck_);
+    checkKeyring_ = Check(generalFrame_, "CheckKeyring", "Keep passwords in the desktop's keyring",
+                          "If checked, the account passwords are kept in the desktop's keyring "
+                          "(Secret Service) instead of the settings file.");
+    general->addWidget(checkKeyring_);
     general->addStretch();
 
     cmdOK_ = new QPushButton("&OK", this);

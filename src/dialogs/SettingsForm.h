@@ -56,6 +56,9 @@ private:
     // Stores the options and applies them to the main window; false when the store could not
     // be written (the user has been told, nothing was applied).
     bool StoreAndApply();
+    // Moves the passwords when the keyring box differs from the stored setting; false when the
+    // move failed (the user has been told, the box shows the setting again).
+    bool MoveKeyringPasswords();
 
     SettingsTarget& target_;
     bool syncing_ = false; // the field is setting the arrows: they do not write the text back
@@ -88,6 +91,7 @@ private:
     QCheckBox* checkStartup_ = nullptr;
     QCheckBox* rememberWhereIWas_ = nullptr;
     QCheckBox* trayCountCheck_ = nullptr;
+    QCheckBox* checkKeyring_ = nullptr;
 
     QPushButton* cmdOK_ = nullptr;
     QPushButton* cmdCancel_ = nullptr;

@@ -65,6 +65,7 @@ void SettingsForm::Form_Load() {
     SetFromStore(trayCountCheck_, "TrayCount", 1);
     SetFromStore(checkAtStart_, "CheckAtStart", 0);
     SetFromStore(imapPush_, "ImapPush", 1);
+    SetFromStore(checkKeyring_, "KeyringPasswords", 0);
 
     // An existing registration is written again with the program's current path.
     const QVariant startup = ReadRegValue(win::HKEY_CURRENT_USER, RunKeyPath, RunValueName, "Z");
@@ -199,7 +200,19 @@ bool SettingsForm::StoreAndApply() {
     target_.SetProgressBarVisible(checkProgress_->isChecked());
     target_.SetProgressBarSmooth(optionSmooth_->isChecked());
     target_.ApplyImapPush();
-    return true;
+    return MoveKeyringPasswords();
+}
+
+bool SettingsForm::MoveKeyringPasswords() {
+    const bool stored = SettingsStore::IsFlagOn("KeyringPasswords", false);
+    if (checkKeyring_->isChecked() == stored)
+        return true;
+    const QString problem = target_.MoveKeyringPasswords(checkKeyring_->isChecked());
+    if (problem.isEmpty())
+        return true;
+    MsgBox(problem, vbOKOnly + vbExclamation, "Postlark");
+    checkKeyring_->setChecked(SettingsStore::IsFlagOn("KeyringPasswords", false));
+    return false;
 }
 
 void SettingsForm::cmdOK_Click() {

@@ -298,7 +298,7 @@ TEST_F(AccountDialogsTest, DefaultButtonsStarredPasswordsAndTabOrder) {
     Field(&add, "PassText")->setText("abc");
     EXPECT_EQ(Field(&add, "PassText")->displayText(), "***");
 
-    // Tab order: the fields, then Browse, Add, Cancel.
+    // Tab order: the fields, then Browse, Add, Cancel; the OAuth2 box comes last.
     QStringList order;
     QWidget* widget = Field(&add, "EmailAddressText");
     do {
@@ -306,8 +306,9 @@ TEST_F(AccountDialogsTest, DefaultButtonsStarredPasswordsAndTabOrder) {
             order << widget->objectName();
         widget = widget->nextInFocusChain();
     } while (widget != Field(&add, "EmailAddressText"));
-    EXPECT_EQ(order, QStringList({"EmailAddressText", "POPText", "UserNameText", "PassText",
-                                  "ProgramText", "BrowseButton", "AddButton", "CancelButton"}));
+    EXPECT_EQ(order,
+              QStringList({"EmailAddressText", "POPText", "UserNameText", "PassText", "ProgramText",
+                           "BrowseButton", "AddButton", "CancelButton", "OAuthCheck"}));
 
     ModAcctForm modify(nullptr, list, key);
     EXPECT_TRUE(Button(&modify, "ModButton")->isDefault());

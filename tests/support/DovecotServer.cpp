@@ -175,6 +175,21 @@ bool DovecotServer::writeFiles(QString* error) {
                                     "}\n"
                                     "mail_location = maildir:%1/mail/%u/Maildir\n")
                          .arg(base, options_.imap ? QStringLiteral(" imap") : QString());
+    if (!options_.oauth2Secret.isEmpty()) {
+        if (!writeOAuth2Files(error))
+            return false;
+        config.replace(QStringLiteral("auth_mechanisms = plain\n"),
+                       QStringLiteral("auth_mechanisms = plain xoauth2 oauthbearer\n"));
+        // Tried before the users file, for the token mechanisms only.
+        config.replace(QStringLiteral("passdb {\n"),
+                       QStringLiteral("passdb {\n"
+                                      "  driver = oauth2\n"
+                                      "  mechanisms = xoauth2 oauthbearer\n"
+                                      "  args = %1/oauth2.conf\n"
+                                      "}\n"
+                                      "passdb {\n")
+                           .arg(base));
+    }
     if (options_.tls) {
         config += QStringLiteral("ssl = yes\n"
                                  "ssl_cert = <%1\n"
@@ -219,6 +234,26 @@ bool DovecotServer::writeFiles(QString* error) {
     if (!WriteFile(dir_.filePath(QStringLiteral("dovecot.conf")), config.toUtf8(),
                    kReadableByAll)) {
         *error = QStringLiteral("cannot write the configuration");
+        return false;
+    }
+    return true;
+}
+
+// The token passdb checks signatures itself (no introspection server). It looks the key up as
+// "shared/<azp>/<alg>/<kid>" in a dictionary; the fs dictionary drops "shared/", and our tokens
+// carry neither azp nor kid, so the key file is keys/default/HS256/default: the secret in base64.
+bool DovecotServer::writeOAuth2Files(QString* error) {
+    const QString keys = dir_.filePath(QStringLiteral("keys/default/HS256"));
+    const QString config = QStringLiteral("introspection_mode = local\n"
+                                          "local_validation_key_dict = fs:posix:prefix=%1/keys/\n"
+                                          "username_attribute = sub\n"
+                                          "username_format = %u\n")
+                               .arg(dir_.path());
+    if (!QDir().mkpath(keys) ||
+        !WriteFile(keys + QStringLiteral("/default"), options_.oauth2Secret.toBase64(),
+                   kReadableByAll) ||
+        !WriteFile(dir_.filePath(QStringLiteral("oauth2.conf")), config.toUtf8(), kReadableByAll)) {
+        *error = QStringLiteral("cannot write the token settings");
         return false;
     }
     return true;

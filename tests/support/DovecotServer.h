@@ -31,6 +31,10 @@ public:
         // Replaces the capabilities the IMAP server announces (Dovecot still adds its AUTH=
         // mechanisms); empty for Dovecot's own.
         QString imapCapability = QString();
+        // Non-empty: SASL XOAUTH2 and OAUTHBEARER are offered too, and a bearer token is good when
+        // it is a JWT signed (HS256) with this secret, not expired, whose "sub" names the user
+        // logging in (OAuthServer makes such tokens). Password users log in as before.
+        QByteArray oauth2Secret = QByteArray();
     };
 
     explicit DovecotServer(Options options);
@@ -69,6 +73,7 @@ public:
 private:
     bool writeFiles(QString* error);
     bool writeMailbox(const DovecotUser& user, QString* error);
+    bool writeOAuth2Files(QString* error);
     bool waitUntilListening(quint16 port);
     bool launch(QString* error, bool keepPorts);
     void endClientProcesses();

@@ -13,8 +13,8 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QLocale>
 
 #include <cmath>
@@ -91,6 +91,10 @@ std::optional<PreparedCredentials> CheckRun::AwaitCredentials(const CredentialAc
     preparing_ = true;
     credentials_->Prepare(account, [answer](PreparedCredentials prepared) {
         *answer = std::move(prepared);
+        // An answer that came as a posted event would otherwise leave the wait below asleep
+        // until some later event.
+        if (auto* dispatcher = QAbstractEventDispatcher::instance())
+            dispatcher->interrupt();
     });
     while (preparing_ && !*answer && !view_.Unloading())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

@@ -33,8 +33,8 @@ QByteArray SaslOAuthInitialResponse(const QByteArray& user, const BearerToken& b
     const QByteArray token = QByteArray::fromStdString(bearer.token);
     QByteArray message;
     if (bearer.oauthBearer) {
-        message = "n,a=" + Gs2Name(user) + ",\x01" + "host=" +
-                  QByteArray::fromStdString(bearer.host) + "\x01" +
+        message = "n,a=" + Gs2Name(user) + ",\x01" +
+                  "host=" + QByteArray::fromStdString(bearer.host) + "\x01" +
                   "port=" + QByteArray::number(bearer.port) + "\x01" + "auth=Bearer " + token +
                   "\x01\x01";
     } else {

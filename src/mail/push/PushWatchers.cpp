@@ -141,9 +141,9 @@ void PushWatchers::StartWatcher(Entry& entry) {
         [this, raw](const PushReport& report) { OnReport(raw, report); }, timing_);
     if (credentials_)
         entry.watcher->SetCredentialSource(
-            credentials_, CredentialAccount{static_cast<std::int16_t>(identity.number),
-                                            identity.address, identity.server, identity.user,
-                                            identity.password});
+            credentials_,
+            CredentialAccount{static_cast<std::int16_t>(identity.number), identity.address,
+                              identity.server, identity.user, identity.password});
     entry.watcher->Start();
 }
 
@@ -162,6 +162,17 @@ void PushWatchers::CheckedByHand(int account, std::int16_t result) {
                    entry->watcher->CurrentStep() == ImapWatcher::Step::Waiting) {
             entry->watcher->ReconnectNow(); // the back-off starts afresh
         }
+        return;
+    }
+}
+
+void PushWatchers::Restart(int account) {
+    for (auto& entry : entries_) {
+        if (entry->identity.number != account)
+            continue;
+        StartWatcher(*entry);
+        QMetaObject::invokeMethod(
+            &context_, [this] { retired_.clear(); }, Qt::QueuedConnection);
         return;
     }
 }

@@ -52,6 +52,9 @@ public:
     // tries again (unless the check was refused too), and after a successful check a watcher
     // waiting out a back-off reconnects at once.
     void CheckedByHand(int account, std::int16_t result);
+    // The account's credentials have changed in the keyring or with a new sign-in (its stored
+    // values did not): its watcher starts afresh, a stopped one too.
+    void Restart(int account);
     // Ends every watcher for good (the program is ending): nothing lands any more.
     void StopAll();
     // Lands the results that waited for a check run to end.
