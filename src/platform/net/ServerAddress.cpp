@@ -61,7 +61,7 @@ bool IsIpv6Literal(const QString& text) {
 ServerAddress TakeMechanism(QString* rest, const ServerAddress& scheme) {
     static const QString kAuth = QStringLiteral(";AUTH=");
     const qsizetype at = rest->indexOf(u'@');
-    if (!rest->startsWith(kAuth, Qt::CaseInsensitive) || at < 0)
+    if (at < 0)
         return Invalid(QStringLiteral("Write a sign-in mechanism as ;AUTH=XOAUTH2@ before the host."));
     const QString name = rest->mid(kAuth.size(), at - kAuth.size());
     ServerAddress named;
@@ -116,7 +116,7 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
                                .arg(text.left(schemeEnd)));
         }
         rest = text.mid(schemeEnd + 3);
-        if (rest.startsWith(u';')) {
+        if (rest.startsWith(QStringLiteral(";AUTH="), Qt::CaseInsensitive)) {
             const ServerAddress named = TakeMechanism(&rest, result);
             if (!named.error.isEmpty())
                 return named;

@@ -65,13 +65,14 @@ TEST(ParseServerField, SignInMechanismBeforeTheHost) {
         {"imaps://;AUTH=GSSAPI@host", SignInMechanism::Password, "Unknown sign-in mechanism"},
         {"imap+insecure://;AUTH=XOAUTH2@host", SignInMechanism::Password, "needs TLS"},
         {"imaps://;AUTH=XOAUTH2host", SignInMechanism::Password, ";AUTH=XOAUTH2@"},
+        {"imaps://;aple.c", SignInMechanism::Password, ""}, // a host, as before
         {"imaps://;AUTH=XOAUTH2@a@host", SignInMechanism::Password, "\"@\""},
         {";AUTH=XOAUTH2@host", SignInMechanism::Password, "\"@\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.field);
         const auto address = ParseServerField(QString::fromUtf8(c.field));
-        EXPECT_EQ(address.valid, c.mechanism != SignInMechanism::Password);
+        EXPECT_EQ(address.valid, c.mechanism != SignInMechanism::Password || !*c.reason);
         EXPECT_EQ(address.mechanism, c.mechanism);
         EXPECT_TRUE(address.error.contains(QString::fromUtf8(c.reason)))
             << address.error.toStdString();
