@@ -209,8 +209,10 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
     }
     // The keyring items of the replaced accounts that no restored account uses.
     std::vector<AccountValues> replaced;
+    const bool keyringPasswords =
+        KeyringPasswordsOn(); // one look at the store, not one per account
     for (const AccountValues& account : former) {
-        if (SecretInKeyring(account, KeyringPasswordsOn()))
+        if (SecretInKeyring(account, keyringPasswords))
             replaced.push_back(account);
     }
     ForgetAccountSecrets(replaced);
