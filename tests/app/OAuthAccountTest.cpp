@@ -17,6 +17,7 @@
 #include "support/StandInBrowser.h"
 #include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
+#include "support/WaitUntil.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -34,6 +35,7 @@ namespace {
 
 using test::DovecotServer;
 using test::OAuthServer;
+using test::WaitUntil;
 
 class OAuthAccountTest : public ::testing::Test {
 protected:
@@ -87,19 +89,6 @@ protected:
     QString CheckNow() {
         form_->menu_Checknow_Click();
         return Row()->text(1) + " / " + Row()->toolTip(1);
-    }
-    template <typename Condition> static bool WaitUntil(Condition condition, int ms = 5000) {
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (condition())
-                loop.quit();
-        });
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-        poll.start(5);
-        if (!condition())
-            loop.exec();
-        return condition();
     }
 
     test::TestEnvironment env_;
