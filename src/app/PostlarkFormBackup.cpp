@@ -128,8 +128,9 @@ void PostlarkForm::menu_backup_Click() {
     const long count = AccountRowCount();
     // The backup carries every password enciphered: those kept in the keyring are read first.
     std::optional<std::vector<AccountRecord>> records;
-    if (std::vector<AccountRecord> stored = BackupFile::StoredAccounts(count);
-        AnySecretInKeyring(stored)) {
+    if (std::vector<AccountRecord> stored;
+        AnyStoredSecretMayBeInKeyring(count, KeyringPasswordsOn()) &&
+        AnySecretInKeyring(stored = BackupFile::StoredAccounts(count))) {
         const QString problem = FillKeyringPasswords(stored, applicationKey_);
         if (!problem.isEmpty()) {
             busy.Normal();
@@ -197,7 +198,11 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
         return;
     }
     EndCheckRunForListChange();
-    const std::vector<AccountValues> former = AllStoredAccountValues();
+    const bool keyringPasswords = KeyringPasswordsOn(); // one look, not one per account
+    const std::vector<AccountValues> former =
+        AnyStoredSecretMayBeInKeyring(SettingsStore::GetInteger(NumAcctsKey, 0), keyringPasswords)
+            ? AllStoredAccountValues()
+            : std::vector<AccountValues>();
     try {
         BackupFile::ReplaceAccounts(std::move(*accounts), AccountRowCount());
     } catch (const RuntimeError& e) {
@@ -209,8 +214,6 @@ void PostlarkForm::RestoreAccounts(const QString& path) {
     }
     // The keyring items of the replaced accounts that no restored account uses.
     std::vector<AccountValues> replaced;
-    const bool keyringPasswords =
-        KeyringPasswordsOn(); // one look at the store, not one per account
     for (const AccountValues& account : former) {
         if (SecretInKeyring(account, keyringPasswords))
             replaced.push_back(account);

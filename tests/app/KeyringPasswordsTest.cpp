@@ -113,5 +113,19 @@ TEST_F(KeyringPasswordsTest, BackupCarriesEncipheredPasswordsAndRestoreReturnsTh
     EXPECT_EQ(keyring_.items.size(), 1u) << "a deleted account's item goes too";
 }
 
+TEST_F(KeyringPasswordsTest, WithTheSettingOffAnOAuthAccountsKeyringTokenStillGoesIntoTheBackup) {
+    const std::string server = "imaps://;AUTH=XOAUTH2@imap.example.org";
+    AddAccount(2, {kAddresses[1], server, "user", "", ""});
+    keyring_.items[{kAddresses[1], QString::fromStdString("user@" + server)}] = "refresh-1";
+    form_->ReDraw();
+    const QString file = env_.path() + "/accounts.pls";
+    EXPECT_EQ(Answering([&] { form_->menu_backup_Click(); }, file).size(), 1u);
+    QFile backup(file);
+    ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
+    const QByteArray hex = QByteArray::fromStdString(Cipher("refresh-1")).toHex(' ').toUpper();
+    const QByteArray text = backup.readAll();
+    EXPECT_TRUE(text.contains("\r\nPassword2=" + hex + "\r\n")) << text.toStdString();
+}
+
 } // namespace
 } // namespace postlark

@@ -14,7 +14,7 @@ QString CheckAndLook(const char* mode) {
     return QString::fromLocal8Bit(probe.readAllStandardOutput()).trimmed();
 }
 
-TEST(PlainCheckLibraries, APlainCheckLeavesTheTlsLibrariesUnloaded) {
+TEST(PlainCheckLibraries, APlainCheckLeavesTheOptionalLibrariesUnloaded) {
     EXPECT_EQ(CheckAndLook("plain"), "No: none");
     // The same look at the mappings does see them once a TLS connection was tried.
     const QString tls = CheckAndLook("tls");

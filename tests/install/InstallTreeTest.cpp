@@ -140,16 +140,18 @@ TEST_F(InstallTree, PutsEveryFileWhereTheDesktopLooks) {
     QDirIterator it(prefix(), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
         all << it.next();
-    EXPECT_EQ(all.size(), 8 + 9) << all.join('\n').toStdString();
+    EXPECT_EQ(all.size(), 8 + 11) << all.join('\n').toStdString();
 
-    // The network library sits where the program looks for it: in its own folder under the
-    // library folder next to bin/.
-    const QStringList modules = all.filter(QStringLiteral("/libpostlark_qtnet.so"));
-    ASSERT_EQ(modules.size(), 1) << all.join('\n').toStdString();
-    const QString relative = QDir(prefix() + "/bin").relativeFilePath(modules.first());
-    EXPECT_TRUE(relative.startsWith("../lib") &&
-                relative.endsWith("/postlark/libpostlark_qtnet.so"))
-        << relative.toStdString();
+    // The libraries loaded at first use (network, keyring, sign-in) sit where the program
+    // looks for them: in its own folder under the library folder next to bin/.
+    for (const QString name :
+         {"libpostlark_qtnet.so", "libpostlark_keyring.so", "libpostlark_signin.so"}) {
+        const QStringList modules = all.filter("/" + name);
+        ASSERT_EQ(modules.size(), 1) << all.join('\n').toStdString();
+        const QString relative = QDir(prefix() + "/bin").relativeFilePath(modules.first());
+        EXPECT_TRUE(relative.startsWith("../lib") && relative.endsWith("/postlark/" + name))
+            << relative.toStdString();
+    }
 
     // The installed copy is the program of this build.
     const Outcome version = RunProgram(binary, {"--version"});

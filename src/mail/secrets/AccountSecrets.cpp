@@ -9,6 +9,9 @@
 #include "store/SettingsStore.h"
 
 #include <algorithm>
+#include <cctype>
+#include <span>
+#include <string_view>
 
 namespace postlark {
 
@@ -78,6 +81,26 @@ std::vector<AccountValues> AllStoredAccountValues() {
     for (std::size_t at = 0; at < values.size(); at += 4)
         accounts.push_back(FromValues(values, at));
     return accounts;
+}
+
+bool AnyStoredSecretMayBeInKeyring(long count, bool keyringPasswords) {
+    if (keyringPasswords)
+        return true;
+    std::vector<std::string> keys;
+    for (long i = 0; i < std::min(count, 32767L); ++i)
+        keys.push_back(AccountKey("POP", i));
+    bool any = false;
+    SettingsStore::WithValues(keys, [&](std::span<const std::string* const> values) {
+        constexpr std::string_view kMechanism = ";auth=";
+        any = std::any_of(values.begin(), values.end(), [&](const std::string* server) {
+            return server &&
+                   std::search(server->begin(), server->end(), kMechanism.begin(), kMechanism.end(),
+                               [](char a, char b) {
+                                   return std::tolower(static_cast<unsigned char>(a)) == b;
+                               }) != server->end();
+        });
+    });
+    return any;
 }
 
 void ReadAccountSecret(std::int16_t account, const AccountValues& values,

@@ -50,6 +50,10 @@ AccountValues ValuesOf(const AccountRecord& record);
 // Account `index` as stored now, absent fields empty; and every stored account.
 AccountValues StoredAccountValues(long index);
 std::vector<AccountValues> AllStoredAccountValues();
+// Whether any of the stored accounts 0 to count - 1 may keep its secret in the keyring: the
+// setting is on, or a server field names a sign-in mechanism. A quick look at the server fields
+// alone, so that the commands that read every account for it do so only when one may.
+bool AnyStoredSecretMayBeInKeyring(long count, bool keyringPasswords);
 
 // Gives the secret of `account` (its number) whose stored values are `values`, enciphered with
 // the application key as the file would hold it. A secret kept in the file is given at once,

@@ -93,3 +93,7 @@ void KeychainKeyring::Delete(const QString& service, const QString& key, Done do
 }
 
 } // namespace postlark
+
+extern "C" __attribute__((visibility("default"))) postlark::Keyring* postlark_new_keyring() {
+    return new postlark::KeychainKeyring;
+}

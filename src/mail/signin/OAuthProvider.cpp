@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QHostAddress>
 #include <QStringList>
 
 namespace postlark {
@@ -62,15 +61,28 @@ QString WhereToPut() {
     return QStringLiteral("in the [Settings] section of %1").arg(SettingsFileForText());
 }
 
+// localhost, ::1, or an address of 127.0.0.0/8 written as four decimal numbers.
+bool IsLoopbackHost(const QString& host) {
+    if (host == QLatin1String("localhost") || host == QLatin1String("::1"))
+        return true;
+    const QStringList parts = host.split(QLatin1Char('.'));
+    if (parts.size() != 4 || parts.first() != QLatin1String("127"))
+        return false;
+    for (const QString& part : parts) {
+        bool ok = false;
+        if (part.isEmpty() || part.size() > 3 || part.toUInt(&ok) > 255 || !ok)
+            return false;
+    }
+    return true;
+}
+
 // Tokens travel only over TLS; plain http is allowed for a provider on this machine.
 bool SafeEndpoint(const QUrl& url) {
     if (!url.isValid() || url.host().isEmpty())
         return false;
     if (url.scheme() == QLatin1String("https"))
         return true;
-    const QHostAddress address(url.host());
-    return url.scheme() == QLatin1String("http") &&
-           (url.host() == QLatin1String("localhost") || address.isLoopback());
+    return url.scheme() == QLatin1String("http") && IsLoopbackHost(url.host());
 }
 
 QString JoinedWithAnd(const QStringList& items) {

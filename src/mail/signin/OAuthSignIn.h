@@ -4,35 +4,20 @@
 // in the user's web browser, which comes back to a listener on 127.0.0.1 (RFC 8252). The
 // browser's answer must carry this sign-in's state; its code is then exchanged for the
 // tokens. The listener closes once the browser has come back, on Cancel, and after five
-// minutes. The browser is opened through the caller's opener, so this library needs no GUI.
+// minutes. The browser is opened through the caller's opener, so this library needs no GUI;
+// the network side is in the sign-in library (SignInModule.h), loaded at the first sign-in.
 #include "mail/signin/OAuthProvider.h"
-#include "mail/signin/Pkce.h"
+#include "mail/signin/SignInModule.h"
 
-#include <QDateTime>
-#include <QHostAddress>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
 #include <functional>
-
-class QNetworkAccessManager;
-class QNetworkReply;
-class QOAuth2AuthorizationCodeFlow;
+#include <memory>
 
 namespace postlark {
-
-class LoopbackReplyHandler;
-
-struct SignInResult {
-    bool ok = false;
-    QString refreshToken; // to be stored in place of the account's password
-    QString accessToken;
-    QDateTime expiresAt; // UTC
-    QString error;       // English, for the user; empty when ok
-};
 
 class OAuthSignIn : public QObject {
     Q_OBJECT
@@ -46,7 +31,7 @@ public:
     ~OAuthSignIn() override;
 
     // How long the browser is waited for (five minutes); tests shorten it. Before Start.
-    void SetTimeLimit(std::chrono::milliseconds limit);
+    void SetTimeLimit(std::chrono::milliseconds limit) { timeLimit_ = limit; }
 
     // Listens for the browser's answer and opens the browser. `finished` follows once, also
     // when the sign-in cannot begin.
@@ -60,32 +45,23 @@ public:
     bool Finished() const { return done_; }
     const SignInResult& Result() const { return result_; }
 
-    // The listener for the browser's answer.
-    bool IsListening() const;
-    QHostAddress ListenAddress() const;
-    QUrl RedirectUri() const;
+    // The listener for the browser's answer: its address ("127.0.0.1") and redirect address.
+    bool IsListening() const { return flow_ && flow_->IsListening(); }
+    QString ListenAddress() const { return flow_ ? flow_->ListenAddress() : QString(); }
+    QUrl RedirectUri() const { return flow_ ? flow_->RedirectUri() : QUrl(); }
 
 signals:
     void finished(const postlark::SignInResult& result);
 
 private:
-    enum class Answer { WrongState, Refused, Code };
-    Answer Judge(const QVariantMap& values, QString* text) const;
-    void OnRedirect(const QVariantMap& values);
-    void OnTokenReply(QNetworkReply* reply);
     void Fail(const QString& error);
     void Finish(SignInResult result);
 
     OAuthProvider provider_;
     QString loginHint_;
     BrowserOpener openBrowser_;
-    Pkce pkce_;
-    QString state_;
-    QString code_;
-    QNetworkAccessManager* network_;
-    LoopbackReplyHandler* handler_;
-    QOAuth2AuthorizationCodeFlow* flow_;
-    QTimer limit_;
+    std::chrono::milliseconds timeLimit_ = std::chrono::minutes(5);
+    std::unique_ptr<SignInFlow> flow_;
     bool started_ = false;
     bool done_ = false;
     SignInResult result_;

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/signin/OAuthTokens.h"
 
+#include "mail/signin/SignInModule.h"
 #include "mail/signin/TokenAnswer.h"
 
 #include <QAbstractEventDispatcher>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 
 namespace postlark {
 
@@ -29,10 +27,7 @@ TokenResult SignInNeeded(QString detail = {}) {
 
 } // namespace
 
-OAuthTokens::OAuthTokens(QObject* parent)
-    : QObject(parent), network_(new QNetworkAccessManager(this)) {
-    network_->setTransferTimeout(TokenAnswer::kTimeoutSeconds * 1000);
-}
+OAuthTokens::OAuthTokens(QObject* parent) : QObject(parent) {}
 
 OAuthTokens::~OAuthTokens() = default;
 
@@ -70,13 +65,17 @@ void OAuthTokens::Fresh(const QString& accountKey, const OAuthProvider& provider
         body += '&' + Field("client_secret", provider.clientSecret);
     if (!provider.scope.isEmpty())
         body += '&' + Field("scope", provider.scope);
-    QNetworkRequest request(provider.tokenUrl);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QStringLiteral("application/x-www-form-urlencoded"));
-    request.setRawHeader("Accept", "application/json");
-    QNetworkReply* reply = network_->post(request, body);
-    connect(reply, &QNetworkReply::finished, this,
-            [this, accountKey, refreshToken, reply] { Finished(accountKey, refreshToken, reply); });
+    QString why;
+    const SignInModuleApi* module = SignInModule(&why);
+    if (!module) {
+        TokenAnswer failed;
+        failed.reason = why;
+        return Finished(accountKey, refreshToken, failed);
+    }
+    module->postTokenForm(this, provider.tokenUrl, body,
+                          [this, accountKey, refreshToken](const TokenAnswer& answer) {
+                              Finished(accountKey, refreshToken, answer);
+                          });
 }
 
 void OAuthTokens::Remember(const QString& accountKey, const QString& accessToken,
@@ -89,9 +88,7 @@ void OAuthTokens::Forget(const QString& accountKey) {
 }
 
 void OAuthTokens::Finished(const QString& accountKey, const QString& refreshToken,
-                           QNetworkReply* reply) {
-    reply->deleteLater();
-    const TokenAnswer answer = TokenAnswer::Read(*reply);
+                           const TokenAnswer& answer) {
     TokenResult result;
     switch (answer.kind) {
     case TokenAnswer::Kind::Tokens:

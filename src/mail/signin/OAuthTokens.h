@@ -4,7 +4,8 @@
 // than a minute left is given at once; otherwise the account's refresh token buys a new one
 // from the provider's token service. Several requests for one account while a refresh runs
 // share it, so a provider that replaces refresh tokens never sees the old one twice.
-// Tokens never appear in a log or a text made here.
+// Tokens never appear in a log or a text made here. The requests go through the sign-in
+// library (SignInModule.h), loaded at the first refresh.
 #include "mail/signin/OAuthProvider.h"
 
 #include <QDateTime>
@@ -15,10 +16,9 @@
 #include <functional>
 #include <vector>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-
 namespace postlark {
+
+struct TokenAnswer;
 
 struct TokenResult {
     bool ok = false;
@@ -61,9 +61,9 @@ private:
         QString accessToken;
         QDateTime expiresAt;
     };
-    void Finished(const QString& accountKey, const QString& refreshToken, QNetworkReply* reply);
+    void Finished(const QString& accountKey, const QString& refreshToken,
+                  const TokenAnswer& answer);
 
-    QNetworkAccessManager* network_;
     QHash<QString, Cached> cache_;
     QHash<QString, std::vector<Done>> waiting_; // the callers of a refresh under way
 };

@@ -46,10 +46,6 @@ QString Text(const QJsonObject& fields, const char* key) {
 
 } // namespace
 
-QString TokenAnswer::RefusalText() const {
-    return description.isEmpty() ? error : QStringLiteral("%1 (%2)").arg(description, error);
-}
-
 TokenAnswer TokenAnswer::Read(QNetworkReply& reply) {
     TokenAnswer answer;
     const QString host = reply.url().host();

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The answer of a provider's token service (RFC 6749 section 5) to a code exchange or a
-// refresh, read from the finished network reply. Texts made here never hold a token.
+// refresh, read from the finished network reply in the sign-in library (SignInModule.h). Texts
+// made here never hold a token.
 #include <QDateTime>
 #include <QString>
 
@@ -28,7 +29,9 @@ struct TokenAnswer {
     QString reason;       // Failed: why, in English
 
     // "description (error)", or the error code alone.
-    QString RefusalText() const;
+    QString RefusalText() const {
+        return description.isEmpty() ? error : QStringLiteral("%1 (%2)").arg(description, error);
+    }
 
     static TokenAnswer Read(QNetworkReply& reply);
 };

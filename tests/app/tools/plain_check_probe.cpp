@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Helper process for the main-window tests: loads the main window with one account on a
-// scripted server, runs a check, and prints the TLS libraries the process has mapped ("none"
-// when there are none). "plain" checks over plain POP3, "tls" over pop3s:// (whose handshake
-// fails against the plain server; the attempt is what counts). A process of its own, so what
-// other tests loaded cannot count, linked with everything the program links.
+// scripted server, runs a check, and prints the libraries loaded only when needed that the
+// process has mapped ("none" when there are none): TLS, the keyring's and the sign-in's (not Qt
+// Network, which the scripted server uses). "plain" checks over plain POP3, "tls" over pop3s://
+// (whose handshake fails against the plain server; the attempt is what counts). A process of
+// its own, so what other tests loaded cannot count, linked with everything the program links.
 #include "app/PostlarkForm.h"
 #include "platform/system/EventDispatcherChoice.h"
 #include "store/AccountRecord.h"
@@ -24,8 +25,9 @@ using test::ScriptedServer;
 
 namespace {
 
-// The TLS libraries and Qt's TLS backends among this process's mappings.
-QStringList TlsMappings() {
+// The TLS libraries, Qt's TLS backends and the other libraries loaded when first needed among
+// this process's mappings.
+QStringList OptionalMappings() {
     QFile maps(QStringLiteral("/proc/self/maps"));
     if (!maps.open(QIODevice::ReadOnly))
         return {QStringLiteral("unreadable")};
@@ -38,7 +40,10 @@ QStringList TlsMappings() {
         const bool tls = name.startsWith(QLatin1String("libssl")) ||
                          name.startsWith(QLatin1String("libcrypto")) ||
                          name.startsWith(QLatin1String("libgnutls")) ||
-                         path.contains(QLatin1String("/tls/"));
+                         path.contains(QLatin1String("/tls/")) ||
+                         name.startsWith(QLatin1String("libQt6NetworkAuth")) ||
+                         name.startsWith(QLatin1String("libqt6keychain")) ||
+                         name.startsWith(QLatin1String("libpostlark_"));
         if (tls && !found.contains(name))
             found << name;
     }
@@ -72,7 +77,7 @@ int main(int argc, char* argv[]) {
         return 1;
     form.menu_Checknow_Click();
     const QString result = form.findChild<QTreeWidget*>("AccountList")->topLevelItem(0)->text(1);
-    const QStringList mapped = TlsMappings();
+    const QStringList mapped = OptionalMappings();
     std::printf("%s: %s\n", qPrintable(result),
                 mapped.isEmpty() ? "none" : qPrintable(mapped.join(' ')));
     return 0;

@@ -2,7 +2,7 @@
 // The desktop's keyring itself: gnome-keyring on a private session bus that keyring_session.sh
 // starts (tests/CMakeLists.txt runs these tests through it); skipped when run without it.
 #include "PasswordReading.h"
-#include "mail/secrets/KeychainKeyring.h"
+#include "mail/secrets/Keyring.h"
 #include "mail/secrets/KeyringWait.h"
 #include "store/ApplicationKey.h"
 #include "store/SettingsStore.h"
@@ -23,7 +23,7 @@ QString Session() {
 TEST(RealKeyring, AnswersAsTheSessionAllows) {
     if (Session().isEmpty())
         GTEST_SKIP() << "runs in keyring_session.sh";
-    KeychainKeyring keyring;
+    Keyring& keyring = SystemKeyring(); // the desktop's, from the keyring library
     const QString service = "ann@example.org", key = "ann@imaps://imap.example.org";
     const QString secret = QStringLiteral("p\u00e4ss word");
     if (Session() == "unlocked") {

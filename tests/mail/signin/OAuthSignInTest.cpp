@@ -29,7 +29,7 @@ const QByteArray kTokens = R"({"access_token":"at-1","refresh_token":"rt-1","exp
 struct FakeBrowser {
     QString answer;
     QUrl signInUrl;
-    QHostAddress listening;
+    QString listening;
     QByteArray page;
     QEventLoop pageShown;
     QNetworkAccessManager network;
@@ -83,7 +83,7 @@ TEST(OAuthSignIn, ExchangesTheCodeWithPkceAndListensOnLoopbackOnly) {
     EXPECT_TRUE(result.refreshToken == "rt-1" && result.accessToken == "at-1");
     EXPECT_TRUE(browser.page.contains("You can close this window now"));
 
-    EXPECT_EQ(browser.listening, QHostAddress(QHostAddress::LocalHost));
+    EXPECT_EQ(browser.listening, "127.0.0.1");
     const QUrl redirect(browser.Param("redirect_uri"));
     EXPECT_EQ(redirect.toString(), QString("http://127.0.0.1:%1/").arg(redirect.port()));
     EXPECT_EQ(browser.Param("login_hint"), "user+tag@example.org");
