@@ -156,6 +156,8 @@ QString StoreAccountSecret(std::int16_t account, const AccountValues& values,
 }
 
 void ForgetAccountSecrets(const std::vector<AccountValues>& accounts) {
+    if (accounts.empty())
+        return; // no read of the store for nothing
     const bool keyringPasswords = KeyringPasswordsOn();
     const std::vector<AccountValues> stored = AllStoredAccountValues();
     std::vector<AccountValues> forgotten;
