@@ -135,6 +135,8 @@ public:
     void NoNewMail() override { ShowNewMailCount(0); }
     // The new-mail count drawn on the tray icon; 0 while none is.
     int NewMailCount() const { return newMailCount_; }
+    // The tray icon's tip: the program's name, or the counted mail by account.
+    void UpdateTrayTip();
 
     // PushView
     QString NewMailCell(int row) const override;

@@ -160,6 +160,14 @@ void PostlarkForm::ShowDesktopNotification(const QString& summary, const QString
             win::PostMessageA(hWnd_, message, 1, win::WM_LBUTTONDOWN);
             win::PostMessageA(hWnd_, message, 1, win::WM_LBUTTONDBLCLK);
         });
+        // "Open" starts the accounts' programs, or the desktop's mail program.
+        connect(
+            notification_.get(), &DesktopNotification::OpenAction, this,
+            [this] {
+                if (!unloaded_)
+                    OpenMail(*this, RowCounts());
+            },
+            Qt::QueuedConnection); // a message box it shows runs outside the bus's signal
         // Without a notification server the other alerts carry on; the user hears of it once.
         connect(notification_.get(), &DesktopNotification::Unavailable, this,
                 [this](const QString& reason) {
@@ -170,7 +178,7 @@ void PostlarkForm::ShowDesktopNotification(const QString& summary, const QString
                     statusBar_->setToolTip(reason);
                 });
     }
-    notification_->Show(summary, body);
+    notification_->Show(summary, body, true);
 }
 
 void PostlarkForm::TimerFlash_Timer() {

@@ -3,6 +3,7 @@
 // icon's mouse events.
 #include "app/PostlarkForm.h"
 
+#include "platform/shell/ShellNotify.h"
 #include "winsupport/CSystrayIcon.h"
 #include "winsupport/TrayBadge.h"
 
@@ -85,10 +86,55 @@ win::HICON PostlarkForm::TrayPicture(win::HICON plain) const {
     return plain;
 }
 
+namespace {
+
+// "Postlark — 5 new: alice@… 3, bob@… 2": the counted icon's tip, which is also what a screen
+// reader says of the tray icon. The tip holds 63 characters; accounts that do not fit are "…".
+QString CountTip(int total, const std::vector<std::pair<QString, QString>>& accounts) {
+    constexpr qsizetype kTipLength = 63;
+    QString tip = QStringLiteral("Postlark \u2014 %1 new").arg(total);
+    QString separator = QStringLiteral(": ");
+    for (const auto& [address, count] : accounts) {
+        const qsizetype at = address.indexOf(u'@');
+        const QString part = (at > 0 ? address.left(at + 1) + u'\u2026' : address) + u' ' + count;
+        if (tip.size() + separator.size() + part.size() > kTipLength) {
+            tip += separator + u'\u2026';
+            break;
+        }
+        tip += separator + part;
+        separator = QStringLiteral(", ");
+    }
+    return tip.left(kTipLength);
+}
+
+} // namespace
+
+void PostlarkForm::UpdateTrayTip() {
+    // A flashing icon keeps the alert's own tip until it is dismissed.
+    if (timerFlash_->isActive())
+        return;
+    // An unchanged tip is not sent again: every send reaches the tray host.
+    const auto show = [this](const QString& tip) {
+        if (win::NotifyIconTip(tip) != sysIcon_->TipText())
+            sysIcon_->TipText(tip);
+    };
+    if (newMailCount_ == 0)
+        return show(QStringLiteral("Postlark 1.5"));
+    std::vector<std::pair<QString, QString>> accounts;
+    const std::vector<std::string> counts = RowCounts();
+    for (std::size_t row = 0; row < counts.size(); ++row)
+        if (!counts[row].empty())
+            accounts.emplace_back(AccountRowText(static_cast<int>(row)),
+                                  QString::fromStdString(counts[row]));
+    show(CountTip(newMailCount_, accounts));
+}
+
 void PostlarkForm::ShowNewMailCount(int count) {
     count = std::max(count, 0);
-    if (count == newMailCount_)
+    if (count == newMailCount_) {
+        UpdateTrayTip(); // the same total may be spread over other accounts
         return;
+    }
     // The picture the icon shows now, without any count on it.
     const std::array<win::HICON, 3> plains{postlarkImage_, mailTray1_, mailTray2_};
     win::HICON shown = sysIcon_->IconHandle();
@@ -108,6 +154,7 @@ void PostlarkForm::ShowNewMailCount(int count) {
     for (const win::HICON handle : old)
         if (handle != 0)
             win::DestroyIcon(handle);
+    UpdateTrayTip();
 }
 
 void PostlarkForm::Form_MouseMove(int /*button*/, int /*shift*/, double x, double /*y*/) {

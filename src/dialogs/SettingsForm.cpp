@@ -5,6 +5,7 @@
 #include "platform/window/Screen.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -125,9 +126,22 @@ void SettingsForm::BuildControls() {
     notifyCheck_ = Check(alertFrame_, "NotifyCheck", "Show a &desktop notification",
                          "If checked, will show a notification of the desktop listing the "
                          "accounts with new mail; choosing it brings the main window back.");
+    // What the notification tells, beside its box: the box's row has room to its right.
+    notifyStyle_ = new QComboBox(alertFrame_);
+    notifyStyle_->setObjectName("NotifyStyle");
+    notifyStyle_->addItems({"Count only", "Senders", "Senders and subjects"});
+    notifyStyle_->setAccessibleName("Desktop notification shows");
+    notifyStyle_->setToolTip("What the desktop notification tells of new messages. Senders and "
+                             "subjects are read without marking any message as read.");
+    connect(notifyCheck_, &QCheckBox::toggled, notifyStyle_, &QWidget::setEnabled);
+    auto* notifyRow = new QHBoxLayout;
+    notifyRow->addWidget(notifyCheck_);
+    notifyRow->addWidget(notifyStyle_);
+    notifyRow->addStretch();
     alerts->addWidget(label1);
-    for (QWidget* w : {msgCheck_, soundCheck_, launchCheck_, trayCheck_, popUpCheck_, notifyCheck_})
+    for (QWidget* w : {msgCheck_, soundCheck_, launchCheck_, trayCheck_, popUpCheck_})
         alerts->addWidget(w);
+    alerts->addLayout(notifyRow);
     alerts->addStretch();
 
     autoCheckFrame_ = new QGroupBox("Automatic Check Options", this);

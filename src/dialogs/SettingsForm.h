@@ -6,6 +6,8 @@
 // clicked.
 #include <QDialog>
 
+class QComboBox;
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -77,6 +79,7 @@ private:
     QCheckBox* trayCheck_ = nullptr;
     QCheckBox* popUpCheck_ = nullptr;
     QCheckBox* notifyCheck_ = nullptr;
+    QComboBox* notifyStyle_ = nullptr; // AlertNotifyStyle: count, senders, senders and subjects
 
     QCheckBox* autoCheck_ = nullptr;
     QLineEdit* textInterval_ = nullptr;

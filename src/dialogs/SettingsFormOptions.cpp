@@ -11,6 +11,7 @@
 #include "store/SettingsStore.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -50,6 +51,10 @@ void SettingsForm::Form_Load() {
     SetFromStore(trayCheck_, "AlertTray", 0);
     SetFromStore(popUpCheck_, "AlertPopUp", 0);
     SetFromStore(notifyCheck_, "AlertNotify", 0);
+    // A number out of range reads as the default, the senders.
+    const long notifyStyle = SettingsStore::GetInteger("AlertNotifyStyle", 1);
+    notifyStyle_->setCurrentIndex(notifyStyle >= 0 && notifyStyle <= 2 ? int(notifyStyle) : 1);
+    notifyStyle_->setEnabled(notifyCheck_->isChecked());
     SetFromStore(checkProgress_, "ShowProgress", 1);
     SetFromStore(autoCheck_, "AutoCheck", 0);
     AutoCheck_Click();
@@ -177,6 +182,7 @@ bool SettingsForm::StoreAndApply() {
     set("RememberWhereIWas", BoxValue(rememberWhereIWas_));
     set("CheckConnection", BoxValue(checkConnection_));
     set("AlertNotify", BoxValue(notifyCheck_));
+    set("AlertNotifyStyle", std::to_string(notifyStyle_->currentIndex()));
     set("TrayCount", BoxValue(trayCountCheck_));
     set("CheckAtStart", BoxValue(checkAtStart_));
     // One of the two options is always selected.

@@ -257,12 +257,14 @@ TEST_F(AlertsTest, WithoutFlashingTheStillPictureCarriesTheCountUntilARunFindsNo
     Check();
     EXPECT_FALSE(Flash()->isActive());
     EXPECT_TRUE(HasBadge(form_->SysIcon().IconHandle(), 1));
-    EXPECT_EQ(form_->SysIcon().TipText(), "Postlark 1.5");
+    // The tip says the count in words: what a screen reader reads of the icon.
+    EXPECT_EQ(form_->SysIcon().TipText(), "Postlark \u2014 1 new: a0@\u2026 1");
 
     server_.setScript(NoMail());
     Check();
     EXPECT_EQ(form_->NewMailCount(), 0);
     EXPECT_EQ(form_->SysIcon().IconHandle(), plain);
+    EXPECT_EQ(form_->SysIcon().TipText(), "Postlark 1.5");
 }
 
 TEST_F(AlertsTest, WithTrayCountOffTheIconStaysAsSpecified) {

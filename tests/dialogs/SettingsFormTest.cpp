@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -334,12 +335,12 @@ TEST_F(SettingsFormTest, OkStoresEveryOptionInOrderThenArmsTheTimer) {
     // A fresh store lists the keys in the order they were first written.
     QFile file(QString::fromStdString(SettingsStore::FilePath()));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(
-        QString::fromLatin1(file.readAll()).trimmed().split('\n', Qt::SkipEmptyParts),
-        QStringList({"[Settings]", "AlertMsg=1", "AlertSound=1", "AlertLaunch=0", "AlertTray=0",
-                     "AlertPopUp=0", "ShowProgress=1", "AutoCheck=1", "AutoCheckValue=5",
-                     "RememberWhereIWas=1", "CheckConnection=0", "AlertNotify=0", "TrayCount=1",
-                     "CheckAtStart=0", "ProgressStyle=Block", "ImapPush=1"}));
+    EXPECT_EQ(QString::fromLatin1(file.readAll()).trimmed().split('\n', Qt::SkipEmptyParts),
+              QStringList({"[Settings]", "AlertMsg=1", "AlertSound=1", "AlertLaunch=0",
+                           "AlertTray=0", "AlertPopUp=0", "ShowProgress=1", "AutoCheck=1",
+                           "AutoCheckValue=5", "RememberWhereIWas=1", "CheckConnection=0",
+                           "AlertNotify=0", "AlertNotifyStyle=1", "TrayCount=1", "CheckAtStart=0",
+                           "ProgressStyle=Block", "ImapPush=1"}));
 }
 
 // The options added beside the specified ones: off on a fresh store, shown as stored, stored
@@ -350,12 +351,21 @@ TEST_F(SettingsFormTest, TheDesktopNotificationBoxIsOffFirstAndStoredByApply) {
     EXPECT_EQ(notify->text(), "Show a &desktop notification");
     EXPECT_EQ(notify->parentWidget()->objectName(), "AlertFrame");
     EXPECT_FALSE(notify->isChecked());
+    // Its style follows the box: senders by default, chosen only while the box is ticked.
+    auto* style = Get<QComboBox>("NotifyStyle");
+    EXPECT_EQ(style->currentText(), "Senders");
+    EXPECT_FALSE(style->isEnabled());
     notify->click();
+    EXPECT_TRUE(style->isEnabled());
+    style->setCurrentIndex(2);
     Get<QPushButton>("cmdApply")->click();
     EXPECT_EQ(SettingsStore::GetValue("AlertNotify", ""), "1");
+    EXPECT_EQ(SettingsStore::GetValue("AlertNotifyStyle", ""), "2");
     Get<QPushButton>("cmdCancel")->click();
+    SettingsStore::SaveValue("AlertNotifyStyle", "7"); // out of range: the default
     Open();
     EXPECT_TRUE(Box("NotifyCheck")->isChecked());
+    EXPECT_EQ(Get<QComboBox>("NotifyStyle")->currentIndex(), 1);
 }
 
 TEST_F(SettingsFormTest, TheTrayCountBoxIsOnFirstAndStoredByOk) {

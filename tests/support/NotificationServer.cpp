@@ -96,14 +96,18 @@ QList<NotificationServer::Notification> NotificationServer::received() {
     // several lines.
     static const QRegularExpression block(
         R"(appname: '(.*?)'\n\tsummary: '(.*?)'\n\tbody: '(.*?)'\n\ticon: .*?)"
-        R"(raw_icon set: (true|false)\n.*?\n\tid: (\d+)\n)",
+        R"(raw_icon set: (true|false)\n.*?\n\tid: (\d+)\n\tactions: \{\n(.*?)\t\})",
         QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression action(R"re(\t\t"(.*?)": )re");
     QList<Notification> list;
     auto it = block.globalMatch(QString::fromUtf8(printed_));
     while (it.hasNext()) {
         const auto match = it.next();
+        QStringList actions;
+        for (auto names = action.globalMatch(match.captured(6)); names.hasNext();)
+            actions << names.next().captured(1);
         list.append({match.captured(1), match.captured(2), match.captured(3),
-                     match.captured(5).toUInt(), match.captured(4) == "true"});
+                     match.captured(5).toUInt(), match.captured(4) == "true", actions});
     }
     return list;
 }

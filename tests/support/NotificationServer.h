@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryFile>
 
 namespace postlark::test {
@@ -21,6 +22,7 @@ public:
         QString body;
         quint32 id = 0;
         bool picture = false; // the notification carried its own picture (image-data)
+        QStringList actions;  // the names of its actions ("default", ...)
     };
 
     // With `x` a notification server runs on its display; without, the bus has none. With

@@ -4,6 +4,7 @@
 #include "mail/alerts/AlertTarget.h"
 #include "mail/alerts/ShellExecuteMessages.h"
 #include "mail/check/CheckRun.h"
+#include "platform/shell/MailClient.h"
 #include "platform/shell/PlaySound.h"
 #include "platform/shell/ShellExecute.h"
 #include "platform/window/MsgBox.h"
@@ -124,6 +125,21 @@ void RaiseAlerts(AlertTarget& target, const std::vector<std::int16_t>& results,
 }
 
 } // namespace
+
+void OpenMail(AlertTarget& target, const std::vector<std::string>& waiting) {
+    const std::vector<std::int16_t> results = WaitingResults(waiting);
+    bool anyProgram = false;
+    for (int i = 0; i < target.AccountRowCount() && !anyProgram; ++i)
+        anyProgram =
+            HasMail(results, i) && !SettingsStore::GetValue(AccountKey("Program", i), "").empty();
+    if (anyProgram) {
+        LaunchPrograms(target, results);
+        return;
+    }
+    QString why;
+    if (!win::StartMailClient(&why))
+        MsgBox(why, vbOKOnly + vbExclamation, "Postlark");
+}
 
 int WaitingTotal(const std::vector<std::string>& waiting) {
     return NewMessageTotal(WaitingResults(waiting), waiting);

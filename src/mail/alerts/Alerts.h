@@ -23,6 +23,11 @@ void GotMail(AlertTarget& target, const std::vector<std::int16_t>& results,
 void PushGotMail(AlertTarget& target, const std::vector<std::int16_t>& rose,
                  const std::vector<std::string>& waiting);
 
+// The notification's "Open": the programs of the accounts with mail `waiting` (by account, as
+// PushGotMail takes it), as the launch alert starts them; when none of them has a program, the
+// desktop's mail program. A failure is told in a message box.
+void OpenMail(AlertTarget& target, const std::vector<std::string>& waiting);
+
 // The total of `waiting`, counted as PushGotMail counts it.
 int WaitingTotal(const std::vector<std::string>& waiting);
 

@@ -69,8 +69,8 @@ QDBusConnection DesktopNotification::Bus() const {
                                      : QDBusConnection(connectionName_);
 }
 
-void DesktopNotification::Show(const QString& summary, const QString& body) {
-    const Content content{summary, body};
+void DesktopNotification::Show(const QString& summary, const QString& body, bool openAction) {
+    const Content content{summary, body, openAction};
     if (waiting_) {
         queued_ = content; // only the newest counts; it replaces the one on its way
         return;
@@ -103,6 +103,7 @@ void DesktopNotification::AskCapabilities(const Content& first) {
             return;
         }
         markup_ = reply.value().contains("body-markup");
+        actions_ = reply.value().contains("actions");
         Send(first);
     });
 }
@@ -114,8 +115,11 @@ void DesktopNotification::Send(const Content& content) {
     hints.insert("category", QStringLiteral("email.arrived"));
     hints.insert("image-data", QVariant::fromValue(ImageData(icon_)));
     const QString body = *markup_ ? content.body.toHtmlEscaped() : content.body;
-    call << appName_ << id_ << desktopEntry_ << content.summary << body
-         << QStringList{"default", "Show"} << hints << -1;
+    QStringList actions{"default", "Show"};
+    if (content.openAction && actions_)
+        actions << "open"
+                << "Open";
+    call << appName_ << id_ << desktopEntry_ << content.summary << body << actions << hints << -1;
     auto* watcher = new QDBusPendingCallWatcher(Bus().asyncCall(call, kCallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
         watcher->deleteLater();
@@ -134,13 +138,17 @@ void DesktopNotification::Done(const QString& error) {
     }
     if (queued_) {
         const Content next = *std::exchange(queued_, std::nullopt);
-        Show(next.summary, next.body);
+        Show(next.summary, next.body, next.openAction);
     }
 }
 
 void DesktopNotification::OnActionInvoked(uint id, const QString& action) {
-    if (id != 0 && id == id_ && action == QLatin1String("default"))
+    if (id == 0 || id != id_)
+        return;
+    if (action == QLatin1String("default"))
         emit DefaultAction();
+    else if (action == QLatin1String("open"))
+        emit OpenAction();
 }
 
 } // namespace postlark

@@ -27,7 +27,8 @@ public:
 
     // Shows the notification with its default action, replacing the one shown before. Body
     // text is shown as it stands (markup characters are escaped for servers that read markup).
-    void Show(const QString& summary, const QString& body);
+    // With `openAction`, a server that offers actions also shows an "Open" button.
+    void Show(const QString& summary, const QString& body, bool openAction = false);
 
     // The server's id of the notification shown last; 0 before a server has answered.
     quint32 Id() const { return id_; }
@@ -35,6 +36,8 @@ public:
 signals:
     // The user chose the notification itself (its default action).
     void DefaultAction();
+    // The user chose its "Open" button.
+    void OpenAction();
     // A notification could not be shown: no server answered, or it refused. `reason` is the
     // bus's error text.
     void Unavailable(const QString& reason);
@@ -46,6 +49,7 @@ private:
     struct Content {
         QString summary;
         QString body;
+        bool openAction = false;
     };
     QDBusConnection Bus() const;
     void AskCapabilities(const Content& first);
@@ -59,6 +63,7 @@ private:
     const QString connectionName_;
     quint32 id_ = 0;
     std::optional<bool> markup_;    // whether the server reads markup in the body; unknown first
+    bool actions_ = false;          // whether it shows action buttons (known with markup_)
     bool waiting_ = false;          // a request is on its way
     std::optional<Content> queued_; // the latest content asked for meanwhile
 };

@@ -54,12 +54,14 @@ TEST_F(DesktopNotificationTest, ARapidSecondShowReplacesTheFirstAndMarkupIsEscap
                                      server.busAddress());
     Reports reports(notification);
     notification.Show("New mail", "a@example.org: 1 new");
-    notification.Show("New mail", "a@example.org: 2 new\nb&c@example.org: 1 new");
+    notification.Show("New mail", "a@example.org: 2 new\nb&c@example.org: 1 new", true);
     ASSERT_TRUE(server.waitForReceived(2, kTimeoutMs));
     const auto received = server.received();
     EXPECT_EQ(received[1].id, received[0].id);
     EXPECT_EQ(received[1].body, "a@example.org: 2 new\nb&amp;c@example.org: 1 new");
     EXPECT_TRUE(received[1].picture);
+    EXPECT_EQ(received[0].actions, QStringList{"default"});
+    EXPECT_EQ(received[1].actions, QStringList({"default", "open"})) << "the server offers actions";
     ASSERT_TRUE(XServer::waitUntil([&] { return notification.Id() != 0; }, kTimeoutMs));
     EXPECT_EQ(notification.Id(), received[0].id);
     EXPECT_TRUE(reports.unavailable.isEmpty());
