@@ -6,12 +6,17 @@
 //  - TLS is chosen exactly when the field begins with "pop3s://" or "imaps://", the upgrade
 //    before the log-in exactly for "pop3://" or "imap://", IMAP exactly when it begins with
 //    "imap://", "imaps://" or "imap+insecure://" (any case).
+//  - An IMAP address names a mailbox without control characters ("INBOX" when the field names
+//    none); a POP3 address names none.
 //  - The normal form of a valid address (its scheme, the host, bracketed when it is an IPv6
-//    address, ":" and the port) parses back to the same host, port, transport and protocol
-//    under any default port, and so does "host:port" for a clear-text POP3 address.
+//    address, ":" and the port, then "/" and the percent-encoded mailbox for IMAP) parses back
+//    to the same host, port, transport, protocol and mailbox under any default port, and so
+//    does "host:port" for a clear-text POP3 address.
 #include "FuzzSupport.h"
 #include "platform/net/ServerAddress.h"
 #include "store/AnsiText.h"
+
+#include <QUrl>
 
 #include <cstdint>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -33,6 +38,7 @@ void CheckSame(const ServerAddress& original, const QString& form, quint16 defau
     POSTLARK_FUZZ_CHECK(again.tls == original.tls, Show(form));
     POSTLARK_FUZZ_CHECK(again.imap == original.imap, Show(form));
     POSTLARK_FUZZ_CHECK(again.startTls == original.startTls, Show(form));
+    POSTLARK_FUZZ_CHECK(again.mailbox == original.mailbox, Show(form + " | " + again.mailbox));
 }
 
 } // namespace
@@ -71,13 +77,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                          startsWith("imap+insecure://")),
                         Show(field));
 
+    POSTLARK_FUZZ_CHECK(address.mailbox.isEmpty() == !address.imap, Show(field));
+    for (const QChar c : address.mailbox)
+        POSTLARK_FUZZ_CHECK(c.unicode() >= 0x20 && c.category() != QChar::Other_Control,
+                            Show(field));
+
     const QString host = address.host.contains(u':') ? u'[' + address.host + u']' : address.host;
     const QString port = QString::number(address.port);
     const QString scheme = QLatin1String(address.imap ? "imap" : "pop3") +
                            QLatin1String(address.tls        ? "s://"
                                          : address.startTls ? "://"
                                                             : "+insecure://");
-    CheckSame(address, scheme + host + u':' + port, otherPort);
+    const QString path = address.imap
+                             ? u'/' + QString::fromLatin1(QUrl::toPercentEncoding(address.mailbox))
+                             : QString();
+    CheckSame(address, scheme + host + u':' + port + path, otherPort);
     if (!address.tls && !address.startTls && !address.imap)
         CheckSame(address, host + u':' + port, otherPort);
     return 0;

@@ -9,7 +9,11 @@
 #include "mail/imap/ImapProbe.h"
 #include "mail/pop3/Pop3Probe.h"
 #include "mail/push/PushWatchers.h"
+#include "mail/arrivals/Arrivals.h"
+#include "mail/arrivals/NotificationText.h"
+#include "mail/secrets/AccountSecrets.h"
 #include "mail/signin/AccountCredentials.h"
+#include "mail/signin/OAuthTokens.h"
 #include "net/CNetConnect.h"
 #include "platform/base/RuntimeError.h"
 #include "platform/net/WinInet.h"
@@ -297,6 +301,22 @@ bool PostlarkForm::Form_Load() {
     link_->Attach(*probe_);
     imapProbe_ = std::make_unique<ImapProbe>(*link_, applicationKey_, *verdicts_);
     link_->AttachImap(*imapProbe_);
+    // Senders and subjects are read only while the notification shows them.
+    arrivals_ = std::make_unique<Arrivals>(
+        [] {
+            return SettingsStore::IsFlagOn("AlertNotify", false) &&
+                   NotifyStyleFromNumber(SettingsStore::GetInteger("AlertNotifyStyle", 1)) !=
+                       NotifyStyle::Count;
+        },
+        [](std::int16_t account) {
+            const AccountValues stored = StoredAccountValues(account);
+            return stored.address.empty() ? QString()
+                                          : OAuthTokens::AccountKey(AnsiToQString(stored.address),
+                                                                    AnsiToQString(stored.user),
+                                                                    AnsiToQString(stored.server));
+        });
+    probe_->SetNewMessageReader(arrivals_.get());
+    imapProbe_->SetNewMessageReader(arrivals_.get());
     checkRun_ = std::make_unique<CheckRun>(*this, *winsock1_, *link_, *verdicts_);
     credentials_ = std::make_unique<AccountCredentials>(applicationKey_);
     credentials_->TokenInFile = [this](const QString& note) { SetStatusText(note); };

@@ -43,6 +43,7 @@ struct CheckVerdicts;
 class ProgressBar;
 class PushWatchers;
 class AccountCredentials;
+class Arrivals;
 class SingleInstance;
 class Winsock;
 
@@ -132,6 +133,7 @@ public:
     bool TrayIconVisible() const override;
     void ShowDesktopNotification(const QString& summary, const QString& body) override;
     void ShowNewMailCount(int count) override;
+    AccountNews TakeNews(int account) override;
     void NoNewMail() override { ShowNewMailCount(0); }
     // The new-mail count drawn on the tray icon; 0 while none is.
     int NewMailCount() const { return newMailCount_; }
@@ -247,6 +249,7 @@ private:
     std::unique_ptr<Pop3Probe> probe_;
     std::unique_ptr<ImapProbe> imapProbe_;
     std::unique_ptr<AccountCredentials> credentials_; // outlives the run and the watchers
+    std::unique_ptr<Arrivals> arrivals_;              // what the dialogues read of new mail
     std::unique_ptr<CheckRun> checkRun_;
     std::unique_ptr<DesktopNotification> notification_; // made at the first notification
     std::unique_ptr<PushWatchers> push_;

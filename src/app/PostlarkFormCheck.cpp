@@ -5,6 +5,7 @@
 
 #include "mail/alerts/Alerts.h"
 #include "mail/alerts/ShellExecuteMessages.h"
+#include "mail/arrivals/Arrivals.h"
 #include "mail/check/AutoCheck.h"
 #include "mail/check/CheckRun.h"
 #include "mail/dialogue/CheckVerdicts.h"
@@ -144,6 +145,10 @@ void PostlarkForm::StartTrayAlert(const QString& tip) {
 
 bool PostlarkForm::TrayIconVisible() const {
     return sysIcon_->Visible();
+}
+
+AccountNews PostlarkForm::TakeNews(int account) {
+    return arrivals_ ? arrivals_->TakeNews(static_cast<std::int16_t>(account)) : AccountNews();
 }
 
 void PostlarkForm::ShowDesktopNotification(const QString& summary, const QString& body) {

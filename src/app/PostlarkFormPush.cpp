@@ -6,6 +6,7 @@
 #include "mail/alerts/Alerts.h"
 #include "mail/check/CheckRun.h"
 #include "mail/push/PushClock.h"
+#include "mail/arrivals/Arrivals.h"
 #include "mail/push/PushWatchers.h"
 #include "mail/signin/AccountCredentials.h"
 #include "platform/net/WinInet.h"
@@ -21,6 +22,7 @@ void PostlarkForm::MakePushWatchers() {
         return win::InternetGetConnectedState(&flags, 0) != 0;
     });
     push_->SetCredentialSource(credentials_.get());
+    push_->SetNewMessageReader(arrivals_.get());
 }
 
 void PostlarkForm::SyncPushWatchers() {

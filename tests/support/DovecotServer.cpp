@@ -173,7 +173,12 @@ bool DovecotServer::writeFiles(QString* error) {
                                     "  driver = static\n"
                                     "  args = uid=dovecot gid=dovecot home=%1/mail/%u\n"
                                     "}\n"
-                                    "mail_location = maildir:%1/mail/%u/Maildir\n")
+                                    "mail_location = maildir:%1/mail/%u/Maildir\n"
+                                    // IMAP names use "/" between levels, as servers commonly do
+                                    "namespace inbox {\n"
+                                    "  inbox = yes\n"
+                                    "  separator = /\n"
+                                    "}\n")
                          .arg(base, options_.imap ? QStringLiteral(" imap") : QString());
     if (!options_.oauth2Secret.isEmpty()) {
         if (!writeOAuth2Files(error))
@@ -298,6 +303,28 @@ bool DovecotServer::deliver(const QString& user, int number) {
         ::chown(QFile::encodeName(temporary).constData(), account->pw_uid, account->pw_gid) != 0)
         return false;
     return QFile::rename(temporary, maildir(user) + QStringLiteral("/new/") + name);
+}
+
+bool DovecotServer::deliverTo(const QString& user, const QString& folder,
+                              const QByteArray& message) {
+    static int delivered = 0;
+    const QString box = maildir(user) + (folder.isEmpty() ? QString() : u'/' + folder);
+    const passwd* account = ::getpwnam("dovecot");
+    for (const char* sub : {"", "/new", "/cur", "/tmp"}) {
+        const QString path = box + QLatin1String(sub);
+        if (!account || !QDir().mkpath(path) ||
+            ::chown(QFile::encodeName(path).constData(), account->pw_uid, account->pw_gid) != 0)
+            return false;
+    }
+    if (!folder.isEmpty() && !WriteFile(box + QStringLiteral("/maildirfolder"), {}, kReadableByAll))
+        return false;
+    const QString name =
+        QStringLiteral("1700000200.M%1P%2.postlark-delivery").arg(++delivered).arg(::getpid());
+    const QString temporary = box + QStringLiteral("/tmp/") + name;
+    if (!WriteFile(temporary, message, kReadableByAll) ||
+        ::chown(QFile::encodeName(temporary).constData(), account->pw_uid, account->pw_gid) != 0)
+        return false;
+    return QFile::rename(temporary, box + QStringLiteral("/new/") + name);
 }
 
 bool DovecotServer::markOneSeen(const QString& user) {

@@ -59,9 +59,15 @@ public:
     // Delivers a new message to a user's INBOX as a mail delivery agent does: written in tmp/,
     // then moved into new/ (the server's file watch notices the move).
     bool deliver(const QString& user, int number);
+    // Delivers `message` (raw bytes, LF or CR LF) to a user's folder as `deliver` does; the
+    // folder is named as it lies in the maildir (".Listen.Arbeit" for the IMAP name
+    // "Listen/Arbeit", ".Entw&APw-rfe" for "Entwürfe"), created when missing; empty for INBOX.
+    bool deliverTo(const QString& user, const QString& folder, const QByteArray& message);
     // Marks one unseen message of a user's INBOX as seen, as another mail program would: its
     // file moves into cur/ with the S flag.
     bool markOneSeen(const QString& user);
+    // A user's INBOX; a seen message is a file in cur/ whose name ends in ":2," and flags with S.
+    QString maildir(const QString& user) const;
 
     static QString host() { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return port_; }
@@ -77,7 +83,6 @@ private:
     bool waitUntilListening(quint16 port);
     bool launch(QString* error, bool keepPorts);
     void endClientProcesses();
-    QString maildir(const QString& user) const;
 
     Options options_;
     QTemporaryDir dir_;

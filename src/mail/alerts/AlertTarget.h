@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the new-mail alerts need from the main window.
+#include "mail/arrivals/AccountNews.h"
 #include "platform/base/Win32Types.h"
 
 #include <QString>
@@ -25,6 +26,12 @@ public:
     virtual void ShowDesktopNotification(const QString& summary, const QString& body) = 0;
     // The number of new messages drawn on the tray icon's pictures; 0 draws none.
     virtual void ShowNewMailCount(int count) = 0;
+    // What has been read of the account's new messages since the last notification (senders,
+    // subjects), handed over once; nothing when none was read.
+    virtual AccountNews TakeNews(int account) {
+        (void)account;
+        return {};
+    }
 };
 
 } // namespace postlark

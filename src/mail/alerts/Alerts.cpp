@@ -3,6 +3,7 @@
 
 #include "mail/alerts/AlertTarget.h"
 #include "mail/alerts/ShellExecuteMessages.h"
+#include "mail/arrivals/NotificationText.h"
 #include "mail/check/CheckRun.h"
 #include "platform/shell/MailClient.h"
 #include "platform/shell/PlaySound.h"
@@ -47,18 +48,19 @@ void LaunchPrograms(const AlertTarget& target, const std::vector<std::int16_t>& 
     }
 }
 
-// One line per account with mail: "address: n new".
-QString NotificationBody(const AlertTarget& target, const std::vector<std::int16_t>& results,
-                         const std::vector<std::string>& counts) {
-    QStringList lines;
+// The accounts with mail, with what was read of their new messages, in list order.
+std::vector<AccountMail> MailWaiting(AlertTarget& target, const std::vector<std::int16_t>& results,
+                                     const std::vector<std::string>& counts) {
+    std::vector<AccountMail> accounts;
     for (int i = 0; i < target.AccountRowCount(); ++i) {
         if (!HasMail(results, i))
             continue;
         const std::string count =
             i < static_cast<int>(counts.size()) ? counts[static_cast<size_t>(i)] : "";
-        lines << target.AccountRowText(i) + ": " + AnsiToQString(count) + " new";
+        accounts.push_back({target.AccountRowText(i), NewMessageTotal({1}, {count}),
+                            target.TakeNews(i)});
     }
-    return lines.join('\n');
+    return accounts;
 }
 
 } // namespace
@@ -116,9 +118,13 @@ void RaiseAlerts(AlertTarget& target, const std::vector<std::int16_t>& results,
     if (lastCheckStatus)
         target.SetStatusText(CheckRun::LastCheckText(", new messages."));
     // The desktop's notification does not take the keyboard: it goes out before the message.
-    if (AlertOn("AlertNotify", 0))
-        target.ShowDesktopNotification("New mail",
-                                       NotificationBody(target, summaryResults, summaryCounts));
+    if (AlertOn("AlertNotify", 0)) {
+        const NotifyStyle style =
+            NotifyStyleFromNumber(SettingsStore::GetInteger("AlertNotifyStyle", 1));
+        const std::vector<AccountMail> accounts = MailWaiting(target, summaryResults, summaryCounts);
+        target.ShowDesktopNotification(NotificationSummary(style, accounts),
+                                       NotificationBody(style, accounts));
+    }
     if (AlertOn("AlertMsg", 1))
         MsgBox("You have new mail in accounts:\r\n" + accounts, vbInformation,
                "Mail Notification - Postlark");

@@ -50,7 +50,8 @@ void MailLink::Begin(std::int16_t account, const QString& server,
     socket_.LocalPort = 0;
     socket_.Connect(server, address, 110); // parsed once, for both
     if (imapActive_)
-        imap_->BeginDialogue(address.tls, std::move(credentials), address.startTls);
+        imap_->BeginDialogue(address.tls, std::move(credentials), address.startTls,
+                             address.mailbox);
     else
         probe_->BeginDialogue(std::move(credentials), address.startTls, address.tls);
     if (socket_.State() == Winsock::sckError)

@@ -8,13 +8,20 @@ namespace postlark {
 
 namespace {
 
-// The length announced by a line ending in "{n}" (or "{n+}"); -1 for a line that announces no
-// literal, -2 for a length over the limit.
-qsizetype LiteralLength(const QByteArray& buffer, qsizetype begin, qsizetype end) {
+// A literal announced at the end of a line: "{n}" (or "{n+}"), its braces at `open` and
+// `close`. `length` is -1 when the line announces none, -2 when the length cannot be a number
+// IMAP states.
+struct Literal {
+    qint64 length = -1;
+    qsizetype open = 0;
+    qsizetype close = 0;
+};
+
+Literal AnnouncedLiteral(const QByteArray& buffer, qsizetype begin, qsizetype end) {
     if (end > begin && buffer[end - 1] == '\r')
         --end;
     if (end - begin < 3 || buffer[end - 1] != '}')
-        return -1;
+        return {};
     qsizetype digitsEnd = end - 1;
     if (buffer[digitsEnd - 1] == '+')
         --digitsEnd;
@@ -22,13 +29,13 @@ qsizetype LiteralLength(const QByteArray& buffer, qsizetype begin, qsizetype end
     while (open > begin && buffer[open - 1] >= '0' && buffer[open - 1] <= '9')
         --open;
     if (open == digitsEnd || open == begin || buffer[open - 1] != '{')
-        return -1;
-    if (digitsEnd - open > 6)
-        return -2;
-    qsizetype length = 0;
+        return {};
+    if (digitsEnd - open > 10)
+        return {-2, open - 1, end - 1};
+    qint64 length = 0;
     for (qsizetype i = open; i < digitsEnd; ++i)
         length = length * 10 + (buffer[i] - '0');
-    return length > ImapReader::kMaxLine ? -2 : length;
+    return {length, open - 1, end - 1};
 }
 
 // The response's first word after the tag, when the first line has got that far.
@@ -49,6 +56,8 @@ bool StartsWithWord(const QByteArray& buffer, qsizetype wordAt, const char* word
 
 // The SEARCH numbers are dropped in pieces of at least this size.
 constexpr qsizetype kSearchPiece = 4096;
+// Of which this much of the end is kept.
+constexpr qsizetype kSearchTail = 2048;
 
 } // namespace
 
@@ -74,7 +83,8 @@ ImapReader::Opening ImapReader::FirstLineOpening() const {
 
 void ImapReader::DropSearchItems(qsizetype limit) {
     constexpr qsizetype kFirstItem = 9; // after "* SEARCH "
-    const qsizetype lastSpace = buffer_.lastIndexOf(' ', limit - 1);
+    // The last numbers stay: they are the newest messages, whose headers may be read.
+    const qsizetype lastSpace = buffer_.lastIndexOf(' ', limit - 1 - kSearchTail);
     if (lastSpace < kFirstItem)
         return;
     qsizetype counted = 0;
@@ -98,11 +108,23 @@ void ImapReader::DropSearchItems(qsizetype limit) {
     searchedTo_ = std::max<qsizetype>(kFirstItem, searchedTo_ - (lastSpace + 1 - kFirstItem));
 }
 
+bool ImapReader::ReadingFetch() const {
+    if (!buffer_.startsWith("* "))
+        return false;
+    qsizetype word = 2;
+    while (word < buffer_.size() && buffer_[word] >= '0' && buffer_[word] <= '9')
+        ++word;
+    return word > 2 && word < buffer_.size() && buffer_[word] == ' ' &&
+           StartsWithWord(buffer_, word + 1, "FETCH");
+}
+
 void ImapReader::Clear() {
     buffer_.clear();
     lineStart_ = 0;
     searchedTo_ = 0;
     literalEnd_ = -1;
+    literalCut_ = 0;
+    cutFetch_ = false;
     refused_ = false;
     dropped_ = lastDropped_ = 0;
 }
@@ -114,6 +136,13 @@ ImapReader::Status ImapReader::Next(QByteArray* response) {
         if (literalEnd_ >= 0) {
             if (buffer_.size() < literalEnd_)
                 return Status::Incomplete;
+            if (literalCut_ > 0) {
+                const qint64 drop = std::min<qint64>(literalCut_, buffer_.size() - literalEnd_);
+                buffer_.remove(literalEnd_, static_cast<qsizetype>(drop));
+                literalCut_ -= drop;
+                if (literalCut_ > 0)
+                    return Status::Incomplete;
+            }
             lineStart_ = searchedTo_ = literalEnd_;
             literalEnd_ = -1;
         }
@@ -128,14 +157,25 @@ ImapReader::Status ImapReader::Next(QByteArray* response) {
             refused_ = searchedTo_ - lineStart_ > kMaxLine || searchedTo_ > kMaxResponse;
             return refused_ ? Status::TooLong : Status::Incomplete;
         }
-        const qsizetype literal =
-            opening == Opening::LiteralsAllowed ? LiteralLength(buffer_, lineStart_, end) : -1;
-        if (end - lineStart_ > kMaxLine || literal == -2 || end + 1 + literal > kMaxResponse) {
+        Literal literal = opening == Opening::LiteralsAllowed
+                              ? AnnouncedLiteral(buffer_, lineStart_, end)
+                              : Literal{};
+        if (literal.length > kMaxLine && cutFetch_ && ReadingFetch()) {
+            // The first kMaxLine bytes are kept, announced as such; the rest is dropped.
+            const QByteArray kept = QByteArray::number(kMaxLine);
+            const qsizetype digits = literal.close - literal.open - 1;
+            buffer_.replace(literal.open + 1, digits, kept);
+            end += kept.size() - digits;
+            literalCut_ = literal.length - kMaxLine;
+            literal.length = kMaxLine;
+        }
+        if (end - lineStart_ > kMaxLine || literal.length == -2 || literal.length > kMaxLine ||
+            end + 1 + literal.length > kMaxResponse) {
             refused_ = true;
             continue;
         }
-        if (literal >= 0) {
-            literalEnd_ = end + 1 + literal;
+        if (literal.length >= 0) {
+            literalEnd_ = end + 1 + static_cast<qsizetype>(literal.length);
             continue;
         }
         *response = buffer_.left(end > 0 && buffer_[end - 1] == '\r' ? end - 1 : end);

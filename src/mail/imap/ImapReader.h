@@ -7,7 +7,10 @@
 // continuation request and the lists of atoms (CAPABILITY, ENABLED, FLAGS, SEARCH) end at their
 // first line, whatever it ends in. A line or literal over 64 KiB, or a response over 256 KiB, is
 // refused, except the numbers of an untagged SEARCH: they are counted as they arrive and
-// dropped, so a SEARCH of any length takes bounded memory.
+// dropped (all but the last ones, about 2 KiB of them), so a SEARCH of any length takes
+// bounded memory. While literals of FETCH responses are cut, a literal of an untagged FETCH
+// over 64 KiB is not refused: its first 64 KiB are kept, announced as "{65536}", and the rest
+// is dropped as it arrives.
 #include <QByteArray>
 
 namespace postlark {
@@ -22,6 +25,9 @@ public:
     // Forgets everything received so far.
     void Clear();
     void Append(const QByteArray& data) { buffer_ += data; }
+    // Whether long literals of untagged FETCH responses are cut rather than refused; off after
+    // Clear.
+    void CutFetchLiterals(bool cut) { cutFetch_ = cut; }
     // Takes the next whole response off the front into `response`, without its last line end.
     // After TooLong the reader stays refused until it is cleared.
     Status Next(QByteArray* response);
@@ -35,11 +41,15 @@ private:
     Opening FirstLineOpening() const;
     // Counts and drops the whole numbers of a streaming SEARCH line up to `limit`.
     void DropSearchItems(qsizetype limit);
+    // Whether the response being read is an untagged FETCH.
+    bool ReadingFetch() const;
 
     QByteArray buffer_;
     qsizetype lineStart_ = 0;   // where the response's current line begins
     qsizetype searchedTo_ = 0;  // no LF before this point of the current line
     qsizetype literalEnd_ = -1; // end of a literal still arriving
+    qint64 literalCut_ = 0;     // bytes of that literal to drop after its end
+    bool cutFetch_ = false;
     bool refused_ = false;
     qint64 dropped_ = 0;     // of the SEARCH response being read
     qint64 lastDropped_ = 0; // of the response last taken

@@ -145,7 +145,11 @@ QString ImapResponse::Text() const {
     return shown.simplified().left(200);
 }
 
-std::optional<ImapResponse::Unseen> ImapResponse::InboxUnseen() const {
+std::optional<QByteArray> ImapResponse::ReadString(const QByteArray& text, qsizetype& at) {
+    return ReadAString(text, at);
+}
+
+std::optional<ImapResponse::Unseen> ImapResponse::MailboxUnseen(const QByteArray& asked) const {
     if (word != "STATUS")
         return std::nullopt;
     qsizetype at = 0;
@@ -153,7 +157,8 @@ std::optional<ImapResponse::Unseen> ImapResponse::InboxUnseen() const {
     if (!mailbox)
         return std::nullopt;
     Unseen unseen;
-    unseen.inbox = mailbox->toUpper() == "INBOX";
+    const bool inbox = asked.toUpper() == "INBOX";
+    unseen.inbox = inbox ? mailbox->toUpper() == "INBOX" : *mailbox == asked;
     while (at < rest.size() && rest[at] == ' ')
         ++at;
     const qsizetype close = rest.indexOf(')', at);

@@ -22,6 +22,9 @@ struct ImapResponse {
 
     // Nothing when the text has no tag and word; a continuation needs neither.
     static std::optional<ImapResponse> Parse(const QByteArray& text);
+    // Reads an atom, quoted string or literal at `at` of a response's text and moves `at` past
+    // it; nothing when none stands there whole.
+    static std::optional<QByteArray> ReadString(const QByteArray& text, qsizetype& at);
 
     // The capabilities announced (upper case): the list of a CAPABILITY response, or the
     // "[CAPABILITY ...]" code opening the text of an OK or PREAUTH; nothing when none.
@@ -33,13 +36,15 @@ struct ImapResponse {
     // read it: UTF-8, control characters dropped, white space folded, at most 200 characters.
     QString Text() const;
 
-    // What a STATUS response says about the INBOX.
+    // What a STATUS response says about the INBOX (or the mailbox asked for).
     struct Unseen {
-        bool inbox = false;          // the response is about the INBOX
+        bool inbox = false;          // the response is about the INBOX (the mailbox asked for)
         std::optional<qint64> count; // its UNSEEN value, when one is there and reads as a count
     };
     // Only for a STATUS response; nothing when it cannot be read at all.
-    std::optional<Unseen> InboxUnseen() const;
+    std::optional<Unseen> InboxUnseen() const { return MailboxUnseen("INBOX"); }
+    // The same for the mailbox named `mailbox` on the wire (modified UTF-7; INBOX in any case).
+    std::optional<Unseen> MailboxUnseen(const QByteArray& mailbox) const;
 
     // The number of messages a SEARCH response lists (those the reader dropped included), or
     // the COUNT of an ESEARCH response; nothing for other responses, or for a count that cannot

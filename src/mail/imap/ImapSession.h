@@ -87,6 +87,9 @@ public:
     void SendCommand(const QByteArray& command);
     // Sends a line as it is (a command's continuation, IDLE's DONE).
     void Send(const QByteArray& line);
+    // Whether literals of untagged FETCH responses over 64 KiB are cut instead of failing the
+    // session (see ImapReader); off again on a new connection.
+    void CutFetchLiterals(bool cut) { reader_.CutFetchLiterals(cut); }
     // Sends LOGOUT; the server's BYE no longer fails the session.
     void Logout();
     // Judges nothing more and forgets what was received and any log-in piece not yet sent.

@@ -31,8 +31,15 @@ enum : std::int32_t {
     ReadCapaList = 5, // its list, up to the line "."
     AwaitQuit = 6,
     AwaitStls = 7,
-    AwaitAuth = 8, // AUTH with a token sent
+    AwaitAuth = 8,         // AUTH with a token sent
+    ReadHeaders = 9,       // after STAT, UIDL and TOP for the reader (headers_ knows which)
+    QuitAfterHeaders = 10, // QUIT after them: whatever comes, the count stands
 };
+
+// Whether the dialogue is past STAT's count and reading headers, or quitting after them.
+bool ReadingHeaders(std::int32_t state) {
+    return state == ReadHeaders || state == QuitAfterHeaders;
+}
 
 const QString kNoStls =
     QStringLiteral("The server does not offer STLS, so the password would travel unencrypted; "
@@ -92,6 +99,7 @@ void Pop3Probe::BeginDialogue(std::optional<StoredCredentials> credentials, bool
     tokenLogIn_.reset();
     tokenRefused_ = false;
     storedPassword_.clear();
+    headers_ = Pop3HeaderFetch(); // a run that was ended leaves a reading unanswered
     credentials_ = std::move(credentials);
     Pop3State = AwaitGreeting;
     pending_.clear();
@@ -105,6 +113,8 @@ void Pop3Probe::OnPop3Reply() {
     for (;;) {
         const qsizetype end = pending_.indexOf('\n');
         if (end < 0 ? pending_.size() > kMaxLine : end > kMaxLine) {
+            if (ReadingHeaders(Pop3State))
+                return AbandonHeaders();
             Finish(ResultFailed);
             return;
         }
@@ -120,6 +130,16 @@ void Pop3Probe::OnPop3Reply() {
 
 void Pop3Probe::HandleReply(const QByteArray& reply) {
     try {
+        if (Pop3State == ReadHeaders) {
+            const QByteArray next = headers_.Take(reply);
+            if (next.isEmpty())
+                return;
+            if (!headers_.Active())
+                Pop3State = QuitAfterHeaders;
+            return SendCommand(std::string_view(next.constData(), next.size()), "");
+        }
+        if (Pop3State == QuitAfterHeaders)
+            return CloseSocket();
         if (Pop3State == ReadCapaList)
             return HandleCapability(reply);
         if (Pop3State == AwaitAuth)
@@ -134,11 +154,13 @@ void Pop3Probe::HandleReply(const QByteArray& reply) {
             return;
         }
         HandlePositiveReply(reply);
-    } catch (const RuntimeError& e) {
-        Finish(e.Number == kWrongEncryptionString ? ResultBadPassword : ResultFailed);
-    } catch (const std::exception&) {
-        // Anything the dialogue cannot make sense of fails this account, not the program.
-        Finish(ResultFailed);
+    } catch (const std::exception& e) {
+        // Anything the dialogue cannot make sense of fails this account, not the program; once
+        // the count is known, only the headers are given up.
+        if (ReadingHeaders(Pop3State))
+            return AbandonHeaders();
+        const auto* error = dynamic_cast<const RuntimeError*>(&e);
+        Finish(error && error->Number == kWrongEncryptionString ? ResultBadPassword : ResultFailed);
     }
 }
 
@@ -176,7 +198,13 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
         SendCommand("STAT", "");
         break;
     case AwaitStat: {
-        verdicts_.RecordCount(ParseStatCount(reply));
+        const std::int16_t count = ParseStatCount(reply);
+        verdicts_.RecordCount(count);
+        if (reader_ && count > 0 && reader_->Wanted()) {
+            Pop3State = ReadHeaders;
+            const QByteArray first = headers_.Begin(*reader_, verdicts_.CurrentAccount, count);
+            return SendCommand(std::string_view(first.constData(), first.size()), "");
+        }
         SendCommand("QUIT", "");
         Pop3State = AwaitQuit;
         break;
@@ -263,8 +291,17 @@ void Pop3Probe::HandleAuthReply(const QByteArray& reply) {
     Finish(ResultFailed, reason);
 }
 
+void Pop3Probe::AbandonHeaders() {
+    Pop3State = QuitAfterHeaders;
+    CloseSocket();
+    headers_.Abandon();
+}
+
 void Pop3Probe::OnConnectionLost() {
-    // Once the count is recorded the verdict stands; before that the account failed.
+    // Once the count is recorded the verdict stands; before that the account failed. A silent
+    // server given up by the check run ends here too.
+    if (ReadingHeaders(Pop3State))
+        return AbandonHeaders();
     if (Pop3State == AwaitQuit)
         CloseSocket();
     else

@@ -3,10 +3,14 @@
 // The POP3 dialogue for one account at a time: USER, PASS, STAT, QUIT (or AUTH with an OAuth2
 // access token in place of USER and PASS), driven by the
 // server's replies; for a pop3:// field first CAPA and STLS, so that the log-in goes over TLS. It
-// records one result code and one message count per account in the run's verdicts.
+// records one result code and one message count per account in the run's verdicts. With a
+// NewMessageReader that wants them, the headers of the messages counted are read between STAT
+// and QUIT (UIDL, TOP n 0); the count stands whatever that reading meets.
 #include "mail/dialogue/CheckVerdicts.h"
 #include "mail/dialogue/IMailSocket.h"
+#include "mail/dialogue/NewMessageReader.h"
 #include "mail/dialogue/StoredCredentials.h"
+#include "mail/pop3/Pop3HeaderFetch.h"
 
 #include <QString>
 
@@ -37,6 +41,9 @@ public:
     QString FailureReason() const { return reason_; }
     // Whether the last dialogue failed because the server refused the OAuth2 access token.
     bool TokenRefused() const { return tokenRefused_; }
+    // Who reads the headers of the messages waiting, from the next dialogue on; null for the
+    // count alone. The reader outlives the probe or is taken away first.
+    void SetNewMessageReader(NewMessageReader* reader) { reader_ = reader; }
 
     std::int32_t Pop3State = 0;
 
@@ -50,6 +57,8 @@ private:
     void CloseSocket();
     void SendCommand(std::string_view verb, const std::string& argument);
     void Finish(std::int16_t result, const QString& reason = QString());
+    // Ends the header reading with the connection, keeping the count.
+    void AbandonHeaders();
 
     IMailSocket& socket_;
     CheckVerdicts& verdicts_;
@@ -63,6 +72,8 @@ private:
     QString reason_;
     std::optional<bool> tokenLogIn_; // AUTH with a token was sent: whether OAUTHBEARER
     bool tokenRefused_ = false;
+    NewMessageReader* reader_ = nullptr;
+    Pop3HeaderFetch headers_;
 };
 
 } // namespace postlark

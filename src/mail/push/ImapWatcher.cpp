@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mail/push/ImapWatcher.h"
 
+#include "mail/imap/FetchResponse.h"
 #include "mail/imap/ImapResponse.h"
+#include "mail/imap/MailboxName.h"
 #include "mail/push/PushClock.h"
 #include "platform/net/ServerAddress.h"
 #include "platform/net/Winsock.h"
@@ -91,6 +93,8 @@ void ImapWatcher::Drop() {
     retry_->Stop();
     pause_->Stop();
     exists_.reset();
+    pending_.reset();
+    headers_.Abandon();
     session_.End();
     socket_->Close();
     step_ = Step::Waiting;
@@ -123,6 +127,8 @@ void ImapWatcher::Dial() {
     counted_ = false;
     step_ = Step::LoggingIn;
     const ServerAddress address = ParseServerField(account_.server);
+    mailbox_ = address.mailbox.isEmpty() ? QStringLiteral("INBOX") : address.mailbox;
+    uidValidity_.clear();
     socket_->KeepAlive = {1, static_cast<unsigned long>(timing_.keepAliveIdle.count()),
                           static_cast<unsigned long>(timing_.keepAliveInterval.count())};
     session_.Begin(address.tls, true, address.startTls);
@@ -181,6 +187,12 @@ void ImapWatcher::LoggedIn() {
 
 void ImapWatcher::Untagged(const ImapResponse& response) {
     const QByteArray& word = response.word;
+    if (step_ == Step::Headers && headers_.Untagged(response))
+        return;
+    if (step_ == Step::Examine && !UidValidityOf(response).isEmpty()) {
+        uidValidity_ = UidValidityOf(response);
+        return;
+    }
     if (step_ == Step::Count && (word == "SEARCH" || word == "ESEARCH")) {
         const std::optional<qint64> count = response.SearchCount();
         if (!count)
@@ -198,22 +210,24 @@ void ImapWatcher::Tagged(const ImapResponse& response) {
     switch (step_) {
     case Step::Identify:
         return Examine(); // whatever the answer: ID only informs the server
-    case Step::Examine:
-        return ok ? CountUnseen() : Fail(kNoInbox);
-    case Step::Count: {
+    case Step::Examine: {
+        if (ok)
+            return CountUnseen();
+        const QByteArray code = response.Code();
+        if (mailbox_ == QStringLiteral("INBOX"))
+            return Fail(kNoInbox);
+        if (code.isEmpty() || code == "NONEXISTENT")
+            return Fail(QStringLiteral("No such mailbox: ") + mailbox_);
+        return Fail(QStringLiteral("The server did not open the mailbox ") + mailbox_);
+    }
+    case Step::Count:
         if (!ok || unseen_ < 0)
             return Fail(ImapSession::kCountUnreadable);
-        const qint64 count = unseen_;
-        if (!counted_) {
-            counted_ = true;
-            goodSince_ = clock_.Now();
-        }
-        report_({PushReport::Kind::Count, count, QString()});
-        if (step_ != Step::Count)
-            return; // the owner stopped or restarted the watcher meanwhile
-        // A change during the count is counted once IDLE has begun and the pause is over.
-        return EnterIdle();
-    }
+        return Counted(unseen_);
+    case Step::Headers:
+        if (headers_.Tagged(response) && step_ == Step::Headers)
+            ReportAndIdle(*std::exchange(pending_, std::nullopt));
+        return;
     case Step::IdleContinuation:
     case Step::IdleDone:
         if (ok && step_ == Step::IdleDone)
@@ -275,7 +289,7 @@ bool ImapWatcher::StartTls() {
 
 void ImapWatcher::Examine() {
     step_ = Step::Examine;
-    session_.SendCommand("EXAMINE INBOX");
+    session_.SendCommand("EXAMINE " + MailboxArgument(mailbox_));
 }
 
 void ImapWatcher::OnMailboxEvent(const ImapResponse& response) {
@@ -316,6 +330,30 @@ void ImapWatcher::CountUnseen() {
                                                  : "SEARCH UNSEEN");
 }
 
+void ImapWatcher::Counted(qint64 count) {
+    if (!counted_) {
+        counted_ = true;
+        goodSince_ = clock_.Now();
+    }
+    // A count above the last one reported (none: 0) may name new messages.
+    if (count > reported_.value_or(0) && reader_ && reader_->Wanted()) {
+        step_ = Step::Headers;
+        pending_ = count;
+        return headers_.Begin(*reader_, readerAccount_, uidValidity_);
+    }
+    ReportAndIdle(count);
+}
+
+void ImapWatcher::ReportAndIdle(qint64 count) {
+    const Step step = step_;
+    reported_ = count;
+    report_({PushReport::Kind::Count, count, QString()});
+    if (step_ != step)
+        return; // the owner stopped or restarted the watcher meanwhile
+    // A change during the count is counted once IDLE has begun and the pause is over.
+    EnterIdle();
+}
+
 void ImapWatcher::EnterIdle() {
     step_ = Step::IdleContinuation;
     session_.SendCommand("IDLE");
@@ -336,6 +374,8 @@ void ImapWatcher::ArmSilence() {
 
 void ImapWatcher::Fail(const QString& reason) {
     const bool counted = counted_;
+    // A count whose headers were being read still stands.
+    const std::optional<qint64> pending = pending_;
     // A minute of good connection earns the back-off its first, short wait again.
     if (counted && clock_.Now() - goodSince_ >= timing_.goodConnection)
         backOff_ = timing_.backOffFirst;
@@ -343,6 +383,10 @@ void ImapWatcher::Fail(const QString& reason) {
     const std::chrono::milliseconds wait = backOff_;
     backOff_ = std::min(backOff_ * 2, timing_.backOffMost);
     retry_->Start(wait);
+    if (pending) {
+        reported_ = *pending;
+        report_({PushReport::Kind::Count, *pending, QString()});
+    }
     report_({counted ? PushReport::Kind::Dropped : PushReport::Kind::AttemptFailed, 0, reason});
 }
 

@@ -1,22 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Keeps one IMAP account's INBOX watched over a connection of its own: logs in through the
-// same session as the check, introduces itself (ID) where the server asks for that, opens the
-// INBOX read-only (EXAMINE), counts its unseen messages, then waits in IDLE for the server to
-// announce a change, after which it counts again. A change is a new message count (EXISTS), an
-// EXPUNGE or a flag change (FETCH); an EXISTS that repeats the count is none, and counts are at
-// least a second apart (a change meanwhile is counted at the end of that second). IDLE is renewed
-// every 25 minutes. A failure reconnects after a back-off (5 s doubling to 5 minutes, from 5 s
-// again after a minute of good connection); a refused password, or a server without IDLE or
-// refusing it, stops the watcher for good. Between server messages and its timers it sleeps.
+// Keeps one IMAP account's mailbox (the INBOX unless the server field names another) watched
+// over a connection of its own: logs in through the same session as the check, introduces
+// itself (ID) where the server asks for that, opens the mailbox read-only (EXAMINE), counts its
+// unseen messages, then waits in IDLE for the server to announce a change, after which it
+// counts again. A change is a new message count (EXISTS), an EXPUNGE or a flag change (FETCH);
+// an EXISTS that repeats the count is none, and counts are at least a second apart (a change
+// meanwhile is counted at the end of that second). When a reader wants the headers of new
+// messages and the count has risen, they are read (NewHeaderFetch) before the count is reported
+// and IDLE begins again. IDLE is renewed every 25 minutes. A failure reconnects after a
+// back-off (5 s doubling to 5 minutes, from 5 s again after a minute of good connection); a
+// refused password, or a server without IDLE or refusing it, stops the watcher for good.
+// Between server messages and its timers it sleeps.
 #include "mail/check/CredentialSource.h"
 #include "mail/dialogue/IMailSocket.h"
 #include "mail/imap/ImapSession.h"
+#include "mail/imap/NewHeaderFetch.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,7 +44,7 @@ struct PushAccount {
 // What a watcher tells its owner.
 struct PushReport {
     enum class Kind {
-        Count,         // the INBOX's unseen messages (`count`)
+        Count,         // the mailbox's unseen messages (`count`)
         BadPassword,   // the server refused the log-in; the watcher has stopped
         AttemptFailed, // a connection attempt failed before the first count; retrying
         Dropped,       // a counted connection was lost; retrying
@@ -72,6 +77,7 @@ public:
         Identify,  // ID sent
         Examine,
         Count,
+        Headers, // the headers of new messages are being read
         IdleContinuation,
         Idling,
         IdleDone,
@@ -90,6 +96,11 @@ public:
     void SetCredentialSource(CredentialSource* source, CredentialAccount account) {
         credentials_ = source;
         credentialAccount_ = std::move(account);
+    }
+    // Who reads the headers of new messages, as account `account` (nobody when null).
+    void SetNewMessageReader(NewMessageReader* reader, std::int16_t account) {
+        reader_ = reader;
+        readerAccount_ = account;
     }
     // Connects now.
     void Start();
@@ -126,6 +137,8 @@ private:
     void OnMailboxEvent(const ImapResponse& response);
     void RecountSoon();
     void CountUnseen();
+    void Counted(qint64 count);
+    void ReportAndIdle(qint64 count);
     void EnterIdle();
     void EndIdle();
     void ArmSilence();
@@ -147,7 +160,14 @@ private:
     std::unique_ptr<PushTimer> silence_, renew_, retry_, pause_;
     ImapSession session_;
     Step step_ = Step::Waiting;
-    qint64 unseen_ = -1;           // from the SEARCH in progress
+    QString mailbox_;        // as the server field names it
+    QByteArray uidValidity_; // of the mailbox examined
+    NewMessageReader* reader_ = nullptr;
+    std::int16_t readerAccount_ = 0;
+    NewHeaderFetch headers_{session_};
+    std::optional<qint64> reported_; // the last count reported
+    std::optional<qint64> pending_;  // a count to report once the headers are read
+    qint64 unseen_ = -1;             // from the SEARCH in progress
     std::optional<qint64> exists_; // the message count, as the server last stated it
     bool changed_ = false;         // the mailbox changed since the count in progress began
     std::chrono::milliseconds lastCountAt_{0}; // when the last count was asked for

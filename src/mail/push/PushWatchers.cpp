@@ -139,12 +139,20 @@ void PushWatchers::StartWatcher(Entry& entry) {
     entry.watcher = std::make_unique<ImapWatcher>(
         PushAccount{AnsiToQString(identity.server), identity.user, identity.password}, key_, clock_,
         [this, raw](const PushReport& report) { OnReport(raw, report); }, timing_);
+    entry.watcher->SetNewMessageReader(reader_, static_cast<std::int16_t>(identity.number));
     if (credentials_)
         entry.watcher->SetCredentialSource(
             credentials_,
             CredentialAccount{static_cast<std::int16_t>(identity.number), identity.address,
                               identity.server, identity.user, identity.password});
     entry.watcher->Start();
+}
+
+void PushWatchers::SetNewMessageReader(NewMessageReader* reader) {
+    reader_ = reader;
+    for (auto& entry : entries_)
+        entry->watcher->SetNewMessageReader(reader,
+                                            static_cast<std::int16_t>(entry->identity.number));
 }
 
 void PushWatchers::CheckedByHand(int account, std::int16_t result) {

@@ -66,6 +66,8 @@ public:
 
     // Where the watchers made from now on get credentials beyond the stored password.
     void SetCredentialSource(CredentialSource* source) { credentials_ = source; }
+    // Who reads the headers of new messages for every watcher (nobody when null).
+    void SetNewMessageReader(NewMessageReader* reader);
     // The waits of the watchers made from now on (tests shorten them).
     void SetTiming(PushTiming timing) { timing_ = timing; }
 
@@ -102,6 +104,7 @@ private:
     PushView& view_;
     std::string key_;
     CredentialSource* credentials_ = nullptr;
+    NewMessageReader* reader_ = nullptr;
     PushClock& clock_;
     PushTiming timing_;
     std::vector<std::unique_ptr<Entry>> entries_;

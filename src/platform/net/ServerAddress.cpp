@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/net/ServerAddress.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <arpa/inet.h>
 
@@ -80,6 +82,63 @@ ServerAddress TakeMechanism(QString* rest, const ServerAddress& scheme) {
 }
 
 const QString kBadPort = QStringLiteral("The port must be a number from 1 to 65535.");
+const QString kPathNotImap =
+    QStringLiteral("Only an IMAP server field can name a mailbox, as imaps://host/Folder.");
+
+int HexValue(QChar c) {
+    if (c >= u'0' && c <= u'9')
+        return c.unicode() - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c.unicode() - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c.unicode() - u'A' + 10;
+    return -1;
+}
+
+// The mailbox named by the path after the host ("/Lists/Work"): percent escapes are UTF-8
+// bytes, other characters stand for themselves. The name, or the reason it is refused.
+ServerAddress TakeMailbox(const QString& path) {
+    QString name;
+    QByteArray escaped; // escapes not yet read as UTF-8
+    bool utf8Error = false;
+    const auto flush = [&] {
+        if (escaped.isEmpty())
+            return;
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        name += utf8.decode(escaped);
+        utf8Error = utf8Error || utf8.hasError();
+        escaped.clear();
+    };
+    for (qsizetype i = 1; i < path.size(); ++i) {
+        const QChar c = path[i];
+        if (c == u'%') {
+            const int high = i + 2 < path.size() ? HexValue(path[i + 1]) : -1;
+            const int low = high >= 0 ? HexValue(path[i + 2]) : -1;
+            if (low < 0)
+                return Invalid(QStringLiteral("Write a \"%\" in the mailbox name as %25."));
+            escaped += static_cast<char>(high * 16 + low);
+            i += 2;
+            continue;
+        }
+        flush();
+        if (c == u'?' || c == u'#' || c == u';')
+            return Invalid(QStringLiteral("Write a \"%1\" in the mailbox name as %%2.")
+                               .arg(QString(c), QString::number(c.unicode(), 16).toUpper()));
+        name += c;
+    }
+    flush();
+    if (utf8Error)
+        return Invalid(QStringLiteral("The mailbox name's percent escapes are not UTF-8."));
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control)
+            return Invalid(QStringLiteral("The mailbox name contains a control character."));
+    }
+    ServerAddress named;
+    const bool inbox =
+        name.isEmpty() || name.compare(QStringLiteral("INBOX"), Qt::CaseInsensitive) == 0;
+    named.mailbox = inbox ? QStringLiteral("INBOX") : name;
+    return named;
+}
 
 } // namespace
 
@@ -87,13 +146,15 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
     const QString text = field.trimmed();
     if (text.isEmpty())
         return Invalid(QStringLiteral("The server name is empty."));
-    if (HasBadCharacter(text))
+    const qsizetype schemeEnd = text.indexOf(QStringLiteral("://"));
+    // A scheme form's path begins at the first "/" after the scheme.
+    const qsizetype pathAt = schemeEnd >= 0 ? text.indexOf(u'/', schemeEnd + 3) : -1;
+    if (HasBadCharacter(text.left(pathAt)))
         return Invalid(QStringLiteral("The server name contains spaces or control characters."));
 
     ServerAddress result;
     result.port = defaultPort;
     QString rest = text;
-    const qsizetype schemeEnd = text.indexOf(QStringLiteral("://"));
     if (schemeEnd >= 0) {
         const QString scheme = text.left(schemeEnd).toLower();
         if (scheme == QStringLiteral("pop3") || scheme == QStringLiteral("pop3+insecure")) {
@@ -115,7 +176,12 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
                                           "imaps://, pop3+insecure:// or imap+insecure://.")
                                .arg(text.left(schemeEnd)));
         }
-        rest = text.mid(schemeEnd + 3);
+        rest = text.mid(schemeEnd + 3, pathAt < 0 ? -1 : pathAt - schemeEnd - 3);
+        if (pathAt >= 0 && !result.imap)
+            return Invalid(kPathNotImap);
+        if (pathAt >= 0 && HasBadCharacter(text.mid(pathAt)))
+            return Invalid(QStringLiteral("The mailbox name contains spaces or control characters; "
+                                          "write a space as %20."));
         if (rest.startsWith(QStringLiteral(";AUTH="), Qt::CaseInsensitive)) {
             const ServerAddress named = TakeMechanism(&rest, result);
             if (!named.error.isEmpty())
@@ -142,6 +208,8 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
         }
     };
     if (std::any_of(rest.begin(), rest.end(), forbidden)) {
+        if (schemeEnd < 0 && rest.contains(u'/'))
+            return Invalid(kPathNotImap);
         for (const QChar c : kForbidden) {
             if (rest.contains(c))
                 return Invalid(QStringLiteral("The server name contains \"%1\".").arg(c));
@@ -186,6 +254,12 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
         return Invalid(QStringLiteral("The server name is empty."));
     if (result.port == 0)
         return Invalid(kBadPort);
+    if (result.imap) {
+        const ServerAddress named = TakeMailbox(pathAt < 0 ? QString() : text.mid(pathAt));
+        if (!named.error.isEmpty())
+            return named;
+        result.mailbox = named.mailbox;
+    }
     result.host = host;
     result.valid = true;
     return result;

@@ -9,6 +9,9 @@
 // TLS). A plain host name is POP3 on the default port, plain text. A scheme form may name the
 // sign-in mechanism before the host as URLs for IMAP and POP3 do ("imaps://;AUTH=XOAUTH2@host",
 // "pop3s://;AUTH=OAUTHBEARER@host"); only the OAuth2 mechanisms are known, and only over TLS.
+// An IMAP form may name the mailbox after the host as IMAP URLs do ("imaps://host/Lists/Work"):
+// percent-encoded UTF-8, "/" separating the levels as written; characters beyond ASCII may also
+// stand as they are. Without a path, or with "/" alone, the mailbox is the INBOX.
 #include <QString>
 
 namespace postlark {
@@ -23,6 +26,7 @@ struct ServerAddress {
     bool startTls = false; // plain first, upgraded to TLS before any log-in
     bool imap = false;     // IMAP instead of POP3
     SignInMechanism mechanism = SignInMechanism::Password;
+    QString mailbox; // IMAP: the mailbox watched, decoded ("INBOX" by default); POP3: empty
     bool valid = false;
     QString error; // short English reason when not valid
 };

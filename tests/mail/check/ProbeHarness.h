@@ -72,6 +72,10 @@ public:
     QString Reason() const { return link_.FailureReason(); }
     bool TokenRefused() const { return link_.TokenRefused(); }
     Winsock& Socket() { return socket_; }
+    ImapProbe& Imap() { return imap_; }
+    Pop3Probe& Pop3() { return probe_; }
+    // Ends the dialogue as a check run gives up a silent server, or as a Skip does.
+    void GiveUp() { link_.ConnectionLost(); }
 
 private:
     TestEnvironment env_;

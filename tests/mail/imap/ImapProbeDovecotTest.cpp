@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The IMAP probe against a real Dovecot server: unseen counts, log-in with awkward passwords
 // (with and without an initial response), and TLS with certificates it must refuse.
+#include "FakeNewMessageReader.h"
 #include "ProbeHarness.h"
 #include "support/DovecotServer.h"
 #include "support/TestCertificates.h"
 
+#include <QDir>
 #include <gtest/gtest.h>
 #include <memory>
+#include <set>
 
 using namespace postlark::test;
 using postlark::Winsock;
@@ -127,6 +130,43 @@ TEST_F(ImapProbeDovecot, ImapsRefusesCertificatesItCannotVerify) {
     }
     // imap:// upgrades with STARTTLS, checking the certificate the same way: no fallback.
     EXPECT_EQ(Probe(Imap(Start(kSelfSigned)), "mixed", "pw-mixed"), -2);
+}
+
+// The names of the seen messages in a maildir.
+std::set<QString> Seen(const QString& maildir) {
+    std::set<QString> seen;
+    for (const char* sub : {"/new", "/cur"}) {
+        for (const QString& name : QDir(maildir + QLatin1String(sub)).entryList(QDir::Files)) {
+            const qsizetype info = name.indexOf(QStringLiteral(":2,"));
+            if (info >= 0 && name.mid(info + 3).contains(u'S'))
+                seen.insert(name.left(info));
+        }
+    }
+    return seen;
+}
+
+// The headers of the unseen messages are read, and reading them marks none seen.
+TEST_F(ImapProbeDovecot, AReaderGetsTheUnseenHeadersAndNothingBecomesSeen) {
+    const DovecotServer& server = Start(kTrusted);
+    const std::set<QString> seenBefore = Seen(server.maildir("mixed"));
+    ASSERT_EQ(seenBefore.size(), 1u);
+    FakeNewMessageReader reader;
+    harness_.Imap().SetNewMessageReader(&reader);
+    EXPECT_EQ(Probe(Imap(server), "mixed", "pw-mixed"), 1);
+    EXPECT_EQ(harness_.Count(), "2");
+    EXPECT_EQ(reader.present.size(), 2u);
+    EXPECT_FALSE(reader.validity.isEmpty());
+    ASSERT_EQ(reader.headers.size(), 2u);
+    EXPECT_FALSE(reader.countOnly);
+    for (const auto& fetched : reader.headers) {
+        EXPECT_TRUE(fetched.header.startsWith("From: Postlark Test <sender@example.com>\r\n"));
+        EXPECT_TRUE(fetched.header.contains("Subject: Test message "));
+        EXPECT_FALSE(fetched.header.contains("To:")) << "only the fields asked for";
+    }
+    EXPECT_EQ(Seen(server.maildir("mixed")), seenBefore);
+    EXPECT_EQ(Probe(Imap(server), "mixed", "pw-mixed"), 1);
+    EXPECT_EQ(harness_.Count(), "2") << "still unseen for the next check";
+    harness_.Imap().SetNewMessageReader(nullptr);
 }
 
 } // namespace

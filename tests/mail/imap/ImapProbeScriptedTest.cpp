@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The IMAP probe against scripted servers over real sockets: the responses Dovecot does not
 // send, and the exact bytes of what the probe sends.
+#include "FakeNewMessageReader.h"
 #include "ProbeHarness.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
 
 using postlark::Winsock;
+using postlark::test::FakeNewMessageReader;
 using postlark::test::ProbeHarness;
 using postlark::test::ScriptedServer;
 using Script = ScriptedServer::Script;
@@ -34,8 +36,9 @@ protected:
     void Probe(const Script& script, const std::string& user = "alice",
                const std::string& password = "pw-1") {
         server_ = std::make_unique<ScriptedServer>(script);
-        harness_.StoreAccount(Field(*server_).toStdString(), user, password);
-        harness_.Run(Field(*server_));
+        const QString field = Field(*server_) + path_;
+        harness_.StoreAccount(field.toStdString(), user, password);
+        harness_.Run(field);
         ASSERT_FALSE(harness_.TimedOut());
         EXPECT_EQ(harness_.Socket().State(), Winsock::sckClosed);
     }
@@ -54,6 +57,7 @@ protected:
 
     ProbeHarness harness_;
     std::unique_ptr<ScriptedServer> server_;
+    QString path_; // after the host in the server field
 };
 
 TEST_F(ImapProbeScripted, PreauthSkipsTheLogIn) {
@@ -192,6 +196,88 @@ TEST_F(ImapProbeScripted, UndecipherablePasswordIsBadPasswordAndNothingIsSent) {
     harness_.Run(Field(*server_));
     EXPECT_EQ(harness_.Result(), -1);
     EXPECT_TRUE(Lines(1).isEmpty());
+}
+
+// A reader reads the headers of the ids it chose, in a folder named in modified UTF-7 and
+// quoted; FETCH items come in any order, a flag change among them is no header.
+TEST_F(ImapProbeScripted, ReaderGetsTheHeadersItChoseFromTheFolder) {
+    FakeNewMessageReader reader;
+    reader.pick = std::vector<QByteArray>{"7", "9", "8", "12", "4\r\nx", "99"};
+    harness_.Imap().SetNewMessageReader(&reader);
+    path_ = "/Lists/Entw%C3%BCrfe%20neu";
+    const QByteArray item = "BODY[HEADER.FIELDS (FROM SUBJECT DATE MESSAGE-ID)]";
+    Probe(Script()
+              .send(kGreeting)
+              .sendAfterLine("a1 OK\r\n")
+              .sendAfterLine("* STATUS \"Lists/Entw&APw-rfe neu\" (UNSEEN 5)\r\na2 OK\r\n")
+              .sendAfterLine("* 5 EXISTS\r\n* OK [UIDVALIDITY 42] ok\r\na3 OK [READ-ONLY]\r\n")
+              .sendAfterLine("* SEARCH 3 7 8 9 12\r\na4 OK\r\n")
+              .sendAfterLine("* 4 FETCH (" + item + " {15}\r\nSubject: four\r\n UID 9)\r\n" +
+                             "* 2 FETCH (FLAGS (\\Seen))\r\n* 3 FETCH (UID 8 " + item +
+                             " NIL)\r\n* 1 FETCH (UID 7 FLAGS () " + item +
+                             " \"From: a\")\r\na5 OK\r\n")
+              .sendAfterLine("* BYE\r\na6 OK\r\n")
+              .closeConnection());
+    EXPECT_EQ(harness_.Result(), 1);
+    EXPECT_EQ(harness_.Count(), "5");
+    const QByteArray mailbox = "\"Lists/Entw&APw-rfe neu\"";
+    EXPECT_EQ(Lines(6).mid(1),
+              QList<QByteArray>({"a2 STATUS " + mailbox + " (UNSEEN)", "a3 EXAMINE " + mailbox,
+                                 "a4 UID SEARCH UNSEEN",
+                                 "a5 UID FETCH 7:9,12 (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT "
+                                 "DATE MESSAGE-ID)])",
+                                 "a6 LOGOUT"}));
+    EXPECT_EQ(reader.present, (std::vector<QByteArray>{"3", "7", "8", "9", "12"}));
+    EXPECT_EQ(reader.validity, "42");
+    ASSERT_EQ(reader.headers.size(), 3u);
+    EXPECT_FALSE(reader.countOnly);
+    EXPECT_EQ(reader.headers[0].id, "9");
+    EXPECT_EQ(reader.headers[0].header, "Subject: four\r\n");
+    EXPECT_EQ(reader.headers[1].id, "8");
+    EXPECT_EQ(reader.headers[1].header, "");
+    EXPECT_EQ(reader.headers[2].header, "From: a");
+}
+
+// The count stands whatever happens to the reading: a refusal or a lost connection leaves the
+// reader with the count only; without a wish to read, or without mail, nothing is read.
+TEST_F(ImapProbeScripted, ReadingNeverChangesTheVerdict) {
+    const auto counted = [] {
+        return Script()
+            .send(kGreeting)
+            .sendAfterLine("a1 OK\r\n")
+            .sendAfterLine("* STATUS INBOX (UNSEEN 2)\r\na2 OK\r\n");
+    };
+    const auto examined = [&] {
+        return counted().sendAfterLine("a3 OK\r\n").sendAfterLine("* SEARCH 5\r\na4 OK\r\n");
+    };
+    const struct {
+        const char* name;
+        Script script;
+        QList<QByteArray> commands;
+        bool wanted = true;
+    } cases[] = {
+        {"EXAMINE refused",
+         counted().sendAfterLine("a3 NO [CANNOT] no\r\n"),
+         {"AUTHENTICATE", "STATUS", "EXAMINE", "LOGOUT"}},
+        {"FETCH refused",
+         examined().sendAfterLine("a5 NO [SERVERBUG] oops\r\n"),
+         {"AUTHENTICATE", "STATUS", "EXAMINE", "UID", "UID", "LOGOUT"}},
+        {"closed while fetching", examined(), {"AUTHENTICATE", "STATUS", "EXAMINE", "UID", "UID"}},
+        {"not wanted", counted(), {"AUTHENTICATE", "STATUS", "LOGOUT"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeNewMessageReader reader;
+        reader.wanted = c.wanted;
+        harness_.Imap().SetNewMessageReader(&reader);
+        Probe(Script(c.script).expectLine().closeConnection());
+        EXPECT_EQ(harness_.Result(), 1);
+        EXPECT_EQ(harness_.Count(), "2");
+        EXPECT_EQ(reader.answers, c.wanted ? 1 : 0);
+        EXPECT_EQ(reader.countOnly, c.wanted);
+        EXPECT_EQ(Commands(int(c.commands.size())), c.commands);
+    }
+    harness_.Imap().SetNewMessageReader(nullptr);
 }
 
 } // namespace

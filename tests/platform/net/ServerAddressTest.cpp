@@ -81,6 +81,42 @@ TEST(ParseServerField, SignInMechanismBeforeTheHost) {
     EXPECT_EQ(ParseServerField("imaps://;AUTH=XOAUTH2@host").host, "host");
 }
 
+TEST(ParseServerField, AnImapPathNamesTheMailbox) {
+    const struct {
+        const char* field;
+        const char* mailbox;
+        const char* reason = ""; // refused, with this part of the reason
+    } cases[] = {
+        {"imaps://host", "INBOX"},
+        {"imaps://host:993/", "INBOX"},
+        {"imap://host/inbox", "INBOX"},
+        {"imaps://host:993/Lists/Work", "Lists/Work"},
+        {"imaps://;AUTH=XOAUTH2@host/Lists/Work", "Lists/Work"},
+        {"imap+insecure://[::1]:1143/a@b:c/", "a@b:c/"},
+        {"imaps://host/Entw%C3%BCrfe%20alt%2Fx", "Entwürfe alt/x"},
+        {"imaps://host/Entw\xFCrfe", "Entwürfe"}, // the stored text's own character
+        {"pop3s://host", ""},
+        {"imaps://host/My Folder", "", "write a space as %20"},
+        {"imaps://host/50%", "", "%25"},
+        {"imaps://host/%C3(", "", "not UTF-8"},
+        {"imaps://host/a%0D%0Ab", "", "control character"},
+        {"imaps://host/a?b", "", "%3F"},
+        {"pop3s://host/INBOX", "", "Only an IMAP"},
+        {"host/INBOX", "", "Only an IMAP"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        const QByteArray field(c.field);
+        // "\xFC" stands for the one byte the store keeps for it.
+        const auto address = ParseServerField(field.contains("\xFC") ? QString::fromLatin1(field)
+                                                                     : QString::fromUtf8(field));
+        EXPECT_EQ(address.valid, !*c.reason);
+        EXPECT_EQ(address.mailbox, QString::fromUtf8(c.mailbox));
+        EXPECT_TRUE(address.error.contains(QString::fromUtf8(c.reason)))
+            << address.error.toStdString();
+    }
+}
+
 TEST(ParseServerField, DefaultPortAppliesOnlyWithoutPortOrScheme) {
     EXPECT_EQ(ParseServerField("host", 4000).port, 4000);
     EXPECT_EQ(ParseServerField("host:25", 4000).port, 25);
@@ -109,7 +145,7 @@ TEST(ParseServerField, RejectsMalformedFieldsWithAReason) {
         "imap://",
         "imaps://host:0",
         "imaps://user@host",
-        "imap://host/INBOX",
+        "imap://host/%zz",
         "://host",
         "pop3://",
         "pop3s://:995",
