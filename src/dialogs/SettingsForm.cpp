@@ -129,7 +129,7 @@ void SettingsForm::BuildControls() {
     // What the notification tells, beside its box: the box's row has room to its right.
     notifyStyle_ = new QComboBox(alertFrame_);
     notifyStyle_->setObjectName("NotifyStyle");
-    notifyStyle_->addItems({"Count only", "Senders", "Senders and subjects"});
+    notifyStyle_->addItems({"Count only", "Senders", "With subjects"});
     notifyStyle_->setAccessibleName("Desktop notification shows");
     notifyStyle_->setToolTip("What the desktop notification tells of new messages. Senders and "
                              "subjects are read without marking any message as read.");
