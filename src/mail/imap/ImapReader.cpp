@@ -58,6 +58,21 @@ bool StartsWithWord(const QByteArray& buffer, qsizetype wordAt, const char* word
 constexpr qsizetype kSearchPiece = 4096;
 // Of which this much of the end is kept.
 constexpr qsizetype kSearchTail = 2048;
+// A SEARCH item is a number (or a short parenthesised extra); a longer run of characters is no
+// answer of a server, and refusing it wherever it lies makes the outcome the same however the
+// line arrives in pieces.
+constexpr qsizetype kMaxSearchItem = 256;
+
+bool LongSearchItem(const QByteArray& buffer, qsizetype from, qsizetype to) {
+    qsizetype run = 0;
+    for (qsizetype i = from; i < to; ++i) {
+        const char c = buffer[i];
+        run = c == ' ' || c == '\r' || c == '\n' ? 0 : run + 1;
+        if (run > kMaxSearchItem)
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -148,6 +163,11 @@ ImapReader::Status ImapReader::Next(QByteArray* response) {
         }
         qsizetype end = buffer_.indexOf('\n', searchedTo_);
         const Opening opening = lineStart_ == 0 ? FirstLineOpening() : Opening::LiteralsAllowed;
+        if (opening == Opening::Search &&
+            LongSearchItem(buffer_, lineStart_, end < 0 ? buffer_.size() : end)) {
+            refused_ = true;
+            continue;
+        }
         if (opening == Opening::Search && (end < 0 ? buffer_.size() : end) > kSearchPiece) {
             DropSearchItems(end < 0 ? buffer_.size() : end);
             end = buffer_.indexOf('\n', searchedTo_);

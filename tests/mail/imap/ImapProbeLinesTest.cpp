@@ -257,6 +257,22 @@ TEST(ImapReaderPlaces, LiteralsWhereAllowedAndSearchCountedAsItStreams) {
         EXPECT_EQ(parsed->SearchCount(),
                   *odd ? std::nullopt : std::optional<qint64>(pieces * 100 + 1));
     }
+
+    // An item no server sends (found by fuzzing: one just under 64 KiB, followed by more than
+    // the kept tail) is refused whether the line comes whole or in pieces.
+    const QByteArray line = "* SEARCH 1 " + QByteArray(65000, 'h') + ' ' +
+                            QByteArray(3000, '7').replace(0, 1, " ") + "\r\n";
+    for (const qsizetype piece : {line.size(), qsizetype(18)}) {
+        ImapReader reader;
+        ImapReader::Status status = ImapReader::Status::Incomplete;
+        QByteArray response;
+        for (qsizetype at = 0; at < line.size() && status == ImapReader::Status::Incomplete;
+             at += piece) {
+            reader.Append(line.mid(at, piece));
+            status = reader.Next(&response);
+        }
+        EXPECT_EQ(status, ImapReader::Status::TooLong) << piece;
+    }
 }
 
 // What a STATUS response says about the INBOX, in the forms servers write it.
