@@ -9,7 +9,15 @@
 namespace postlark {
 
 Arrivals::Arrivals(std::function<bool()> wanted, std::function<QString(std::int16_t)> accountKey)
-    : wanted_(std::move(wanted)), accountKey_(std::move(accountKey)) {}
+    : wanted_(std::move(wanted)), accountKey_(std::move(accountKey)) {
+    flush_.setSingleShot(true);
+    flush_.setInterval(1000);
+    QObject::connect(&flush_, &QTimer::timeout, [] { ToldState::Flush(); });
+}
+
+Arrivals::~Arrivals() {
+    ToldState::Flush();
+}
 
 bool Arrivals::Wanted() const {
     return wanted_ && wanted_();
@@ -57,7 +65,8 @@ void Arrivals::Fetched(std::int16_t account, std::vector<FetchedHeader> headers,
             news.messages.push_back(DecodeHeader(id, header->header));
     }
     news.more = static_cast<int>(asked.untold.size() - news.messages.size());
-    StateOf(asked.key).MarkTold(asked.uidValidity, asked.untold, asked.present);
+    if (StateOf(asked.key).MarkTold(asked.uidValidity, asked.untold, asked.present))
+        flush_.start();
     AddNews(account, std::move(news));
 }
 

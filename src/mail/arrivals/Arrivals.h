@@ -9,6 +9,7 @@
 #include "mail/dialogue/NewMessageReader.h"
 
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <map>
@@ -20,6 +21,8 @@ public:
     // `wanted`: whether the notification shows more than counts. `accountKey`: the account's
     // identity for ToldState; empty for an account that does not exist (nothing is fetched).
     Arrivals(std::function<bool()> wanted, std::function<QString(std::int16_t)> accountKey);
+    // Writes what is left to write of the told state.
+    ~Arrivals() override;
 
     bool Wanted() const override;
     std::vector<QByteArray> ToFetch(std::int16_t account, const QByteArray& uidValidity,
@@ -48,6 +51,9 @@ private:
     std::map<QString, ToldState> states_; // by account identity, read once
     std::map<std::int16_t, Asked> asked_;
     std::map<std::int16_t, AccountNews> news_;
+    // The told state is written a second after the last change: once per check, however many
+    // accounts it read.
+    QTimer flush_;
 };
 
 } // namespace postlark

@@ -26,13 +26,51 @@ QByteArray Taken(char* text) {
     return result;
 }
 
-// The header's value with its lines unfolded, or nothing when the header is missing.
-std::optional<QByteArray> RawValue(GMimeHeaderList* headers, const char* name) {
-    GMimeHeader* header = g_mime_header_list_get_header(headers, name);
-    if (!header)
-        return std::nullopt;
-    const char* raw = g_mime_header_get_raw_value(header);
-    return Taken(g_mime_utils_header_unfold(raw ? raw : ""));
+// The four fields a notification uses, each unfolded (RFC 5322: a line that begins with a space
+// or tab continues the field before it), the first of each name. Only these values go through
+// GMime's decoders: building a whole message for four short fields cost most of the time.
+struct HeaderFields {
+    std::optional<QByteArray> from, subject, date, messageId;
+};
+
+HeaderFields ReadHeaderFields(const QByteArray& raw) {
+    HeaderFields fields;
+    std::optional<QByteArray>* current = nullptr;
+    for (qsizetype at = 0; at < raw.size();) {
+        qsizetype end = raw.indexOf('\n', at);
+        if (end < 0)
+            end = raw.size();
+        QByteArray line = raw.mid(at, end - at);
+        at = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            break; // the end of the header
+        if (line[0] == ' ' || line[0] == '\t') {
+            if (current && *current)
+                **current += line;
+            continue;
+        }
+        current = nullptr;
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        std::optional<QByteArray>* field = name == "from"         ? &fields.from
+                                           : name == "subject"    ? &fields.subject
+                                           : name == "date"       ? &fields.date
+                                           : name == "message-id" ? &fields.messageId
+                                                                  : nullptr;
+        if (!field || *field)
+            continue; // another field, or a second one of a name already read
+        *field = line.mid(colon + 1);
+        current = field;
+    }
+    // Blanks around a value are not part of it.
+    for (auto* field : {&fields.from, &fields.subject, &fields.date, &fields.messageId})
+        if (*field)
+            **field = (*field)->trimmed();
+    return fields;
 }
 
 // Unstructured text (the subject): the encoded words decoded, or as sent when one is broken.
@@ -90,23 +128,15 @@ QDateTime DecodedDate(const QByteArray& value) {
 ArrivedMessage DecodeHeader(const QByteArray& id, const QByteArray& rawHeader) {
     ArrivedMessage message;
     message.id = id;
-    GMimeParserOptions* options = HeaderParserOptions();
-    const GObjectPtr<GMimeStream> stream(
-        g_mime_stream_mem_new_with_buffer(rawHeader.constData(), rawHeader.size()));
-    const GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-    const GObjectPtr<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), options));
-    if (!parsed)
-        return message;
-    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(parsed.get()));
-    if (const auto from = RawValue(headers, "From"))
-        message.sender = DisplayText(DecodedSender(*from), kMaxSenderLength);
-    if (const auto subject = RawValue(headers, "Subject"))
-        message.subject = DisplayText(DecodedText(*subject), kMaxSubjectLength);
-    if (const auto date = RawValue(headers, "Date"))
-        message.date = DecodedDate(*date);
-    if (const auto messageId = RawValue(headers, "Message-ID"))
-        message.messageId = Taken(g_mime_utils_decode_message_id(messageId->constData()));
+    const HeaderFields fields = ReadHeaderFields(rawHeader);
+    if (fields.from)
+        message.sender = DisplayText(DecodedSender(*fields.from), kMaxSenderLength);
+    if (fields.subject)
+        message.subject = DisplayText(DecodedText(*fields.subject), kMaxSubjectLength);
+    if (fields.date)
+        message.date = DecodedDate(*fields.date);
+    if (fields.messageId)
+        message.messageId = Taken(g_mime_utils_decode_message_id(fields.messageId->constData()));
     return message;
 }
 

@@ -5,14 +5,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
+
+#include <map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace postlark {
 
 namespace {
 
-const QByteArray kFirstLine = "postlark-told 1";
+const QByteArray kFirstLine = "postlark-told 2";
 // Far above what the bound on ids lets a file grow to; a larger file is not ours.
 constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 
@@ -20,6 +25,43 @@ constexpr QFile::Permissions kOwnerFolder = QFile::ReadOwner | QFile::WriteOwner
 
 QByteArray StoredValidity(const QByteArray& uidValidity) {
     return uidValidity.isEmpty() ? QByteArray() : ToldIds::StoredForm(uidValidity);
+}
+
+// The sections of the file, by account hash, as this program knows them.
+struct Table {
+    QString path; // of the file they were read from
+    std::map<QByteArray, QByteArray> sections;
+    bool dirty = false;
+};
+
+Table& Shared() {
+    static Table table;
+    return table;
+}
+
+// The table of the current file, read the first time (or again after the file's place changed).
+Table& Loaded() {
+    Table& table = Shared();
+    const QString path = ToldState::FilePath();
+    if (table.path == path)
+        return table;
+    table = Table{path, {}, false};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize)
+        return table;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    if (lines.size() < 2 || lines.front() != kFirstLine || !lines.back().isEmpty())
+        return table;
+    QByteArray* section = nullptr;
+    for (qsizetype i = 1; i + 1 < lines.size(); ++i) {
+        if (lines[i].startsWith("account ")) {
+            section = &table.sections[lines[i].mid(8)];
+            section->clear();
+        } else if (section) {
+            *section += lines[i] + '\n';
+        }
+    }
+    return table;
 }
 
 } // namespace
@@ -31,22 +73,19 @@ QString ToldState::Folder() {
     return base + "/postlark";
 }
 
-ToldState::ToldState(const QString& accountKey) {
-    const QByteArray hash =
-        QCryptographicHash::hash(accountKey.toUtf8(), QCryptographicHash::Sha256).left(16);
-    path_ = Folder() + '/' + QString::fromLatin1(hash.toHex()) + ".told";
-    Read();
+QString ToldState::FilePath() {
+    return Folder() + QStringLiteral("/told");
 }
 
-void ToldState::Read() {
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize)
+ToldState::ToldState(const QString& accountKey)
+    : hash_(QCryptographicHash::hash(accountKey.toUtf8(), QCryptographicHash::Sha256)
+                .left(16)
+                .toHex()) {
+    const auto found = Loaded().sections.find(hash_);
+    if (found == Loaded().sections.end())
         return;
-    QList<QByteArray> lines = file.readAll().split('\n');
-    if (lines.size() < 2 || lines.front() != kFirstLine || !lines.back().isEmpty())
-        return;
-    lines.removeFirst();
-    lines.removeLast();
+    QList<QByteArray> lines = found->second.split('\n');
+    lines.removeLast(); // after the last line end
     QByteArray validity;
     if (!lines.isEmpty() && lines.front().startsWith("validity ")) {
         validity = lines.takeFirst().mid(9);
@@ -59,23 +98,46 @@ void ToldState::Read() {
     }
 }
 
-bool ToldState::Write() const {
+QByteArray ToldState::Section() const {
+    QByteArray text;
+    if (!validity_.isEmpty())
+        text += "validity " + validity_ + '\n';
+    return text + told_.Lines();
+}
+
+bool ToldState::Flush() {
+    Table& table = Shared();
+    if (!table.dirty)
+        return true;
+    // The folder is made owner-only; a file lost in a crash only means a message is named
+    // twice, so the write is atomic (a rename) but not flushed to the disk.
     const QString folder = Folder();
     QDir().mkpath(QFileInfo(folder).path());
     if (!QDir().mkdir(folder, kOwnerFolder) && !QFileInfo(folder).isDir())
         return false;
     QFile::setPermissions(folder, kOwnerFolder);
     QByteArray text = kFirstLine + '\n';
-    if (!validity_.isEmpty())
-        text += "validity " + validity_ + '\n';
-    text += told_.Lines();
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly))
+    for (const auto& [hash, section] : table.sections)
+        if (!section.isEmpty())
+            text += "account " + hash + '\n' + section;
+    const QByteArray path = QFile::encodeName(table.path);
+    const QByteArray temporary = path + ".new";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
         return false;
-    // New or not, the file is the owner's only, from its first byte on.
-    if (!file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
+    // Owner-only also when an old temporary file was left with other permissions.
+    const bool written = ::fchmod(fd, 0600) == 0 &&
+                         ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    if (::close(fd) != 0 || !written || ::rename(temporary.constData(), path.constData()) != 0) {
+        ::unlink(temporary.constData());
         return false;
-    return file.write(text) == text.size() && file.commit();
+    }
+    table.dirty = false;
+    return true;
+}
+
+void ToldState::ForgetRead() {
+    Shared() = Table();
 }
 
 std::vector<QByteArray> ToldState::Untold(const QByteArray& uidValidity,
@@ -101,10 +163,13 @@ bool ToldState::MarkTold(const QByteArray& uidValidity, const std::vector<QByteA
     }
     ToldIds next = ToldIds::Of(kept);
     if (validity == validity_ && next == told_)
-        return true; // nothing to write: most checks find nothing new
+        return false; // nothing changed: most checks find nothing new
     validity_ = validity;
     told_ = std::move(next);
-    return Write();
+    Table& table = Loaded();
+    table.sections[hash_] = Section();
+    table.dirty = true;
+    return true;
 }
 
 } // namespace postlark

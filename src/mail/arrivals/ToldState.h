@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What the notifications have told of one account's messages, kept across runs in
-// $XDG_STATE_HOME/postlark/ (default ~/.local/state/postlark/), one owner-only file per account
-// named by a hash of the account's identity. For IMAP it holds the mailbox's UIDVALIDITY and the
-// UIDs told, for POP3 the UIDLs told; only ids still on the server are kept. A missing, unreadable
-// or damaged file means nothing was told.
+// What the notifications have told of one account's messages, kept across runs in the owner-only
+// file $XDG_STATE_HOME/postlark/told (default ~/.local/state/postlark/told), one section per
+// account named by a hash of the account's identity. For IMAP a section holds the mailbox's
+// UIDVALIDITY and the UIDs told, for POP3 the UIDLs told; only ids still on the server are kept.
+// A missing, unreadable or damaged file (or section) means nothing was told. All accounts share
+// one file, written by Flush in one atomic step: a check of 200 accounts writes it once, not 200
+// files.
 #include "mail/arrivals/ToldIds.h"
 
 #include <QByteArray>
@@ -23,21 +25,28 @@ public:
     // stored one nothing was told.
     std::vector<QByteArray> Untold(const QByteArray& uidValidity,
                                    const std::vector<QByteArray>& present) const;
-    // Adds `told`, keeps only the ids in `present`, stores `uidValidity` and writes the file in
-    // one atomic step. False when it cannot be written: the file stays as it was, the state in
-    // memory changes all the same, so this run does not tell the same messages twice.
+    // Adds `told`, keeps only the ids in `present` and stores `uidValidity`, for every
+    // ToldState of this program at once; the file follows at the next Flush. Whether anything
+    // changed.
     bool MarkTold(const QByteArray& uidValidity, const std::vector<QByteArray>& told,
                   const std::vector<QByteArray>& present);
 
-    // The folder of the files, and this account's file in it.
+    // Writes the file when a state has changed since it was read or written, in one atomic
+    // step. False when it cannot be written: the file stays as it was, and the states in memory
+    // are kept, so this run does not tell the same messages twice.
+    static bool Flush();
+    // Forgets what was read, as a new program would not know it (the next ToldState reads the
+    // file again); what has not been flushed is lost.
+    static void ForgetRead();
+
+    // The folder and the file.
     static QString Folder();
-    QString FilePath() const { return path_; }
+    static QString FilePath();
 
 private:
-    void Read();
-    bool Write() const;
+    QByteArray Section() const;
 
-    QString path_;
+    QByteArray hash_;
     QByteArray validity_; // in its stored form; empty for POP3
     ToldIds told_;
 };

@@ -20,13 +20,15 @@ bool ValidUidl(const QByteArray& uidl) {
 
 } // namespace
 
-QByteArray Pop3HeaderFetch::Begin(NewMessageReader& reader, std::int16_t account, int count) {
+QByteArray Pop3HeaderFetch::Begin(NewMessageReader& reader, std::int16_t account, int count,
+                                  bool pipelining, bool uidlSent) {
     *this = Pop3HeaderFetch();
     reader_ = &reader;
     account_ = account;
     count_ = count;
+    pipelining_ = pipelining;
     numbered_.assign(static_cast<std::size_t>(std::max(count, 0)) + 1, false);
-    return "UIDL";
+    return uidlSent ? QByteArray() : QByteArray("UIDL");
 }
 
 QByteArray Pop3HeaderFetch::Take(const QByteArray& line) {
@@ -45,8 +47,14 @@ QByteArray Pop3HeaderFetch::Take(const QByteArray& line) {
         }
         return listBroken_ ? End(true) : Ask();
     case Stage::AwaitTop:
-        if (!line.startsWith('+'))
-            return End(true);
+        if (!line.startsWith('+')) {
+            if (!pipelining_)
+                return End(true);
+            // The answers to the TOP commands already sent still come: each is read past.
+            topRefused_ = true;
+            ++next_;
+            return next_ < wanted_.size() ? QByteArray() : End(true);
+        }
         top_ = Pop3HeaderReader();
         stage_ = Stage::TopAnswer;
         return {};
@@ -55,7 +63,12 @@ QByteArray Pop3HeaderFetch::Take(const QByteArray& line) {
             return {};
         fetched_.push_back({wanted_[next_].second, top_.Header()});
         ++next_;
-        return next_ < wanted_.size() ? NextTop() : End(false);
+        if (next_ == wanted_.size())
+            return End(topRefused_);
+        if (!pipelining_)
+            return NextTop();
+        stage_ = Stage::AwaitTop; // the next answer is already on its way
+        return {};
     }
     return {};
 }
@@ -103,7 +116,16 @@ QByteArray Pop3HeaderFetch::Ask() {
         if (listed != listed_.end() && !again)
             wanted_.push_back(*listed);
     }
-    return wanted_.empty() ? End(false) : NextTop();
+    if (wanted_.empty())
+        return End(false);
+    if (!pipelining_)
+        return NextTop();
+    QByteArray commands;
+    for (const auto& [number, uidl] : wanted_)
+        commands += "TOP " + QByteArray::number(number) + " 0\r\n";
+    quitSent_ = true;
+    stage_ = Stage::AwaitTop;
+    return commands + "QUIT";
 }
 
 QByteArray Pop3HeaderFetch::NextTop() {
@@ -117,9 +139,10 @@ QByteArray Pop3HeaderFetch::End(bool countOnly) {
     if (!countOnly)
         headers = std::move(fetched_);
     const std::int16_t account = account_;
+    const bool quitSent = quitSent_;
     *this = Pop3HeaderFetch();
     reader->Fetched(account, std::move(headers), countOnly);
-    return "QUIT";
+    return quitSent ? QByteArray() : QByteArray("QUIT");
 }
 
 void Pop3HeaderFetch::Abandon() {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
 #include <stdexcept>
 #include <utility>
 
@@ -34,7 +35,16 @@ enum : std::int32_t {
     AwaitAuth = 8,         // AUTH with a token sent
     ReadHeaders = 9,       // after STAT, UIDL and TOP for the reader (headers_ knows which)
     QuitAfterHeaders = 10, // QUIT after them: whatever comes, the count stands
+    AwaitPipeCapa = 11,    // CAPA sent to learn whether the server takes commands at once
+    ReadPipeCapaList = 12, // its list
 };
+
+// Whether each server, by its server field, announced PIPELINING; asked once per run, and only
+// by dialogues that read headers.
+std::map<std::string, bool>& PipeliningServers() {
+    static std::map<std::string, bool> known;
+    return known;
+}
 
 // Whether the dialogue is past STAT's count and reading headers, or quitting after them.
 bool ReadingHeaders(std::int32_t state) {
@@ -100,6 +110,8 @@ void Pop3Probe::BeginDialogue(std::optional<StoredCredentials> credentials, bool
     tokenRefused_ = false;
     storedPassword_.clear();
     headers_ = Pop3HeaderFetch(); // a run that was ended leaves a reading unanswered
+    pipelined_ = false;
+    serverKey_.reset();
     credentials_ = std::move(credentials);
     Pop3State = AwaitGreeting;
     pending_.clear();
@@ -132,8 +144,11 @@ void Pop3Probe::HandleReply(const QByteArray& reply) {
     try {
         if (Pop3State == ReadHeaders) {
             const QByteArray next = headers_.Take(reply);
-            if (next.isEmpty())
+            if (next.isEmpty()) {
+                if (!headers_.Active())
+                    Pop3State = QuitAfterHeaders; // QUIT went out with the TOP commands
                 return;
+            }
             if (!headers_.Active())
                 Pop3State = QuitAfterHeaders;
             return SendCommand(std::string_view(next.constData(), next.size()), "");
@@ -142,6 +157,12 @@ void Pop3Probe::HandleReply(const QByteArray& reply) {
             return CloseSocket();
         if (Pop3State == ReadCapaList)
             return HandleCapability(reply);
+        if (Pop3State == ReadPipeCapaList)
+            return HandlePipeCapability(reply);
+        if (Pop3State == AwaitPipeCapa && !reply.startsWith('+')) {
+            PipeliningServers()[ServerKey()] = false; // no CAPA: one command at a time
+            return SendUser();
+        }
         if (Pop3State == AwaitAuth)
             return HandleAuthReply(reply);
         if (Pop3State == AwaitCapa && !reply.startsWith('+'))
@@ -172,7 +193,15 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
             Pop3State = AwaitCapa;
             return SendCommand("CAPA", "");
         }
+        if (reader_ && reader_->Wanted() && !PipeliningServers().count(ServerKey())) {
+            Pop3State = AwaitPipeCapa;
+            return SendCommand("CAPA", "");
+        }
         return SendUser();
+    case AwaitPipeCapa:
+        pipeliningSeen_ = false;
+        Pop3State = ReadPipeCapaList;
+        break;
     case AwaitCapa:
         Pop3State = ReadCapaList;
         break;
@@ -193,20 +222,29 @@ void Pop3Probe::HandlePositiveReply(const QByteArray& reply) {
         SendCommand("PASS", password);
         break;
     }
-    case AwaitPass:
+    case AwaitPass: {
+        // A server that takes several commands at once gets UIDL with STAT.
         Pop3State = AwaitStat;
-        SendCommand("STAT", "");
+        const auto known = PipeliningServers().find(ServerKey());
+        pipelined_ =
+            reader_ && reader_->Wanted() && known != PipeliningServers().end() && known->second;
+        SendCommand(pipelined_ ? "STAT\r\nUIDL" : "STAT", "");
         break;
+    }
     case AwaitStat: {
         const std::int16_t count = ParseStatCount(reply);
         verdicts_.RecordCount(count);
-        if (reader_ && count > 0 && reader_->Wanted()) {
+        if (reader_ && count > 0 && (pipelined_ || reader_->Wanted())) {
             Pop3State = ReadHeaders;
-            const QByteArray first = headers_.Begin(*reader_, verdicts_.CurrentAccount, count);
+            const QByteArray first =
+                headers_.Begin(*reader_, verdicts_.CurrentAccount, count, pipelined_, pipelined_);
+            if (first.isEmpty())
+                return; // UIDL went out with STAT
             return SendCommand(std::string_view(first.constData(), first.size()), "");
         }
         SendCommand("QUIT", "");
-        Pop3State = AwaitQuit;
+        // The answer to a UIDL sent with STAT comes first: whatever it is, the count stands.
+        Pop3State = pipelined_ ? QuitAfterHeaders : AwaitQuit;
         break;
     }
     case AwaitQuit:
@@ -229,6 +267,24 @@ void Pop3Probe::HandleCapability(const QByteArray& line) {
         return Finish(ResultFailed, kNoStls);
     Pop3State = AwaitStls;
     SendCommand("STLS", "");
+}
+
+// One line of the CAPA list asked to learn about PIPELINING; the list ends with ".".
+void Pop3Probe::HandlePipeCapability(const QByteArray& line) {
+    if (line != ".") {
+        const qsizetype space = line.indexOf(' ');
+        pipeliningSeen_ =
+            pipeliningSeen_ || (space < 0 ? line : line.left(space)).toUpper() == "PIPELINING";
+        return;
+    }
+    PipeliningServers()[ServerKey()] = pipeliningSeen_;
+    SendUser();
+}
+
+std::string Pop3Probe::ServerKey() {
+    if (!serverKey_)
+        serverKey_ = SettingsStore::GetValue(AccountKey("POP", verdicts_.CurrentAccount), "");
+    return *serverKey_;
 }
 
 void Pop3Probe::SendUser() {
@@ -284,9 +340,10 @@ void Pop3Probe::HandleAuthReply(const QByteArray& reply) {
     QString reason = reason_;
     if (reason.isEmpty()) {
         const QByteArray said = reply.mid(5).trimmed().left(200);
-        reason = said.isEmpty() ? QStringLiteral("The server refused the access token")
-                                : QStringLiteral("The server refused the sign-in: %1")
-                                      .arg(QString::fromUtf8(said));
+        reason =
+            said.isEmpty()
+                ? QStringLiteral("The server refused the access token")
+                : QStringLiteral("The server refused the sign-in: %1").arg(QString::fromUtf8(said));
     }
     Finish(ResultFailed, reason);
 }

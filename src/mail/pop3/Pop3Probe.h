@@ -51,6 +51,9 @@ private:
     void HandleReply(const QByteArray& reply);
     void HandlePositiveReply(const QByteArray& reply);
     void HandleCapability(const QByteArray& line);
+    void HandlePipeCapability(const QByteArray& line);
+    // The account's server field, which names what is known of its server.
+    std::string ServerKey();
     void SendUser();
     void SendAuth(StoredCredentials& stored);
     void HandleAuthReply(const QByteArray& reply);
@@ -68,7 +71,10 @@ private:
     QByteArray pending_; // received, not yet a complete line
     bool startTls_ = false;
     bool tls_ = false;
-    bool stlsOffered_ = false; // the CAPA list so far names STLS
+    bool stlsOffered_ = false;    // the CAPA list so far names STLS
+    bool pipeliningSeen_ = false; // the CAPA list so far names PIPELINING
+    bool pipelined_ = false;      // UIDL went out with STAT; TOP commands go out together
+    std::optional<std::string> serverKey_;
     QString reason_;
     std::optional<bool> tokenLogIn_; // AUTH with a token was sent: whether OAUTHBEARER
     bool tokenRefused_ = false;

@@ -2,6 +2,8 @@
 #pragma once
 // Shared by the tests of the arrivals room: a fresh XDG_STATE_HOME per test, readable QStrings in
 // failure messages.
+#include "mail/arrivals/ToldState.h"
+
 #include <QString>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -17,7 +19,10 @@ namespace postlark::test {
 class StateHome : public ::testing::Test {
 protected:
     void SetUp() override { qputenv("XDG_STATE_HOME", dir_.path().toLocal8Bit()); }
-    void TearDown() override { qunsetenv("XDG_STATE_HOME"); }
+    void TearDown() override {
+        ToldState::ForgetRead();
+        qunsetenv("XDG_STATE_HOME");
+    }
 
     QTemporaryDir dir_;
 };

@@ -37,10 +37,11 @@ using Ids = std::vector<QByteArray>;
 const struct Case {
     const char* name;
     std::optional<Ids> pick;
-    QList<QByteArray> replies;  // after STAT's, each after the probe's next line
-    QList<QByteArray> commands; // the probe's lines after STAT
-    Ids told;                   // empty: the reader wants no headers
-    bool silentAfter = false;   // the server goes silent after the commands
+    QList<QByteArray> replies;    // after STAT's, each after the probe's next line
+    QList<QByteArray> commands;   // the probe's lines after STAT
+    Ids told;                     // empty: the reader wants no headers
+    bool silentAfter = false;     // the server goes silent after the commands
+    QByteArray capa = "-ERR\r\n"; // to the CAPA that asks about PIPELINING
 } kCases[] = {
     // clang-format off
     {"picked ones in the reader's order", Ids{"cc", "aa"},
@@ -57,6 +58,17 @@ const struct Case {
     {"line over 64 KiB", {}, {kList, "+OK\r\n" + kLong + kLong}, {"UIDL", "TOP 3 0"}, Ids{"count"}},
     {"silent during TOP", {}, {kList}, {"UIDL", "TOP 3 0"}, Ids{"count"}, true},
     {"headers not wanted", {}, {"+OK\r\n"}, {"QUIT"}, {}},
+    // With PIPELINING, UIDL goes with STAT and the TOP commands with QUIT (one write each).
+    {"pipelined", Ids{"cc", "aa"},
+     {kList, "+OK\r\nSubject: 3\r\n\r\n.\r\n", "+OK\r\nFrom: a\r\nSubject: 1\r\n\r\n.\r\n",
+      "+OK\r\n"},
+     {"UIDL", "TOP 3 0", "TOP 1 0", "QUIT"},
+     Ids{"headers", "cc", "Subject: 3\r\n", "aa", "From: a\r\nSubject: 1\r\n"}, false,
+     "+OK\r\nPIPELINING\r\n.\r\n"},
+    {"pipelined, a TOP refused", {},
+     {kList, "-ERR no\r\n", "+OK\r\nSubject: 2\r\n\r\n.\r\n", "-ERR\r\n", "+OK\r\n"},
+     {"UIDL", "TOP 3 0", "TOP 2 0", "TOP 1 0", "QUIT"}, Ids{"count"}, false,
+     "+OK\r\nPIPELINING\r\n.\r\n"},
     // clang-format on
 };
 
@@ -65,7 +77,10 @@ TEST(Pop3Headers, ServerBehaviours) {
         SCOPED_TRACE(c.name);
         ProbeHarness harness;
         ScriptedServer::Script script;
-        script.send("+OK\r\n").sendAfterLine("+OK\r\n").sendAfterLine("+OK\r\n");
+        script.send("+OK\r\n");
+        if (!c.told.empty())
+            script.sendAfterLine(c.capa);
+        script.sendAfterLine("+OK\r\n").sendAfterLine("+OK\r\n");
         for (const QByteArray& reply : QList<QByteArray>{"+OK 3 300\r\n"} + c.replies)
             script.sendAfterLine(reply);
         ScriptedServer server(script.stayQuiet());
@@ -83,9 +98,11 @@ TEST(Pop3Headers, ServerBehaviours) {
 
         EXPECT_EQ(harness.Result(), 1);
         EXPECT_EQ(harness.Count(), "3");
-        server.waitForLines(3 + static_cast<int>(c.commands.size()), 300);
-        EXPECT_EQ(server.receivedLines(),
-                  QList<QByteArray>({"USER alice", "PASS pw-1", "STAT"}) + c.commands);
+        const QList<QByteArray> logIn{"USER alice", "PASS pw-1", "STAT"};
+        const QList<QByteArray> expected =
+            (c.told.empty() ? QList<QByteArray>() : QList<QByteArray>{"CAPA"}) + logIn + c.commands;
+        server.waitForLines(static_cast<int>(expected.size()), 300);
+        EXPECT_EQ(server.receivedLines(), expected);
         EXPECT_EQ(reader.present, (c.replies[0] == kList ? Ids{"aa", "bb", "cc"} : Ids()));
         EXPECT_EQ(reader.told, c.told);
     }
