@@ -5,13 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSet>
 
 #include <map>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace postlark {
 
@@ -109,8 +106,8 @@ bool ToldState::Flush() {
     Table& table = Shared();
     if (!table.dirty)
         return true;
-    // The folder is made owner-only; a file lost in a crash only means a message is named
-    // twice, so the write is atomic (a rename) but not flushed to the disk.
+    // The folder is made owner-only, the file replaced in one atomic step (one file for every
+    // account, so a check writes it once).
     const QString folder = Folder();
     QDir().mkpath(QFileInfo(folder).path());
     if (!QDir().mkdir(folder, kOwnerFolder) && !QFileInfo(folder).isDir())
@@ -120,18 +117,11 @@ bool ToldState::Flush() {
     for (const auto& [hash, section] : table.sections)
         if (!section.isEmpty())
             text += "account " + hash + '\n' + section;
-    const QByteArray path = QFile::encodeName(table.path);
-    const QByteArray temporary = path + ".new";
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
+    QSaveFile file(table.path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
+        file.write(text) != text.size() || !file.commit())
         return false;
-    // Owner-only also when an old temporary file was left with other permissions.
-    const bool written = ::fchmod(fd, 0600) == 0 &&
-                         ::write(fd, text.constData(), size_t(text.size())) == text.size();
-    if (::close(fd) != 0 || !written || ::rename(temporary.constData(), path.constData()) != 0) {
-        ::unlink(temporary.constData());
-        return false;
-    }
     table.dirty = false;
     return true;
 }
