@@ -216,6 +216,11 @@ ServerAddress ParseServerField(const QString& field, quint16 defaultPort) {
         }
     }
 
+    // A sign-in mechanism goes after a scheme; a host that begins like one could not be told
+    // from it.
+    if (rest.startsWith(QStringLiteral(";AUTH="), Qt::CaseInsensitive))
+        return Invalid(QStringLiteral("Write a sign-in mechanism as imaps://;AUTH=XOAUTH2@host."));
+
     QString host;
     if (rest.startsWith(u'[')) {
         const qsizetype close = rest.indexOf(u']');

@@ -68,6 +68,8 @@ TEST(ParseServerField, SignInMechanismBeforeTheHost) {
         {"imaps://;aple.c", SignInMechanism::Password, ""}, // a host, as before
         {"imaps://;AUTH=XOAUTH2@a@host", SignInMechanism::Password, "\"@\""},
         {";AUTH=XOAUTH2@host", SignInMechanism::Password, "\"@\""},
+        // A host that begins like a mechanism (found by fuzzing): its scheme form is ambiguous.
+        {";AUTH=XOA:6509", SignInMechanism::Password, "imaps://;AUTH=XOAUTH2@host"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.field);
